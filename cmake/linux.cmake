@@ -1,0 +1,41 @@
+# libmervane.so for Linux over the Win32 kernel stand-ins and the FFmpeg-backed
+# Format SDK stand-in.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswresample libavutil)
+find_package(Threads REQUIRED)
+
+target_include_directories(mervane_core PUBLIC ${CMAKE_SOURCE_DIR}/platform/win32-kernel-linux)
+
+file(GLOB_RECURSE KERNEL_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/platform/win32-kernel-linux/*.cpp)
+add_library(win32_kernel STATIC ${KERNEL_SOURCES})
+target_include_directories(win32_kernel PUBLIC ${CMAKE_SOURCE_DIR}/platform/win32-kernel-linux)
+target_link_libraries(win32_kernel PUBLIC Threads::Threads)
+set_target_properties(win32_kernel PROPERTIES
+  POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+file(GLOB_RECURSE FORMAT_SDK_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/platform/format-sdk-ffmpeg/*.cpp)
+add_library(format_sdk STATIC ${FORMAT_SDK_SOURCES})
+target_include_directories(format_sdk PUBLIC
+  ${CMAKE_SOURCE_DIR}/platform/format-sdk-ffmpeg ${CMAKE_SOURCE_DIR}/src/frame)
+target_link_libraries(format_sdk PUBLIC win32_kernel PkgConfig::FFMPEG Threads::Threads)
+set_target_properties(format_sdk PROPERTIES
+  POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+add_library(mervane SHARED $<TARGET_OBJECTS:mervane_core>)
+target_link_libraries(mervane PRIVATE format_sdk win32_kernel)
+target_include_directories(mervane PUBLIC ${CMAKE_SOURCE_DIR}/include)
+target_link_options(mervane PRIVATE
+  -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/frame/exports.map -Wl,--no-undefined)
+set_target_properties(mervane PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/frame/exports.map)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()
+if(MERVANE_TESTS)
+  add_subdirectory(tests)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()

@@ -1,0 +1,88 @@
+/*
+ * mervane: a plain function interface to Windows Media Audio files.
+ *
+ * Paths and tag texts are ANSI strings (the system code page; UTF-8 on Linux).
+ * Times at this interface are milliseconds. Functions returning int return 1 on
+ * success and 0 on failure; CloseWMAWriteFile returns an HRESULT (0 = success).
+ */
+#ifndef MERVANE_H
+#define MERVANE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef _WIN32
+#define MERVANE_CALL __stdcall
+#else
+#define MERVANE_CALL
+#endif
+
+#if defined(MERVANE_BUILDING) && !defined(_WIN32)
+#define MERVANE_API __attribute__((visibility("default")))
+#else
+#define MERVANE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Format of a file (GetWmaFileInfo) or of an encoding to make (InitWMAWriteFile). */
+typedef struct AudioFormatInfo {
+    uint32_t formatKind; /* 3 after GetWmaFileInfo */
+    uint32_t sampleRate; /* Hz */
+    uint32_t channels;
+    uint32_t bitrateKbps; /* kbit/s */
+    uint32_t reserved0;
+    uint32_t reserved1;
+    uint32_t reserved2;
+    uint32_t durationMs;
+} AudioFormatInfo;
+
+/* Six song tags as 0-terminated ANSI strings. */
+typedef struct SongInfo {
+    char title[256];
+    char author[256];
+    char album[256];
+    char year[20];
+    char track[20];
+    char genreId[20];
+} SongInfo;
+
+/* Receives decoded PCM: bytes (valid only during the call), byte count, block time
+ * in ms. The end of a decode is the call (NULL, 0, 0). The result is ignored. */
+typedef int32_t(MERVANE_CALL* SampleCallback)(const void* data, uint32_t byteCount,
+                                              uint32_t timeMs);
+
+/* Receives one codec format: bitrate in bit/s, channel count, sample rate in Hz. */
+typedef int32_t(MERVANE_CALL* FormatCallback)(uint32_t bitrate, uint32_t channels,
+                                              uint32_t sampleRate);
+
+MERVANE_API int32_t MERVANE_CALL CancelReader(void);
+MERVANE_API int32_t MERVANE_CALL CloseWMAWriteFile(void);
+MERVANE_API void MERVANE_CALL EnumWMAFormat(FormatCallback callback);
+MERVANE_API int32_t MERVANE_CALL GetWmaFileInfo(const char* path, AudioFormatInfo* info);
+MERVANE_API int32_t MERVANE_CALL GetWmaSongInfo(const char* path, SongInfo* info);
+MERVANE_API int32_t MERVANE_CALL GoGoGoReader(const char* path, uint32_t startMs, int32_t userClock,
+                                              SampleCallback callback);
+MERVANE_API int32_t MERVANE_CALL InitWMAWriteFile(const char* path, const AudioFormatInfo* info);
+MERVANE_API int32_t MERVANE_CALL SetWmaSongInfo(const char* path, const SongInfo* info);
+MERVANE_API int32_t MERVANE_CALL WriteWMAFile(const void* pcm, uint32_t byteCount);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
+static_assert(sizeof(AudioFormatInfo) == 32, "AudioFormatInfo is eight 32-bit words");
+static_assert(sizeof(SongInfo) == 828, "SongInfo layout");
+static_assert(offsetof(SongInfo, author) == 256 && offsetof(SongInfo, album) == 512 &&
+                  offsetof(SongInfo, year) == 768 && offsetof(SongInfo, track) == 788 &&
+                  offsetof(SongInfo, genreId) == 808,
+              "SongInfo field offsets");
+#else
+_Static_assert(sizeof(AudioFormatInfo) == 32, "AudioFormatInfo is eight 32-bit words");
+_Static_assert(sizeof(SongInfo) == 828, "SongInfo layout");
+#endif
+
+#endif /* MERVANE_H */

@@ -1,0 +1,63 @@
+// Lists every format of every audio codec the platform offers, in the platform's
+// order, to the host's FormatCallback.
+#include "com_ptr.h"
+#include "heap_buffer.h"
+#include "mervane.h"
+#include "wmsdk_factories.h"
+
+namespace {
+
+using mervane::ComPtr;
+using mervane::HeapBuffer;
+
+void ReportFormats(FormatCallback callback) {
+    // Declared so that the references go in this order at the end: the last media
+    // type buffer, the codec info, the configuration, the media properties, and
+    // the profile manager.
+    ComPtr<wm::IWMProfileManager> manager;
+    ComPtr<wm::IWMMediaProps> props;
+    ComPtr<wm::IWMStreamConfig> config;
+    ComPtr<wm::IWMCodecInfo> codecInfo;
+    HeapBuffer mediaType;
+
+    if (FAILED(WMCreateProfileManager(manager.Put()))) return;
+    if (FAILED(manager.As(codecInfo))) return;
+    DWORD codecCount = 0;
+    if (FAILED(codecInfo->GetCodecInfoCount(wm::WMMEDIATYPE_Audio, &codecCount))) return;
+
+    for (DWORD codec = 0; codec < codecCount; ++codec) {
+        DWORD formatCount = 0;
+        if (FAILED(codecInfo->GetCodecFormatCount(wm::WMMEDIATYPE_Audio, codec, &formatCount)))
+            return;
+        for (DWORD format = 0; format < formatCount; ++format) {
+            mediaType = HeapBuffer();
+            if (FAILED(
+                    codecInfo->GetCodecFormat(wm::WMMEDIATYPE_Audio, codec, format, config.Put())))
+                return;
+            props.Reset();
+            if (FAILED(config.As(props))) return;
+            config.Reset();
+
+            DWORD size = 0;
+            if (FAILED(props->GetMediaType(nullptr, &size))) return;
+            mediaType = HeapBuffer(size);
+            if (!mediaType) return;
+            if (FAILED(props->GetMediaType(mediaType.as<wm::WM_MEDIA_TYPE>(), &size))) return;
+
+            const auto* type = mediaType.as<wm::WM_MEDIA_TYPE>();
+            if (size < sizeof(wm::WM_MEDIA_TYPE) || type->formattype != wm::WMFORMAT_WaveFormatEx)
+                return;
+            // A format block too short to be a WAVEFORMATEX is not one either.
+            if (type->pbFormat == nullptr || type->cbFormat < sizeof(wm::WAVEFORMATEX)) return;
+            const auto* wave = reinterpret_cast<const wm::WAVEFORMATEX*>(type->pbFormat);
+            callback(wave->nAvgBytesPerSec * 8, wave->nChannels, wave->nSamplesPerSec);
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" MERVANE_API void MERVANE_CALL EnumWMAFormat(FormatCallback callback) {
+    if (callback == nullptr) return;
+    ReportFormats(callback);
+}

@@ -1,0 +1,62 @@
+// Owns one COM reference. Move-only, so a reference always has exactly one owner;
+// an extra reference is taken only by asking for it (CopyFrom / QueryInterface).
+#pragma once
+
+#include <utility>
+
+#include "iid_of.h"
+
+namespace mervane {
+
+template <typename T>
+class ComPtr {
+  public:
+    ComPtr() = default;
+    // Takes over a reference the caller already owns.
+    explicit ComPtr(T* owned) : ptr_(owned) {}
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : ptr_(other.Detach()) {}
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        if (this != &other) Reset(other.Detach());
+        return *this;
+    }
+    ~ComPtr() { Reset(); }
+
+    // Adds a reference to a pointer owned elsewhere.
+    static ComPtr CopyFrom(T* borrowed) {
+        if (borrowed != nullptr) borrowed->AddRef();
+        return ComPtr(borrowed);
+    }
+
+    T* Get() const { return ptr_; }
+    T* operator->() const { return ptr_; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+
+    // Releases what is held and returns the slot for an out parameter.
+    T** Put() {
+        Reset();
+        return &ptr_;
+    }
+
+    // Releases the reference (if any) and takes over `owned`.
+    void Reset(T* owned = nullptr) {
+        T* old = ptr_;
+        ptr_ = owned;
+        if (old != nullptr) old->Release();
+    }
+
+    // Gives up ownership without releasing.
+    T* Detach() { return std::exchange(ptr_, nullptr); }
+
+    // Queries the held object for interface U (whose IID wm::IidOf knows).
+    template <typename U>
+    HRESULT As(ComPtr<U>& out) const {
+        return ptr_->QueryInterface(wm::IidOf<U>::value, reinterpret_cast<void**>(out.Put()));
+    }
+
+  private:
+    T* ptr_ = nullptr;
+};
+
+}  // namespace mervane

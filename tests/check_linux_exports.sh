@@ -1,0 +1,19 @@
+#!/bin/sh
+# libmervane.so must export exactly the nine functions of the host interface.
+set -eu
+lib=$1
+expected="CancelReader
+CloseWMAWriteFile
+EnumWMAFormat
+GetWmaFileInfo
+GetWmaSongInfo
+GoGoGoReader
+InitWMAWriteFile
+SetWmaSongInfo
+WriteWMAFile"
+actual=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TtWiV]$/ {print $3}' | sort)
+if [ "$actual" != "$expected" ]; then
+    echo "unexpected export table:"; echo "$actual"
+    exit 1
+fi
+echo "9 exports as expected"

@@ -1,0 +1,344 @@
+// Scriptable fake Format SDK objects for the unit tests.
+//
+// Every fake counts its own references and records its calls in a shared log, so
+// tests can force any result, check the order of calls, and prove that each
+// reference the library obtained was released (a fake the test still holds has
+// exactly the test's reference left: Refs() == 1).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "iid_of.h"
+
+namespace fakes {
+
+// Ordered record of calls made on fakes ("Object.Method"), shared by all fakes.
+class CallLog {
+  public:
+    static CallLog& Instance();
+    void Add(std::string entry);
+    std::vector<std::string> Entries() const;
+    // The entries that start with `prefix`, in order.
+    std::vector<std::string> Matching(const std::string& prefix) const;
+    void Clear();
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> entries_;
+};
+
+inline void Log(std::string entry) {
+    CallLog::Instance().Add(std::move(entry));
+}
+
+// Number of fake objects alive; a test that created and released everything
+// ends where it started.
+std::atomic<long>& LiveObjects();
+
+template <typename T>
+bool QueryOne(REFIID iid, T* self, void** out) {
+    if (iid == wm::IidOf<T>::value) {
+        *out = self;
+        return true;
+    }
+    return false;
+}
+
+// Implements IUnknown for a fake that exposes the interfaces Ifaces... (each
+// also answers for the bases named in Extra...). Starts with one reference,
+// owned by whoever created it.
+template <typename... Ifaces>
+class FakeCom : public Ifaces... {
+  public:
+    FakeCom() { ++LiveObjects(); }
+    FakeCom(const FakeCom&) = delete;
+    FakeCom& operator=(const FakeCom&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (queryOverride) {
+            const HRESULT forced = queryOverride(iid);
+            if (forced != S_OK) return forced;
+        }
+        if (out == nullptr) return E_POINTER;
+        if (iid == wm::IID_IUnknown) {
+            *out = static_cast<First*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if ((QueryOne<Ifaces>(iid, static_cast<Ifaces*>(this), out) || ...) ||
+            QueryExtra(iid, out)) {
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const long left = --refs_;
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+
+    long Refs() const { return refs_.load(); }
+
+    // Set to make QueryInterface fail for some IIDs: a result other than S_OK is
+    // returned as it is; S_OK lets the query go on normally.
+    std::function<HRESULT(REFIID)> queryOverride;
+
+  protected:
+    using First = std::tuple_element_t<0, std::tuple<Ifaces...>>;
+    virtual ~FakeCom() { --LiveObjects(); }
+    // Derived fakes answer for base interfaces (IWMMediaProps for
+    // IWMOutputMediaProps and so on) here.
+    virtual bool QueryExtra(REFIID, void**) { return false; }
+
+  private:
+    std::atomic<long> refs_{1};
+};
+
+// A test's own reference to a fake, released at the end of the test.
+template <typename T>
+class Held {
+  public:
+    Held() : ptr_(new T) {}
+    explicit Held(T* owned) : ptr_(owned) {}
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() {
+        if (ptr_ != nullptr) ptr_->Release();
+    }
+    T* operator->() const { return ptr_; }
+    T* get() const { return ptr_; }
+    // Hands out one new reference, as a factory or getter does.
+    template <typename I>
+    I* Give() const {
+        ptr_->AddRef();
+        return static_cast<I*>(ptr_);
+    }
+
+  private:
+    T* ptr_;
+};
+
+// ---- Factories ---------------------------------------------------------------
+
+// What the Format SDK factories do; by default they fail with E_NOTIMPL.
+struct Factories {
+    std::function<HRESULT(wm::IWMReader**)> reader;
+    std::function<HRESULT(wm::IWMWriter**)> writer;
+    std::function<HRESULT(wm::IWMProfileManager**)> profileManager;
+    std::function<HRESULT(wm::IWMMetadataEditor**)> editor;
+    std::function<HRESULT(wm::IWMWriterFileSink**)> fileSink;
+};
+Factories& ScriptedFactories();
+// Restores the defaults and clears the call log (call in every fixture's SetUp).
+void ResetFakes();
+
+// ---- Sample buffers -------------------------------------------------------------
+
+class FakeBuffer : public FakeCom<wm::INSSBuffer> {
+  public:
+    explicit FakeBuffer(std::vector<BYTE> bytes = {}) : data(std::move(bytes)) {}
+    HRESULT STDMETHODCALLTYPE GetLength(DWORD* length) override;
+    HRESULT STDMETHODCALLTYPE SetLength(DWORD length) override;
+    HRESULT STDMETHODCALLTYPE GetMaxLength(DWORD* length) override;
+    HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** buffer) override;
+    HRESULT STDMETHODCALLTYPE GetBufferAndLength(BYTE** buffer, DWORD* length) override;
+
+    std::vector<BYTE> data;
+    HRESULT bufferResult = S_OK;
+};
+
+// ---- Media types -------------------------------------------------------------------
+
+// A media type as the SDK stores it: the WM_MEDIA_TYPE followed by its format block.
+std::vector<BYTE> MakeMediaType(const GUID& major, const GUID& formatType,
+                                const std::vector<BYTE>& format);
+// An audio media type whose format block is this WAVEFORMATEX plus `extra` bytes.
+std::vector<BYTE> MakeAudioType(WORD tag, WORD channels, DWORD rate, DWORD avgBytesPerSec,
+                                WORD blockAlign, std::vector<BYTE> extra = {},
+                                WORD bitsPerSample = 16);
+std::vector<BYTE> MakeWaveFormat(WORD tag, WORD channels, DWORD rate, DWORD avgBytesPerSec,
+                                 WORD blockAlign, std::vector<BYTE> extra = {},
+                                 WORD bitsPerSample = 16);
+
+// Media properties with a scripted media type; serves IWMMediaProps and
+// IWMOutputMediaProps.
+class FakeMediaProps : public FakeCom<wm::IWMOutputMediaProps> {
+  public:
+    explicit FakeMediaProps(std::vector<BYTE> type = {}) : mediaType(std::move(type)) {}
+    HRESULT STDMETHODCALLTYPE GetType(GUID* type) override;
+    HRESULT STDMETHODCALLTYPE GetMediaType(wm::WM_MEDIA_TYPE* type, DWORD* size) override;
+    HRESULT STDMETHODCALLTYPE SetMediaType(wm::WM_MEDIA_TYPE* type) override;
+    HRESULT STDMETHODCALLTYPE GetStreamGroupName(WCHAR* name, WORD* length) override;
+    HRESULT STDMETHODCALLTYPE GetConnectionName(WCHAR* name, WORD* length) override;
+
+    std::vector<BYTE> mediaType;
+    HRESULT sizeQueryResult = S_OK;  // GetMediaType without a buffer
+    HRESULT fetchResult = S_OK;      // GetMediaType into a buffer
+    int getMediaTypeCalls = 0;
+
+  protected:
+    bool QueryExtra(REFIID iid, void** out) override;
+};
+
+// A stream configuration that also answers IWMMediaProps, as the SDK's do.
+// Records what the library sets on it.
+class FakeStreamConfig : public FakeCom<wm::IWMStreamConfig, wm::IWMMediaProps> {
+  public:
+    explicit FakeStreamConfig(std::vector<BYTE> type = {}) : mediaType(std::move(type)) {}
+    HRESULT STDMETHODCALLTYPE GetStreamType(GUID* type) override;
+    HRESULT STDMETHODCALLTYPE GetStreamNumber(WORD* number) override;
+    HRESULT STDMETHODCALLTYPE SetStreamNumber(WORD number) override;
+    HRESULT STDMETHODCALLTYPE GetStreamName(WCHAR* name, WORD* length) override;
+    HRESULT STDMETHODCALLTYPE SetStreamName(const WCHAR* name) override;
+    HRESULT STDMETHODCALLTYPE GetConnectionName(WCHAR* name, WORD* length) override;
+    HRESULT STDMETHODCALLTYPE SetConnectionName(const WCHAR* name) override;
+    HRESULT STDMETHODCALLTYPE GetBitrate(DWORD* bitrate) override;
+    HRESULT STDMETHODCALLTYPE SetBitrate(DWORD bitrate) override;
+    HRESULT STDMETHODCALLTYPE GetBufferWindow(DWORD* window) override;
+    HRESULT STDMETHODCALLTYPE SetBufferWindow(DWORD window) override;
+    HRESULT STDMETHODCALLTYPE GetType(GUID* type) override;
+    HRESULT STDMETHODCALLTYPE GetMediaType(wm::WM_MEDIA_TYPE* type, DWORD* size) override;
+    HRESULT STDMETHODCALLTYPE SetMediaType(wm::WM_MEDIA_TYPE* type) override;
+
+    std::vector<BYTE> mediaType;
+    HRESULT sizeQueryResult = S_OK;
+    HRESULT fetchResult = S_OK;
+    // Results of the setters, by name ("SetStreamNumber", ...); S_OK when absent.
+    std::function<HRESULT(const std::string&)> setterResult;
+    // What was set.
+    WORD streamNumber = 0;
+    std::u16string streamName, connectionName;
+    DWORD bitrate = 0;
+    std::vector<BYTE> setMediaTypeHeader;  // the WM_MEDIA_TYPE fields as given
+    std::vector<BYTE> setMediaTypeFormat;  // the cbFormat bytes at pbFormat
+    bool mediaTypeSet = false;
+    wm::WM_MEDIA_TYPE setType{};
+
+  private:
+    HRESULT Setter(const char* name);
+};
+
+// One audio codec's formats: each entry is a media type (see MakeAudioType).
+using CodecFormats = std::vector<std::vector<BYTE>>;
+
+// A profile as CreateEmptyProfile gives it; records its name and streams.
+class FakeProfile : public FakeCom<wm::IWMProfile> {
+  public:
+    HRESULT STDMETHODCALLTYPE GetVersion(wm::WMT_VERSION* version) override;
+    HRESULT STDMETHODCALLTYPE GetName(WCHAR* name, DWORD* length) override;
+    HRESULT STDMETHODCALLTYPE SetName(const WCHAR* name) override;
+    HRESULT STDMETHODCALLTYPE GetDescription(WCHAR* description, DWORD* length) override;
+    HRESULT STDMETHODCALLTYPE SetDescription(const WCHAR* description) override;
+    HRESULT STDMETHODCALLTYPE GetStreamCount(DWORD* streams) override;
+    HRESULT STDMETHODCALLTYPE GetStream(DWORD index, wm::IWMStreamConfig** config) override;
+    HRESULT STDMETHODCALLTYPE GetStreamByNumber(WORD number, wm::IWMStreamConfig** config) override;
+    HRESULT STDMETHODCALLTYPE RemoveStream(wm::IWMStreamConfig* config) override;
+    HRESULT STDMETHODCALLTYPE RemoveStreamByNumber(WORD number) override;
+    HRESULT STDMETHODCALLTYPE AddStream(wm::IWMStreamConfig* config) override;
+    HRESULT STDMETHODCALLTYPE ReconfigStream(wm::IWMStreamConfig* config) override;
+    HRESULT STDMETHODCALLTYPE CreateNewStream(REFGUID type, wm::IWMStreamConfig** config) override;
+    HRESULT STDMETHODCALLTYPE GetMutualExclusionCount(DWORD* count) override;
+    HRESULT STDMETHODCALLTYPE GetMutualExclusion(DWORD index,
+                                                 wm::IWMMutualExclusion** exclusion) override;
+    HRESULT STDMETHODCALLTYPE RemoveMutualExclusion(wm::IWMMutualExclusion* exclusion) override;
+    HRESULT STDMETHODCALLTYPE AddMutualExclusion(wm::IWMMutualExclusion* exclusion) override;
+    HRESULT STDMETHODCALLTYPE CreateNewMutualExclusion(wm::IWMMutualExclusion** exclusion) override;
+
+    std::u16string name;
+    HRESULT setNameResult = S_OK;
+    HRESULT createNewStreamResult = S_OK;
+    HRESULT addStreamResult = S_OK;
+    GUID newStreamType{};
+    // The configuration CreateNewStream hands out (the test may inspect it).
+    FakeStreamConfig* newStream = nullptr;       // owned by the profile
+    wm::IWMStreamConfig* addedStream = nullptr;  // not owned: compare only
+    ~FakeProfile() override;
+};
+
+// A profile manager with IWMCodecInfo over scripted audio codecs.
+class FakeProfileManager : public FakeCom<wm::IWMProfileManager, wm::IWMCodecInfo> {
+  public:
+    HRESULT STDMETHODCALLTYPE CreateEmptyProfile(wm::WMT_VERSION version,
+                                                 wm::IWMProfile** profile) override;
+    HRESULT STDMETHODCALLTYPE LoadProfileByID(REFGUID id, wm::IWMProfile** profile) override;
+    HRESULT STDMETHODCALLTYPE LoadProfileByData(const WCHAR* data,
+                                                wm::IWMProfile** profile) override;
+    HRESULT STDMETHODCALLTYPE SaveProfile(wm::IWMProfile* profile, WCHAR* data,
+                                          DWORD* length) override;
+    HRESULT STDMETHODCALLTYPE GetSystemProfileCount(DWORD* count) override;
+    HRESULT STDMETHODCALLTYPE LoadSystemProfile(DWORD index, wm::IWMProfile** profile) override;
+    HRESULT STDMETHODCALLTYPE GetCodecInfoCount(REFGUID type, DWORD* codecs) override;
+    HRESULT STDMETHODCALLTYPE GetCodecFormatCount(REFGUID type, DWORD codec,
+                                                  DWORD* formats) override;
+    HRESULT STDMETHODCALLTYPE GetCodecFormat(REFGUID type, DWORD codec, DWORD format,
+                                             wm::IWMStreamConfig** config) override;
+
+    std::vector<CodecFormats> codecs;
+    HRESULT codecInfoCountResult = S_OK;
+    HRESULT codecFormatCountResult = S_OK;
+    // Result of GetCodecFormat for (codec, format); S_OK when unset.
+    std::function<HRESULT(DWORD, DWORD)> codecFormatResult;
+    // Lets a test fail the size query or fetch of the configuration handed out.
+    std::function<void(DWORD, DWORD, FakeStreamConfig&)> adjustConfig;
+    HRESULT createEmptyProfileResult = S_OK;
+    wm::WMT_VERSION profileVersion{};
+    FakeProfile* profile = nullptr;  // the last profile handed out, owned by the test's ref
+    std::vector<FakeStreamConfig*> handedOut;  // every configuration handed out
+    ~FakeProfileManager() override;
+};
+
+// ---- Header attributes -------------------------------------------------------------
+
+struct FakeAttribute {
+    std::u16string name;
+    wm::WMT_ATTR_DATATYPE type;
+    std::vector<BYTE> value;
+};
+std::vector<BYTE> StringValue(const std::u16string& text);  // with its terminator
+std::vector<BYTE> DwordValue(DWORD value);
+std::vector<BYTE> QwordValue(uint64_t value);
+
+// Header attributes of stream 0 with the platform's length conventions.
+class FakeHeaderInfo : public FakeCom<wm::IWMHeaderInfo> {
+  public:
+    HRESULT STDMETHODCALLTYPE GetAttributeCount(WORD stream, WORD* count) override;
+    HRESULT STDMETHODCALLTYPE GetAttributeByIndex(WORD index, WORD* stream, WCHAR* name,
+                                                  WORD* nameLength, wm::WMT_ATTR_DATATYPE* type,
+                                                  BYTE* value, WORD* valueLength) override;
+    HRESULT STDMETHODCALLTYPE GetAttributeByName(WORD* stream, const WCHAR* name,
+                                                 wm::WMT_ATTR_DATATYPE* type, BYTE* value,
+                                                 WORD* valueLength) override;
+    HRESULT STDMETHODCALLTYPE SetAttribute(WORD stream, const WCHAR* name,
+                                           wm::WMT_ATTR_DATATYPE type, const BYTE* value,
+                                           WORD valueLength) override;
+    HRESULT STDMETHODCALLTYPE GetMarkerCount(WORD* markers) override;
+    HRESULT STDMETHODCALLTYPE GetMarker(WORD index, WCHAR* name, WORD* length,
+                                        wm::QWORD* time) override;
+    HRESULT STDMETHODCALLTYPE AddMarker(const WCHAR* name, wm::QWORD time) override;
+    HRESULT STDMETHODCALLTYPE RemoveMarker(WORD index) override;
+    HRESULT STDMETHODCALLTYPE GetScriptCount(WORD* scripts) override;
+    HRESULT STDMETHODCALLTYPE GetScript(WORD index, WCHAR* type, WORD* typeLength, WCHAR* command,
+                                        WORD* commandLength, wm::QWORD* time) override;
+    HRESULT STDMETHODCALLTYPE AddScript(const WCHAR* type, const WCHAR* command,
+                                        wm::QWORD time) override;
+    HRESULT STDMETHODCALLTYPE RemoveScript(WORD index) override;
+
+    std::vector<FakeAttribute> attributes;
+    HRESULT countResult = S_OK;
+    // Forced results: by index for GetAttributeByIndex (first = size query,
+    // second = fetch), by name for GetAttributeByName. Unset means normal behaviour.
+    std::function<HRESULT(WORD index, bool fetching)> byIndexResult;
+    std::function<HRESULT(const std::u16string& name, bool fetching)> byNameResult;
+    std::function<HRESULT(const std::u16string& name)> setResult;
+    std::vector<FakeAttribute> set;  // every SetAttribute call, in order
+    const FakeAttribute* Find(const std::u16string& name) const;
+};
+
+}  // namespace fakes
