@@ -1,0 +1,20 @@
+#!/bin/sh
+# Runs every test of mervane on a Debian 12 machine, as root, installing what is
+# missing first: formatting, the Linux build with its unit, stand-in and
+# integration tests, the same under AddressSanitizer+UndefinedBehaviorSanitizer
+# and under ThreadSanitizer, and the 32-bit DLL's checks and tests under Wine.
+set -eu
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh --wine
+
+echo "== formatting"
+git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+jobs=$(nproc 2>/dev/null || echo 2)
+for preset in linux linux-asan linux-tsan win32; do
+    echo "== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
+done
