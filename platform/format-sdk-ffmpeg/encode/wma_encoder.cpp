@@ -1,0 +1,326 @@
+#include "encode/wma_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "encode/asf_index.h"
+#include "encode/codec_catalog.h"
+#include "encode/results.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+}
+
+namespace ffsdk {
+namespace {
+
+// The ASF muxer's fixed preroll and the data packet size we ask it for (its
+// default); the seek index is computed with both.
+constexpr uint64_t kPrerollMs = 3100;
+constexpr uint32_t kPacketSize = 3200;
+constexpr uint16_t kStreamNumber = 1;  // the muxer numbers streams from 1
+constexpr uint32_t kMaxSampleRate = 48000;
+constexpr uint32_t kMinBitrate = 24000;
+// Packets before the one that completes written sample 0.
+constexpr uint64_t kLeadPackets = 2;
+
+struct CodecDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct FormatDeleter {
+    void operator()(AVFormatContext* f) const {
+        if (f->pb != nullptr) avio_closep(&f->pb);
+        avformat_free_context(f);
+    }
+};
+
+// Library code prints nothing; FFmpeg would log to stderr by default.
+void QuietFfmpegLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+int32_t ResultFromAv(int err) {
+    if (err == AVERROR(ENOMEM)) return kE_OUTOFMEMORY;
+    if (err < 0 && err > -4096) return ResultFromErrno(-err);  // AVERROR(errno)
+    return kE_FAIL;
+}
+
+bool FormatIsPlausible(const WaveFormat& f) {
+    return f.formatTag == kWmaV2FormatTag && (f.channels == 1 || f.channels == 2) &&
+           f.samplesPerSec > 0 && f.samplesPerSec <= kMaxSampleRate &&
+           uint64_t{f.avgBytesPerSec} * 8 >= kMinBitrate && f.bitsPerSample == 16;
+}
+
+}  // namespace
+
+struct WmaFileEncoder::State {
+    std::string path;
+    std::unique_ptr<AVCodecContext, CodecDeleter> codec;
+    std::unique_ptr<AVFrame, FrameDeleter> frame;
+    std::unique_ptr<AVPacket, PacketDeleter> packet;
+    std::unique_ptr<AVFormatContext, FormatDeleter> format;
+    uint32_t frameLength = 0;
+    uint32_t channels = 0;
+    uint32_t rate = 0;
+    uint32_t filled = 0;               // samples per channel in `frame`
+    uint64_t framesSent = 0;           // codec frames sent, priming included
+    uint64_t packetsMuxed = 0;         // packets taken from the encoder
+    uint64_t lastPacket = UINT64_MAX;  // known once finishing
+    uint64_t endMs = 0;                // play duration, known once finishing
+    int64_t firstPacketOffset = 0;
+    AsfIndexBuilder index;
+
+    // Presentation time of packet k in ms: 0 and 1 for the lead packets, then
+    // the time of the first sample each completes, kept after the lead's.
+    uint64_t packetTimeMs(uint64_t k) const {
+        if (k < kLeadPackets) return k;
+        const uint64_t samples = (k - kLeadPackets) * frameLength;
+        return std::max<uint64_t>(kLeadPackets, (samples * 1000 + rate / 2) / rate);
+    }
+
+    // Sends `frame` (or, with flush, the end of input) and muxes what comes out.
+    int32_t sendFrame(bool flush = false);
+    int32_t muxPacket();
+};
+
+int32_t WmaFileEncoder::State::sendFrame(bool flush) {
+    if (!flush) {
+        frame->pts = static_cast<int64_t>(framesSent * frameLength);
+        ++framesSent;
+    }
+    int ret = avcodec_send_frame(codec.get(), flush ? nullptr : frame.get());
+    if (ret < 0) return ResultFromAv(ret);
+    while ((ret = avcodec_receive_packet(codec.get(), packet.get())) == 0) {
+        const int32_t hr = muxPacket();
+        av_packet_unref(packet.get());
+        if (hr != kS_OK) return hr;
+    }
+    return ret == AVERROR(EAGAIN) || ret == AVERROR_EOF ? kS_OK : ResultFromAv(ret);
+}
+
+int32_t WmaFileEncoder::State::muxPacket() {
+    const uint64_t k = packetsMuxed++;
+    // Anything after the packet that completes the last written sample holds
+    // only the padding.
+    if (k > lastPacket) return kS_OK;
+    const uint64_t startMs = packetTimeMs(k);
+    // A zero duration would make the muxer substitute a whole frame's.
+    const uint64_t stopMs = k == lastPacket ? std::max(endMs, startMs + 1) : packetTimeMs(k + 1);
+
+    AVStream* stream = format->streams[0];
+    const AVRational ms{1, 1000};
+    packet->stream_index = 0;
+    packet->pts = av_rescale_q(static_cast<int64_t>(startMs), ms, stream->time_base);
+    packet->dts = packet->pts;
+    packet->duration = av_rescale_q(static_cast<int64_t>(stopMs - startMs), ms, stream->time_base);
+
+    const int64_t at = avio_tell(format->pb) - firstPacketOffset;
+    if (at < 0) return kE_UNEXPECTED;
+    const uint64_t dataPacket = static_cast<uint64_t>(at) / kPacketSize;
+    if (dataPacket > UINT32_MAX) return kE_DISK_FULL;  // beyond what ASF addresses
+    if (!index.addPayload(startMs + kPrerollMs, static_cast<uint32_t>(dataPacket))) {
+        return kE_OUTOFMEMORY;
+    }
+    const int ret = av_write_frame(format.get(), packet.get());
+    return ret < 0 ? ResultFromAv(ret) : kS_OK;
+}
+
+WmaFileEncoder::WmaFileEncoder() = default;
+WmaFileEncoder::~WmaFileEncoder() = default;
+
+bool WmaFileEncoder::isOpen() const {
+    return state_ != nullptr;
+}
+
+uint32_t WmaFileEncoder::codecFrameLength() const {
+    return state_ ? state_->frameLength : 0;
+}
+
+bool WmaFileEncoder::fail(int32_t hr) {
+    lastError_ = hr;
+    state_.reset();
+    return false;
+}
+
+void WmaFileEncoder::abort() {
+    state_.reset();
+}
+
+bool WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_t len) {
+    if (state_) {
+        lastError_ = kNS_E_INVALID_REQUEST;
+        return false;
+    }
+    framesWritten_ = 0;
+    if (path == nullptr || waveFormatEx == nullptr) return fail(kE_POINTER);
+    WaveFormat wf;
+    if (!ParseWaveFormat(waveFormatEx, len, &wf) || !FormatIsPlausible(wf)) {
+        return fail(kNS_E_INVALID_INPUT_FORMAT);
+    }
+    QuietFfmpegLog();
+
+    std::unique_ptr<State> s(new (std::nothrow) State);
+    if (!s) return fail(kE_OUTOFMEMORY);
+    try {
+        s->path = path;
+    } catch (const std::bad_alloc&) {
+        return fail(kE_OUTOFMEMORY);
+    }
+    s->channels = wf.channels;
+    s->rate = wf.samplesPerSec;
+
+    const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
+    if (encoder == nullptr) return fail(kNS_E_AUDIO_CODEC_NOT_INSTALLED);
+    s->codec.reset(avcodec_alloc_context3(encoder));
+    s->frame.reset(av_frame_alloc());
+    s->packet.reset(av_packet_alloc());
+    if (!s->codec || !s->frame || !s->packet) return fail(kE_OUTOFMEMORY);
+    AVCodecContext* c = s->codec.get();
+    c->sample_rate = static_cast<int>(wf.samplesPerSec);
+    av_channel_layout_default(&c->ch_layout, wf.channels);
+    c->bit_rate = int64_t{wf.avgBytesPerSec} * 8;
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    c->time_base = AVRational{1, c->sample_rate};
+    if (avcodec_open2(c, encoder, nullptr) < 0) return fail(kNS_E_INVALID_INPUT_FORMAT);
+    // The muxer stores the encoder's block size and codec data; a format the
+    // encoder would not reproduce exactly must not be accepted.
+    if (c->block_align != wf.blockAlign || c->extradata_size != wf.cbSize ||
+        (wf.cbSize != 0 && std::memcmp(c->extradata, wf.extra, wf.cbSize) != 0) ||
+        c->frame_size <= 0) {
+        return fail(kNS_E_INVALID_INPUT_FORMAT);
+    }
+    s->frameLength = static_cast<uint32_t>(c->frame_size);
+
+    AVFrame* f = s->frame.get();
+    f->nb_samples = c->frame_size;
+    f->format = c->sample_fmt;
+    f->sample_rate = c->sample_rate;
+    if (av_channel_layout_copy(&f->ch_layout, &c->ch_layout) < 0 || av_frame_get_buffer(f, 0) < 0) {
+        return fail(kE_OUTOFMEMORY);
+    }
+
+    AVFormatContext* fmt = nullptr;
+    int ret = avformat_alloc_output_context2(&fmt, nullptr, "asf", nullptr);
+    if (ret < 0 || fmt == nullptr) return fail(ResultFromAv(ret));
+    s->format.reset(fmt);
+    if (av_opt_set_int(fmt->priv_data, "packet_size", kPacketSize, 0) < 0) return fail(kE_FAIL);
+    AVStream* stream = avformat_new_stream(fmt, nullptr);
+    if (stream == nullptr) return fail(kE_OUTOFMEMORY);
+    if (avcodec_parameters_from_context(stream->codecpar, c) < 0) return fail(kE_OUTOFMEMORY);
+    stream->time_base = AVRational{1, 1000};
+
+    // "file:" keeps a colon in the name from selecting another protocol.
+    std::string url;
+    try {
+        url = "file:" + s->path;
+    } catch (const std::bad_alloc&) {
+        return fail(kE_OUTOFMEMORY);
+    }
+    ret = avio_open(&fmt->pb, url.c_str(), AVIO_FLAG_WRITE);
+    if (ret < 0) return fail(ResultFromAv(ret));
+    ret = avformat_write_header(fmt, nullptr);
+    if (ret < 0) return fail(ResultFromAv(ret));
+    s->firstPacketOffset = avio_tell(fmt->pb);
+
+    // The priming frame: silence the encoder transforms ahead of sample 0.
+    for (int ch = 0; ch < c->ch_layout.nb_channels; ++ch) {
+        std::memset(f->data[ch], 0, sizeof(float) * s->frameLength);
+    }
+    const int32_t hr = s->sendFrame();
+    if (hr != kS_OK) return fail(hr);
+
+    state_ = std::move(s);
+    lastError_ = kS_OK;
+    return true;
+}
+
+bool WmaFileEncoder::write(const int16_t* interleaved, size_t frames) {
+    if (!state_) {
+        lastError_ = kNS_E_INVALID_REQUEST;
+        return false;
+    }
+    if (frames == 0) return true;
+    if (interleaved == nullptr) return fail(kE_POINTER);
+    State& s = *state_;
+    AVFrame* f = s.frame.get();
+    constexpr float kScale = 1.0f / 32768.0f;
+    while (frames > 0) {
+        if (s.filled == 0 && av_frame_make_writable(f) < 0) return fail(kE_OUTOFMEMORY);
+        const size_t n = std::min<size_t>(s.frameLength - s.filled, frames);
+        for (uint32_t ch = 0; ch < s.channels; ++ch) {
+            float* dst = reinterpret_cast<float*>(f->data[ch]) + s.filled;
+            const int16_t* src = interleaved + ch;
+            for (size_t i = 0; i < n; ++i) dst[i] = src[i * s.channels] * kScale;
+        }
+        interleaved += n * s.channels;
+        frames -= n;
+        s.filled += static_cast<uint32_t>(n);
+        framesWritten_ += n;
+        if (s.filled == s.frameLength) {
+            s.filled = 0;
+            const int32_t hr = s.sendFrame();
+            if (hr != kS_OK) return fail(hr);
+        }
+    }
+    return true;
+}
+
+bool WmaFileEncoder::finish() {
+    if (!state_) {
+        lastError_ = kNS_E_INVALID_REQUEST;
+        return false;
+    }
+    State& s = *state_;
+    AVFrame* f = s.frame.get();
+    // Frames holding written samples, the partial one included; packet
+    // (frames + 1) completes the last of them.
+    const uint64_t dataFrames = (framesWritten_ + s.frameLength - 1) / s.frameLength;
+    s.lastPacket = dataFrames + kLeadPackets - 1;
+    s.endMs = (framesWritten_ * 1000 + s.rate - 1) / s.rate;
+
+    // Pad the partial frame with silence, then one frame of silence so a
+    // packet completes the last written frame.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1 || s.filled > 0) {
+            if (s.filled == 0 && av_frame_make_writable(f) < 0) return fail(kE_OUTOFMEMORY);
+            for (uint32_t ch = 0; ch < s.channels; ++ch) {
+                float* dst = reinterpret_cast<float*>(f->data[ch]);
+                std::fill(dst + s.filled, dst + s.frameLength, 0.0f);
+            }
+            s.filled = 0;
+            const int32_t hr = s.sendFrame();
+            if (hr != kS_OK) return fail(hr);
+        }
+    }
+    int32_t hr = s.sendFrame(true);
+    if (hr != kS_OK) return fail(hr);
+    if (s.packetsMuxed <= s.lastPacket) return fail(kE_UNEXPECTED);
+
+    int ret = av_write_trailer(s.format.get());
+    if (ret < 0) return fail(ResultFromAv(ret));
+    ret = avio_closep(&s.format->pb);
+    if (ret < 0) return fail(ResultFromAv(ret));
+    if (!s.index.finish(s.endMs + kPrerollMs)) return fail(kE_OUTOFMEMORY);
+    hr = AppendAsfIndex(s.path.c_str(), s.index, kStreamNumber,
+                        static_cast<uint64_t>(s.firstPacketOffset), kPacketSize, kPrerollMs);
+    if (hr != kS_OK) return fail(hr);
+    state_.reset();
+    lastError_ = kS_OK;
+    return true;
+}
+
+}  // namespace ffsdk
