@@ -1,0 +1,60 @@
+// Reference counting and QueryInterface for the stand-in's COM objects.
+#pragma once
+
+#include <atomic>
+#include <tuple>
+#include <type_traits>
+
+#include "iid_of.h"
+
+namespace ffsdk {
+
+// Implements IUnknown for an object exposing Ifaces... . An interface in the
+// list also answers for its SDK base interfaces when those are listed in
+// Bases (for example IWMMediaProps for IWMOutputMediaProps). Objects start with
+// one reference, owned by whoever created them, and delete themselves at zero.
+template <typename... Ifaces>
+class ComObject : public Ifaces... {
+public:
+    ComObject() = default;
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        if (iid == wm::IID_IUnknown) {
+            *out = static_cast<First*>(this);
+        } else if (!(Match<Ifaces>(iid, out) || ...) && !QueryBase(iid, out)) {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        return static_cast<ULONG>(refs_.fetch_add(1, std::memory_order_relaxed) + 1);
+    }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const long left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+
+protected:
+    using First = std::tuple_element_t<0, std::tuple<Ifaces...>>;
+    virtual ~ComObject() = default;
+    // Answers for interfaces that are bases of the listed ones.
+    virtual bool QueryBase(REFIID, void**) { return false; }
+
+private:
+    template <typename T>
+    bool Match(REFIID iid, void** out) {
+        if (iid != wm::IidOf<T>::value) return false;
+        *out = static_cast<T*>(this);
+        return true;
+    }
+
+    std::atomic<long> refs_{1};
+};
+
+}  // namespace ffsdk
