@@ -2,6 +2,7 @@
 // order, to the host's FormatCallback.
 #include "com_ptr.h"
 #include "heap_buffer.h"
+#include "media_type.h"
 #include "mervane.h"
 #include "wmsdk_factories.h"
 
@@ -38,18 +39,9 @@ void ReportFormats(FormatCallback callback) {
             if (FAILED(config.As(props))) return;
             config.Reset();
 
-            DWORD size = 0;
-            if (FAILED(props->GetMediaType(nullptr, &size))) return;
-            mediaType = HeapBuffer(size);
-            if (!mediaType) return;
-            if (FAILED(props->GetMediaType(mediaType.as<wm::WM_MEDIA_TYPE>(), &size))) return;
-
-            const auto* type = mediaType.as<wm::WM_MEDIA_TYPE>();
-            if (size < sizeof(wm::WM_MEDIA_TYPE) || type->formattype != wm::WMFORMAT_WaveFormatEx)
-                return;
-            // A format block too short to be a WAVEFORMATEX is not one either.
-            if (type->pbFormat == nullptr || type->cbFormat < sizeof(wm::WAVEFORMATEX)) return;
-            const auto* wave = reinterpret_cast<const wm::WAVEFORMATEX*>(type->pbFormat);
+            if (FAILED(mervane::ReadMediaType(props.Get(), mediaType))) return;
+            const wm::WAVEFORMATEX* wave = mervane::WaveFormatOf(mediaType);
+            if (wave == nullptr) return;
             callback(wave->nAvgBytesPerSec * 8, wave->nChannels, wave->nSamplesPerSec);
         }
     }

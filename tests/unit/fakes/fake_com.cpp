@@ -424,7 +424,7 @@ HRESULT FakeHeaderInfo::GetAttributeByIndex(WORD index, WORD* stream, WCHAR* nam
     }
     if (value != nullptr) {
         if (*valueLength < needValue) return E_INVALIDARG;
-        std::memcpy(value, a.value.data(), needValue);
+        if (needValue > 0) std::memcpy(value, a.value.data(), needValue);
     }
     *nameLength = needName;
     *valueLength = needValue;
@@ -455,7 +455,7 @@ HRESULT FakeHeaderInfo::GetAttributeByName(WORD* stream, const WCHAR* name,
     const WORD need = static_cast<WORD>(a->value.size());
     if (value != nullptr) {
         if (*valueLength < need) return wm::ASF_E_NOTFOUND;
-        std::memcpy(value, a->value.data(), need);
+        if (need > 0) std::memcpy(value, a->value.data(), need);
     }
     *valueLength = need;
     *type = a->type;

@@ -1,0 +1,194 @@
+#include "song_tags.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "com_ptr.h"
+#include "heap_buffer.h"
+#include "wide_text.h"
+#include "wmsdk_factories.h"
+
+// SDK strings are WCHAR: wchar_t on Windows, char16_t elsewhere.
+#ifdef _WIN32
+#define SDK_TEXT(text) L##text
+#else
+#define SDK_TEXT(text) u##text
+#endif
+
+namespace mervane {
+
+namespace {
+
+// One field of SongInfo and the attributes behind it. The fallback name is read
+// only when reading the first name fails; it is never written.
+struct TagField {
+    const WCHAR* name;
+    const WCHAR* fallback;
+    size_t offset;
+    size_t size;
+};
+
+#define SONG_FIELD(member) offsetof(SongInfo, member), sizeof(SongInfo::member)
+
+// In the order the tags are read and written.
+const TagField kTagFields[] = {
+    {SDK_TEXT("Title"), SDK_TEXT("WM/Title"), SONG_FIELD(title)},
+    {SDK_TEXT("Author"), SDK_TEXT("WM/Author"), SONG_FIELD(author)},
+    {SDK_TEXT("WM/AlbumTitle"), nullptr, SONG_FIELD(album)},
+    {SDK_TEXT("WM/Track"), nullptr, SONG_FIELD(track)},
+    {SDK_TEXT("WM/Year"), nullptr, SONG_FIELD(year)},
+    {SDK_TEXT("WM/GenreID"), nullptr, SONG_FIELD(genreId)},
+};
+
+#undef SONG_FIELD
+
+void StoreText(const WCHAR* text, size_t count, char* field, size_t fieldSize) {
+    int written = 0;
+    // Windows rejects an empty source; an empty value is simply an empty field.
+    // A text that needs more than fieldSize - 1 bytes fails the conversion.
+    if (count > 0 && count <= 0x7FFFFFFF)
+        written = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(count), field,
+                                      static_cast<int>(fieldSize - 1), nullptr, nullptr);
+    field[written > 0 ? written : 0] = 0;
+}
+
+void StoreNumber(uint64_t value, char* field, size_t fieldSize) {
+    char digits[20];  // enough for any 64-bit value
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    if (count >= fieldSize) {
+        field[0] = 0;
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) field[i] = digits[count - 1 - i];
+    field[count] = 0;
+}
+
+template <typename T>
+bool LoadNumber(const BYTE* value, size_t length, uint64_t& number) {
+    if (length < sizeof(T)) return false;
+    T stored;
+    std::memcpy(&stored, value, sizeof stored);
+    number = stored;
+    return true;
+}
+
+// Puts an attribute value of `type` and `length` bytes into the field.
+void StoreValue(wm::WMT_ATTR_DATATYPE type, const BYTE* value, size_t length, char* field,
+                size_t fieldSize) {
+    uint64_t number = 0;
+    bool isNumber = false;
+    switch (type) {
+        case wm::WMT_TYPE_STRING: {
+            // The text ends at its first 0, or at the stored length when it has
+            // none.
+            const size_t stored = length / sizeof(WCHAR);
+            const auto* text = reinterpret_cast<const WCHAR*>(value);
+            const size_t count = static_cast<size_t>(std::find(text, text + stored, 0) - text);
+            StoreText(text, count, field, fieldSize);
+            return;
+        }
+        case wm::WMT_TYPE_DWORD:
+        case wm::WMT_TYPE_BOOL:
+            isNumber = LoadNumber<uint32_t>(value, length, number);
+            break;
+        case wm::WMT_TYPE_QWORD:
+            isNumber = LoadNumber<uint64_t>(value, length, number);
+            break;
+        case wm::WMT_TYPE_WORD:
+            isNumber = LoadNumber<uint16_t>(value, length, number);
+            break;
+        default:  // binary and GUID values have no text
+            break;
+    }
+    if (isNumber)
+        StoreNumber(number, field, fieldSize);
+    else
+        field[0] = 0;
+}
+
+}  // namespace
+
+HRESULT ReadTag(wm::IWMHeaderInfo* header, const WCHAR* name, char* field, size_t fieldSize) {
+    WORD stream = 0;
+    wm::WMT_ATTR_DATATYPE type = wm::WMT_TYPE_STRING;
+    WORD length = 0;
+    HRESULT hr = header->GetAttributeByName(&stream, name, &type, nullptr, &length);
+    if (FAILED(hr) && hr != wm::ASF_E_NOTFOUND) return hr;
+    if (length == 0 && hr == wm::ASF_E_NOTFOUND) return S_OK;  // absent: field kept
+
+    HeapBuffer value(length);
+    if (!value) {
+        const DWORD error = GetLastError();
+        return error != 0 ? static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu)) : S_OK;
+    }
+    stream = 0;
+    hr = header->GetAttributeByName(&stream, name, &type, value.as<BYTE>(), &length);
+    if (SUCCEEDED(hr))
+        StoreValue(type, value.as<const BYTE>(), std::min<size_t>(length, value.size()), field,
+                   fieldSize);
+    return hr;
+}
+
+HRESULT WriteTag(wm::IWMHeaderInfo* header, const WCHAR* name, const char* field,
+                 size_t fieldSize) {
+    const void* end = std::memchr(field, 0, fieldSize);
+    const size_t length =
+        end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - field) : fieldSize;
+    WCHAR text[kMaxTagText];
+    int count = 0;
+    if (length > 0 && length <= 0x7FFFFFFF)
+        count = MultiByteToWideChar(CP_ACP, 0, field, static_cast<int>(length), text, kMaxTagText);
+    if (count < 0 || count >= kMaxTagText) count = 0;
+    text[count] = 0;
+    return header->SetAttribute(0, name, wm::WMT_TYPE_STRING, reinterpret_cast<const BYTE*>(text),
+                                static_cast<WORD>((count + 1) * sizeof(WCHAR)));
+}
+
+int32_t EditTags(const WCHAR* path, SongInfo* info, bool read) {
+    // The header info goes before the editor.
+    ComPtr<wm::IWMMetadataEditor> editor;
+    ComPtr<wm::IWMHeaderInfo> header;
+
+    HRESULT hr = WMCreateEditor(editor.Put());
+    if (SUCCEEDED(hr) && !editor) hr = E_POINTER;
+    if (SUCCEEDED(hr)) hr = editor->Open(path);
+    if (SUCCEEDED(hr)) hr = editor.As(header);
+    if (SUCCEEDED(hr) && !header) hr = E_POINTER;
+    if (FAILED(hr)) return 0;  // not opened, or opened but unusable: no Close
+
+    auto* bytes = reinterpret_cast<char*>(info);
+    for (const TagField& tag : kTagFields) {
+        char* field = bytes + tag.offset;
+        if (!read) {
+            WriteTag(header.Get(), tag.name, field, tag.size);
+        } else if (FAILED(ReadTag(header.Get(), tag.name, field, tag.size)) &&
+                   tag.fallback != nullptr) {
+            ReadTag(header.Get(), tag.fallback, field, tag.size);
+        }
+    }
+    if (!read) editor->Flush();
+    hr = editor->Close();
+    return SUCCEEDED(hr) ? 1 : 0;
+}
+
+}  // namespace mervane
+
+extern "C" MERVANE_API int32_t MERVANE_CALL GetWmaSongInfo(const char* path, SongInfo* info) {
+    if (path == nullptr || info == nullptr) return 0;
+    WCHAR widePath[mervane::kMaxWidePath];
+    mervane::ToWidePath(path, widePath);
+    return mervane::EditTags(widePath, info, true);
+}
+
+extern "C" MERVANE_API int32_t MERVANE_CALL SetWmaSongInfo(const char* path, const SongInfo* info) {
+    if (path == nullptr || info == nullptr) return 0;
+    WCHAR widePath[mervane::kMaxWidePath];
+    mervane::ToWidePath(path, widePath);
+    // Writing only reads the record.
+    return mervane::EditTags(widePath, const_cast<SongInfo*>(info), false);
+}

@@ -1,0 +1,153 @@
+#include "audio_profile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "com_ptr.h"
+#include "heap_buffer.h"
+#include "media_type.h"
+#include "wmsdk_factories.h"
+
+// SDK strings are WCHAR: wchar_t on Windows, char16_t elsewhere.
+#ifdef _WIN32
+#define SDK_TEXT(text) L##text
+#else
+#define SDK_TEXT(text) u##text
+#endif
+
+namespace mervane {
+
+namespace {
+
+bool Matches(const wm::WAVEFORMATEX& wave, const AudioRequest& request) {
+    // The difference is taken as a signed 32-bit number, as the bitrates are
+    // 32-bit values on both sides.
+    const auto difference = static_cast<int32_t>(wave.nAvgBytesPerSec * 8u - request.bitrate);
+    return difference > -(kBitrateTolerance + 1) && difference < kBitrateTolerance + 1 &&
+           wave.nSamplesPerSec == request.sampleRate && wave.nChannels == request.channels &&
+           wave.wFormatTag == request.formatTag;
+}
+
+// Keeps a copy of the format block of the best match so far. The copy is at
+// least 18 + cbSize bytes (zero-filled past what the SDK gave), so the stream's
+// media type never points past its end.
+HRESULT KeepFormat(const wm::WM_MEDIA_TYPE& type, HeapBuffer& best) {
+    const auto* wave = reinterpret_cast<const wm::WAVEFORMATEX*>(type.pbFormat);
+    const size_t declared = sizeof(wm::WAVEFORMATEX) + wave->cbSize;
+    const size_t size = std::max<size_t>(type.cbFormat, declared);
+    best = HeapBuffer();
+    HeapBuffer copy(size);
+    if (!copy) return E_OUTOFMEMORY;
+    std::memset(copy.get(), 0, size);
+    std::memcpy(copy.get(), type.pbFormat, type.cbFormat);
+    best = std::move(copy);
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT ConfigureStream(wm::IWMStreamConfig* config, WORD streamNumber, const WCHAR* streamName,
+                        const WCHAR* connectionName, DWORD bitrate, wm::WM_MEDIA_TYPE* mediaType) {
+    HRESULT hr = config->SetStreamNumber(streamNumber);
+    if (FAILED(hr)) return hr;
+    hr = config->SetStreamName(streamName);
+    if (FAILED(hr)) return hr;
+    hr = config->SetConnectionName(connectionName);
+    if (FAILED(hr)) return hr;
+    hr = config->SetBitrate(bitrate);
+    if (FAILED(hr)) return hr;
+    ComPtr<wm::IWMMediaProps> props;
+    hr = config->QueryInterface(wm::IID_IWMMediaProps, reinterpret_cast<void**>(props.Put()));
+    if (FAILED(hr)) return hr;
+    return props->SetMediaType(mediaType);
+}
+
+HRESULT FindAudioFormat(const AudioRequest& request, wm::IWMProfile* profile,
+                        wm::IWMProfileManager* manager) {
+    // Released at the end in this order: the buffers, then the codec info, the
+    // media properties and the stream configuration.
+    ComPtr<wm::IWMStreamConfig> stream;
+    ComPtr<wm::IWMMediaProps> props;
+    ComPtr<wm::IWMCodecInfo> codecInfo;
+    HeapBuffer best;
+    HeapBuffer candidate;
+
+    HRESULT hr =
+        manager->QueryInterface(wm::IID_IWMCodecInfo, reinterpret_cast<void**>(codecInfo.Put()));
+    if (FAILED(hr)) return hr;
+    DWORD codecCount = 0;
+    hr = codecInfo->GetCodecInfoCount(wm::WMMEDIATYPE_Audio, &codecCount);
+    if (FAILED(hr)) return hr;
+
+    for (DWORD codec = 0; codec < codecCount; ++codec) {
+        DWORD formatCount = 0;
+        hr = codecInfo->GetCodecFormatCount(wm::WMMEDIATYPE_Audio, codec, &formatCount);
+        if (FAILED(hr)) return hr;
+        for (DWORD format = 0; format < formatCount; ++format) {
+            candidate = HeapBuffer();
+            {
+                ComPtr<wm::IWMStreamConfig> config;
+                hr = codecInfo->GetCodecFormat(wm::WMMEDIATYPE_Audio, codec, format, config.Put());
+                if (FAILED(hr)) return hr;
+                if (!config) return E_POINTER;
+                props.Reset();
+                hr = config.As(props);
+                if (FAILED(hr)) return hr;
+            }
+            hr = ReadMediaType(props.Get(), candidate);
+            if (FAILED(hr)) return hr;
+            const wm::WAVEFORMATEX* wave = WaveFormatOf(candidate);
+            if (wave == nullptr) return E_FAIL;
+            if (!Matches(*wave, request)) continue;
+            if (best && wave->nBlockAlign < best.as<wm::WAVEFORMATEX>()->nBlockAlign) continue;
+            hr = KeepFormat(*candidate.as<wm::WM_MEDIA_TYPE>(), best);
+            if (FAILED(hr)) return hr;
+        }
+    }
+    candidate = HeapBuffer();
+    props.Reset();
+    if (!best) return wm::NS_E_AUDIO_CODEC_NOT_INSTALLED;
+
+    auto* chosen = best.as<wm::WAVEFORMATEX>();
+    wm::WM_MEDIA_TYPE type{};
+    type.majortype = wm::WMMEDIATYPE_Audio;
+    type.subtype = wm::AudioSubtype(chosen->wFormatTag);
+    type.bFixedSizeSamples = TRUE;
+    type.bTemporalCompression = FALSE;
+    type.lSampleSize = chosen->nBlockAlign;
+    type.formattype = wm::WMFORMAT_WaveFormatEx;
+    type.pUnk = nullptr;
+    type.cbFormat = sizeof(wm::WAVEFORMATEX) + chosen->cbSize;
+    type.pbFormat = best.as<BYTE>();
+
+    hr = profile->CreateNewStream(wm::WMMEDIATYPE_Audio, stream.Put());
+    if (FAILED(hr)) return hr;
+    if (!stream) return E_POINTER;
+    hr = ConfigureStream(stream.Get(), 1, SDK_TEXT("Audio Stream"), SDK_TEXT("Audio"),
+                         chosen->nAvgBytesPerSec * 8, &type);
+    if (FAILED(hr)) return hr;
+    return profile->AddStream(stream.Get());
+}
+
+HRESULT BuildAudioProfile(const AudioRequest* request, wm::IWMProfile** profile) {
+    if (request == nullptr || profile == nullptr) return E_INVALIDARG;
+    *profile = nullptr;
+    // The profile goes before the manager on every path.
+    ComPtr<wm::IWMProfileManager> manager;
+    ComPtr<wm::IWMProfile> built;
+
+    HRESULT hr = WMCreateProfileManager(manager.Put());
+    if (FAILED(hr)) return hr;
+    if (!manager) return E_POINTER;
+    hr = manager->CreateEmptyProfile(wm::WMT_VER_7_0, built.Put());
+    if (FAILED(hr)) return hr;
+    if (!built) return E_POINTER;
+    hr = built->SetName(SDK_TEXT("Custom Profile"));
+    if (FAILED(hr)) return hr;
+    hr = FindAudioFormat(*request, built.Get(), manager.Get());
+    if (FAILED(hr)) return hr;
+    *profile = built.Detach();
+    return hr;
+}
+
+}  // namespace mervane

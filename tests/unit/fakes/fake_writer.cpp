@@ -1,0 +1,250 @@
+#include "fake_writer.h"
+
+namespace fakes {
+
+namespace {
+HRESULT NotUsed() {
+    return E_NOTIMPL;
+}
+}  // namespace
+
+// ---- FakeWriterAdvanced ----------------------------------------------------------------
+
+ULONG FakeWriterAdvanced::Release() {
+    Log("WriterAdvanced.Release");
+    return FakeCom::Release();
+}
+HRESULT FakeWriterAdvanced::GetSinkCount(DWORD*) {
+    return NotUsed();
+}
+HRESULT FakeWriterAdvanced::GetSink(DWORD, wm::IWMWriterSink**) {
+    return NotUsed();
+}
+HRESULT FakeWriterAdvanced::AddSink(wm::IWMWriterSink* sink) {
+    Log("WriterAdvanced.AddSink");
+    if (FAILED(addSinkResult)) return addSinkResult;
+    sinks.push_back(sink);
+    return S_OK;
+}
+HRESULT FakeWriterAdvanced::RemoveSink(wm::IWMWriterSink*) {
+    return NotUsed();
+}
+HRESULT FakeWriterAdvanced::WriteStreamSample(WORD, wm::QWORD, DWORD, wm::QWORD, DWORD,
+                                              wm::INSSBuffer*) {
+    return NotUsed();
+}
+HRESULT FakeWriterAdvanced::SetLiveSource(BOOL) {
+    return NotUsed();
+}
+HRESULT FakeWriterAdvanced::IsRealTime(BOOL*) {
+    return NotUsed();
+}
+HRESULT FakeWriterAdvanced::GetWriterTime(wm::QWORD*) {
+    return NotUsed();
+}
+HRESULT FakeWriterAdvanced::GetStatistics(WORD, wm::WM_WRITER_STATISTICS*) {
+    return NotUsed();
+}
+HRESULT FakeWriterAdvanced::SetSyncTolerance(DWORD) {
+    return NotUsed();
+}
+HRESULT FakeWriterAdvanced::GetSyncTolerance(DWORD*) {
+    return NotUsed();
+}
+
+// ---- FakeWriter ---------------------------------------------------------------------------
+
+FakeWriter::FakeWriter() : advanced(new FakeWriterAdvanced) {}
+
+FakeWriter::~FakeWriter() {
+    advanced->Release();
+    for (auto* sample : samples) sample->Release();
+}
+
+HRESULT FakeWriter::QueryInterface(REFIID iid, void** out) {
+    if (iid == wm::IID_IWMWriterAdvanced) {
+        if (queryOverride) {
+            const HRESULT forced = queryOverride(iid);
+            if (forced != S_OK) return forced;
+        }
+        advanced->AddRef();
+        *out = static_cast<wm::IWMWriterAdvanced*>(advanced);
+        return S_OK;
+    }
+    return FakeCom::QueryInterface(iid, out);
+}
+ULONG FakeWriter::Release() {
+    Log("Writer.Release");
+    return FakeCom::Release();
+}
+HRESULT FakeWriter::SetProfileByID(REFGUID) {
+    return NotUsed();
+}
+HRESULT FakeWriter::SetProfile(wm::IWMProfile* value) {
+    Log("Writer.SetProfile");
+    if (FAILED(setProfileResult)) return setProfileResult;
+    profile = value;
+    return S_OK;
+}
+HRESULT FakeWriter::SetOutputFilename(const WCHAR*) {
+    return NotUsed();
+}
+HRESULT FakeWriter::GetInputCount(DWORD*) {
+    return NotUsed();
+}
+HRESULT FakeWriter::GetInputProps(DWORD, wm::IWMInputMediaProps**) {
+    return NotUsed();
+}
+HRESULT FakeWriter::SetInputProps(DWORD, wm::IWMInputMediaProps*) {
+    return NotUsed();
+}
+HRESULT FakeWriter::GetInputFormatCount(DWORD, DWORD*) {
+    return NotUsed();
+}
+HRESULT FakeWriter::GetInputFormat(DWORD, DWORD, wm::IWMInputMediaProps**) {
+    return NotUsed();
+}
+HRESULT FakeWriter::BeginWriting() {
+    Log("Writer.BeginWriting");
+    return beginResult;
+}
+HRESULT FakeWriter::EndWriting() {
+    Log("Writer.EndWriting");
+    return endResult;
+}
+HRESULT FakeWriter::AllocateSample(DWORD size, wm::INSSBuffer** sample) {
+    Log("Writer.AllocateSample(" + std::to_string(size) + ")");
+    if (FAILED(allocateResult)) return allocateResult;
+    auto* made = new FakeBuffer(std::vector<BYTE>(size, 0xEE));
+    if (adjustSample) adjustSample(*made);
+    made->AddRef();
+    samples.push_back(made);
+    *sample = made;
+    return S_OK;
+}
+HRESULT FakeWriter::WriteSample(DWORD input, wm::QWORD time, DWORD flags, wm::INSSBuffer* sample) {
+    Log("Writer.WriteSample");
+    const size_t call = writeCalls++;
+    if (writeResult) {
+        const HRESULT hr = writeResult(call);
+        if (FAILED(hr)) return hr;
+    }
+    BYTE* bytes = nullptr;
+    DWORD length = 0;
+    // Read without GetBufferAndLength, which logs: the log is the library's calls.
+    if (FAILED(sample->GetBuffer(&bytes)) || FAILED(sample->GetLength(&length))) return E_FAIL;
+    written.push_back({input, time, flags, std::vector<BYTE>(bytes, bytes + length)});
+    return S_OK;
+}
+HRESULT FakeWriter::Flush() {
+    return NotUsed();
+}
+
+// ---- FakeFileSink2 --------------------------------------------------------------------------
+
+ULONG FakeFileSink2::Release() {
+    Log("FileSink2.Release");
+    return FakeCom::Release();
+}
+HRESULT FakeFileSink2::OnHeader(wm::INSSBuffer*) {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::IsRealTime(BOOL*) {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::AllocateDataUnit(DWORD, wm::INSSBuffer**) {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::OnDataUnit(wm::INSSBuffer*) {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::OnEndWriting() {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::Open(const WCHAR*) {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::Start(wm::QWORD) {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::Stop(wm::QWORD) {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::IsStopped(BOOL*) {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::GetFileDuration(wm::QWORD*) {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::GetFileSize(wm::QWORD*) {
+    return NotUsed();
+}
+HRESULT FakeFileSink2::Close() {
+    Log("FileSink2.Close");
+    return closeResult;
+}
+HRESULT FakeFileSink2::IsClosed(BOOL*) {
+    return NotUsed();
+}
+bool FakeFileSink2::QueryExtra(REFIID iid, void** out) {
+    if (iid == wm::IID_IWMWriterFileSink || iid == wm::IID_IWMWriterSink) {
+        *out = static_cast<wm::IWMWriterFileSink2*>(this);
+        return true;
+    }
+    return false;
+}
+
+// ---- FakeFileSink ---------------------------------------------------------------------------
+
+FakeFileSink::FakeFileSink() : sink2(new FakeFileSink2) {}
+
+FakeFileSink::~FakeFileSink() {
+    sink2->Release();
+}
+
+HRESULT FakeFileSink::QueryInterface(REFIID iid, void** out) {
+    if (iid == wm::IID_IWMWriterFileSink2) {
+        if (queryOverride) {
+            const HRESULT forced = queryOverride(iid);
+            if (forced != S_OK) return forced;
+        }
+        sink2->AddRef();
+        *out = static_cast<wm::IWMWriterFileSink2*>(sink2);
+        return S_OK;
+    }
+    return FakeCom::QueryInterface(iid, out);
+}
+ULONG FakeFileSink::Release() {
+    Log("FileSink.Release");
+    return FakeCom::Release();
+}
+HRESULT FakeFileSink::OnHeader(wm::INSSBuffer*) {
+    return NotUsed();
+}
+HRESULT FakeFileSink::IsRealTime(BOOL*) {
+    return NotUsed();
+}
+HRESULT FakeFileSink::AllocateDataUnit(DWORD, wm::INSSBuffer**) {
+    return NotUsed();
+}
+HRESULT FakeFileSink::OnDataUnit(wm::INSSBuffer*) {
+    return NotUsed();
+}
+HRESULT FakeFileSink::OnEndWriting() {
+    return NotUsed();
+}
+HRESULT FakeFileSink::Open(const WCHAR* name) {
+    Log("FileSink.Open");
+    if (FAILED(openResult)) return openResult;
+    path = name == nullptr ? u"" : std::u16string(name);
+    return S_OK;
+}
+bool FakeFileSink::QueryExtra(REFIID iid, void** out) {
+    if (iid == wm::IID_IWMWriterSink) {
+        *out = static_cast<wm::IWMWriterFileSink*>(this);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace fakes

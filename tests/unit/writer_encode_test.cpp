@@ -1,0 +1,271 @@
+// Encoding from the host: the set-up sequence, time stamps from the running byte
+// count, closing, and what is left behind when a step fails.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fakes/fake_com.h"
+#include "fakes/fake_writer.h"
+#include "mervane.h"
+#include "writer/encode.h"
+
+namespace {
+
+using fakes::CallLog;
+using fakes::FakeFileSink;
+using fakes::FakeProfileManager;
+using fakes::FakeWriter;
+using fakes::Held;
+using fakes::MakeAudioType;
+
+constexpr HRESULT kFailure = static_cast<HRESULT>(0x80042222u);
+constexpr AudioFormatInfo kCd{0, 44100, 2, 128, 0, 0, 0, 0};  // 176,400 PCM bytes/s
+
+class WriterEncode : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fakes::ResetFakes();
+        auto& factories = fakes::ScriptedFactories();
+        factories.writer = [this](wm::IWMWriter** out) {
+            *out = writer.Give<wm::IWMWriter>();
+            return S_OK;
+        };
+        factories.fileSink = [this](wm::IWMWriterFileSink** out) {
+            *out = sink.Give<wm::IWMWriterFileSink>();
+            return S_OK;
+        };
+        factories.profileManager = [this](wm::IWMProfileManager** out) {
+            *out = manager.Give<wm::IWMProfileManager>();
+            return S_OK;
+        };
+        manager->codecs = {{MakeAudioType(0x0161, 2, 44100, 16000, 5945)},
+                           {MakeAudioType(0x0161, 1, 1, 2, 2)}};
+    }
+    void TearDown() override { mervane::TheWriterState().Clear(); }
+
+    bool SlotsEmpty() const {
+        const auto& s = mervane::TheWriterState();
+        return !s.writer && !s.advancedWriter && !s.fileSink && !s.fileSink2 && !s.profile;
+    }
+    // Only the fakes' own references are left (the profile also has the manager's).
+    void ExpectNothingHeld() const {
+        EXPECT_EQ(writer->Refs(), 1);
+        EXPECT_EQ(writer->advanced->Refs(), 1);
+        EXPECT_EQ(sink->Refs(), 1);
+        EXPECT_EQ(sink->sink2->Refs(), 1);
+        EXPECT_EQ(manager->Refs(), 1);
+        if (manager->profile != nullptr) {
+            EXPECT_EQ(manager->profile->Refs(), 1);
+        }
+        for (auto* sample : writer->samples) EXPECT_EQ(sample->Refs(), 1);
+    }
+    std::vector<wm::QWORD> Stamps() const {
+        std::vector<wm::QWORD> out;
+        for (const auto& w : writer->written) out.push_back(w.time);
+        return out;
+    }
+
+    Held<FakeWriter> writer;
+    Held<FakeFileSink> sink;
+    Held<FakeProfileManager> manager;
+};
+
+TEST_F(WriterEncode, InitBuildsTheWriterInOrder) {
+    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    const std::vector<std::string> steps{"WMCreateWriterPriv",     "WMCreateWriterFileSink",
+                                         "WriterAdvanced.AddSink", "WMCreateProfileManager",
+                                         "Writer.SetProfile",      "FileSink.Open",
+                                         "Writer.BeginWriting"};
+    std::vector<std::string> seen;
+    for (const auto& entry : CallLog::Instance().Entries())
+        if (std::find(steps.begin(), steps.end(), entry) != steps.end()) seen.push_back(entry);
+    EXPECT_EQ(seen, steps);
+
+    // The sink is attached through its second interface; the writer gets the
+    // profile built for 128 kbit/s of the WMA tag.
+    ASSERT_EQ(writer->advanced->sinks.size(), 1u);
+    EXPECT_EQ(writer->advanced->sinks[0], static_cast<wm::IWMWriterSink*>(sink->sink2));
+    EXPECT_EQ(writer->profile, static_cast<wm::IWMProfile*>(manager->profile));
+    EXPECT_EQ(manager->profile->newStream->bitrate, 128000u);
+    EXPECT_EQ(sink->path, u"out.wma");
+    EXPECT_EQ(mervane::TheWriterState().bytesPerSecond, 176400u);
+}
+
+TEST_F(WriterEncode, BlocksAreStampedFromTheRunningByteCount) {
+    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    const std::vector<BYTE> tenth(17640, 0x11);
+    const BYTE one = 0x22;
+    EXPECT_EQ(WriteWMAFile(tenth.data(), 17640), 1);  // 0.1 s
+    EXPECT_EQ(WriteWMAFile(&one, 1), 1);              // 56.69 units, rounded
+    EXPECT_EQ(WriteWMAFile(&one, 1), 1);
+    EXPECT_EQ(Stamps(), (std::vector<wm::QWORD>{0, 1000000, 1000057}));
+    EXPECT_EQ(writer->written[0].bytes, tenth);
+    EXPECT_EQ(writer->written[1].bytes, std::vector<BYTE>{0x22});
+    EXPECT_EQ(writer->written[0].input, 0u);
+    EXPECT_EQ(writer->written[0].flags, 0u);
+
+    // A new encode starts its clock again.
+    ASSERT_EQ(CloseWMAWriteFile(), S_OK);
+    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    EXPECT_EQ(WriteWMAFile(&one, 1), 1);
+    EXPECT_EQ(writer->written.back().time, 0u);
+}
+
+TEST_F(WriterEncode, BlockLongerThan214SecondsKeepsItsTrueDuration) {
+    // One channel at 1 Hz: 2 bytes per second, so 1,000 bytes are 500 s.
+    const AudioFormatInfo slow{0, 1, 1, 0, 0, 0, 0, 0};
+    ASSERT_EQ(InitWMAWriteFile("out.wma", &slow), 1);
+    const std::vector<BYTE> block(1000, 0);
+    ASSERT_EQ(WriteWMAFile(block.data(), 1000), 1);
+    ASSERT_EQ(WriteWMAFile(block.data(), 1), 1);
+    EXPECT_EQ(Stamps(), (std::vector<wm::QWORD>{0, 5000000000u}));
+
+    EXPECT_EQ(mervane::BlockDuration(0xFFFFFFFFu, 1), 42949672950000000);
+    // Blocks MulDiv can carry get MulDiv's result, halves rounded away from zero.
+    int compared = 0;
+    for (DWORD bytes : {1u, 3u, 5u, 17640u, 88200u, 1000003u})
+        for (DWORD rate : {3u, 6u, 176400u, 768000u, 20000000u}) {
+            const int viaMulDiv = MulDiv(static_cast<int>(bytes), 10000000, static_cast<int>(rate));
+            if (viaMulDiv == -1) continue;  // beyond what MulDiv can carry
+            ++compared;
+            EXPECT_EQ(mervane::BlockDuration(bytes, rate), viaMulDiv)
+                << bytes << " bytes at " << rate;
+        }
+    EXPECT_GT(compared, 20);
+    EXPECT_EQ(mervane::BlockDuration(1, 20000000), 1);  // exactly one half
+}
+
+TEST_F(WriterEncode, RefusedBlockDoesNotAdvanceTimeAndIsReleased) {
+    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    writer->writeResult = [](size_t call) { return call == 1 ? kFailure : S_OK; };
+    const std::vector<BYTE> block(17640, 0);
+    EXPECT_EQ(WriteWMAFile(block.data(), 17640), 1);
+    EXPECT_EQ(WriteWMAFile(block.data(), 17640), 0);
+    EXPECT_EQ(WriteWMAFile(block.data(), 17640), 1);
+    EXPECT_EQ(Stamps(), (std::vector<wm::QWORD>{0, 1000000}));
+    for (auto* sample : writer->samples) EXPECT_EQ(sample->Refs(), 1);
+
+    // A sample whose buffer cannot be had is released without being written,
+    // and an allocation that fails writes nothing either.
+    writer->adjustSample = [](fakes::FakeBuffer& sample) { sample.bufferResult = kFailure; };
+    EXPECT_EQ(WriteWMAFile(block.data(), 4), 0);
+    writer->allocateResult = kFailure;
+    EXPECT_EQ(WriteWMAFile(block.data(), 4), 0);
+    EXPECT_EQ(writer->written.size(), 2u);
+    EXPECT_EQ(writer->writeCalls, 3u);
+    for (auto* sample : writer->samples) EXPECT_EQ(sample->Refs(), 1);
+}
+
+TEST_F(WriterEncode, CloseEndsClosesAndReleasesInOrder) {
+    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    CallLog::Instance().Clear();
+    EXPECT_EQ(CloseWMAWriteFile(), S_OK);
+    EXPECT_EQ(CallLog::Instance().Entries(),
+              (std::vector<std::string>{"Writer.EndWriting", "FileSink2.Close", "Writer.Release",
+                                        "WriterAdvanced.Release", "FileSink.Release",
+                                        "FileSink2.Release"}));
+    EXPECT_TRUE(SlotsEmpty());
+    ExpectNothingHeld();
+}
+
+TEST_F(WriterEncode, FailedCloseReturnsItsResultAndKeepsEverything) {
+    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    writer->endResult = kFailure;
+    CallLog::Instance().Clear();
+    EXPECT_EQ(CloseWMAWriteFile(), kFailure);
+    EXPECT_EQ(CallLog::Instance().Entries(), std::vector<std::string>{"Writer.EndWriting"});
+    EXPECT_EQ(mervane::TheWriterState().writer.Get(), static_cast<wm::IWMWriter*>(writer.get()));
+    EXPECT_EQ(writer->Refs(), 2);
+
+    writer->endResult = S_OK;
+    sink->sink2->closeResult = kFailure;
+    EXPECT_EQ(CloseWMAWriteFile(), kFailure);
+    EXPECT_FALSE(SlotsEmpty());
+    EXPECT_EQ(sink->sink2->Refs(), 2);
+
+    // The next close runs the whole sequence again.
+    sink->sink2->closeResult = S_OK;
+    CallLog::Instance().Clear();
+    EXPECT_EQ(CloseWMAWriteFile(), S_OK);
+    EXPECT_EQ(CallLog::Instance().Matching("Writer.EndWriting").size(), 1u);
+    EXPECT_TRUE(SlotsEmpty());
+    ExpectNothingHeld();
+}
+
+TEST_F(WriterEncode, WriteAndCloseWithoutAnEncodeTouchNothing) {
+    const BYTE byte = 0;
+    EXPECT_EQ(WriteWMAFile(&byte, 1), 0);
+    EXPECT_EQ(CloseWMAWriteFile(), E_UNEXPECTED);
+    EXPECT_TRUE(CallLog::Instance().Entries().empty());
+
+    // Nor after an encode has been closed, or after one that failed to begin.
+    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    ASSERT_EQ(CloseWMAWriteFile(), S_OK);
+    writer->beginResult = kFailure;
+    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 0);
+    CallLog::Instance().Clear();
+    EXPECT_EQ(WriteWMAFile(&byte, 1), 0);
+    EXPECT_EQ(CloseWMAWriteFile(), E_UNEXPECTED);
+    EXPECT_TRUE(CallLog::Instance().Entries().empty());
+}
+
+TEST_F(WriterEncode, MissingArgumentsTouchNothing) {
+    EXPECT_EQ(InitWMAWriteFile(nullptr, &kCd), 0);
+    EXPECT_EQ(InitWMAWriteFile("out.wma", nullptr), 0);
+    EXPECT_TRUE(CallLog::Instance().Entries().empty());
+
+    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    CallLog::Instance().Clear();
+    EXPECT_EQ(WriteWMAFile(nullptr, 16), 0);
+    EXPECT_EQ(InitWMAWriteFile(nullptr, &kCd), 0);
+    EXPECT_TRUE(CallLog::Instance().Entries().empty());
+    EXPECT_FALSE(SlotsEmpty());  // the open encode is still there
+}
+
+// Each step of InitWMAWriteFile failing in turn.
+class WriterInitFailure : public WriterEncode, public ::testing::WithParamInterface<std::string> {
+  protected:
+    void FailStep(const std::string& step) {
+        auto& factories = fakes::ScriptedFactories();
+        if (step == "Writer") factories.writer = [](wm::IWMWriter**) { return kFailure; };
+        if (step == "FileSink")
+            factories.fileSink = [](wm::IWMWriterFileSink**) { return kFailure; };
+        if (step == "AdvancedWriter")
+            writer->queryOverride = [](REFIID iid) {
+                return iid == wm::IID_IWMWriterAdvanced ? E_NOINTERFACE : S_OK;
+            };
+        if (step == "FileSink2")
+            sink->queryOverride = [](REFIID iid) {
+                return iid == wm::IID_IWMWriterFileSink2 ? E_NOINTERFACE : S_OK;
+            };
+        if (step == "AddSink") writer->advanced->addSinkResult = kFailure;
+        if (step == "NoMatchingFormat") manager->codecs.clear();
+        if (step == "SetProfile") writer->setProfileResult = kFailure;
+        if (step == "Open") sink->openResult = kFailure;
+        if (step == "BeginWriting") writer->beginResult = kFailure;
+    }
+};
+
+TEST_P(WriterInitFailure, ReleasesWhatItMadeAndLeavesSlotsEmpty) {
+    FailStep(GetParam());
+    EXPECT_EQ(InitWMAWriteFile("out.wma", &kCd), 0);
+    EXPECT_TRUE(SlotsEmpty());
+    ExpectNothingHeld();
+}
+
+INSTANTIATE_TEST_SUITE_P(WriterInit, WriterInitFailure,
+                         ::testing::Values("Writer", "FileSink", "AdvancedWriter", "FileSink2",
+                                           "AddSink", "NoMatchingFormat", "SetProfile", "Open",
+                                           "BeginWriting"),
+                         [](const auto& param) { return param.param; });
+
+TEST_F(WriterEncode, SecondInitGivesUpTheOpenEncode) {
+    ASSERT_EQ(InitWMAWriteFile("first.wma", &kCd), 1);
+    ASSERT_EQ(InitWMAWriteFile("second.wma", &kCd), 1);
+    EXPECT_EQ(sink->path, u"second.wma");
+    EXPECT_EQ(writer->Refs(), 2);  // one reference from the library, not two
+    ASSERT_EQ(CloseWMAWriteFile(), S_OK);
+    ExpectNothingHeld();
+}
+
+}  // namespace
