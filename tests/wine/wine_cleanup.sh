@@ -1,0 +1,23 @@
+#!/bin/sh
+# Ends the Wine tests: stops the prefix's wineserver and fails if any process
+# started with this prefix is still alive.
+# Usage: wine_cleanup.sh PREFIX
+set -u
+prefix=$1
+if command -v wineserver >/dev/null 2>&1 && [ -d "$prefix" ]; then
+    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+    WINEPREFIX=$prefix timeout 30 wineserver -w >/dev/null 2>&1
+fi
+left=
+for environ in /proc/[0-9]*/environ; do
+    pid=${environ#/proc/}
+    pid=${pid%/environ}
+    [ "$pid" = $$ ] && continue
+    if tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+        left="$left $pid($(cat "/proc/$pid/comm" 2>/dev/null))"
+    fi
+done
+if [ -n "$left" ]; then
+    echo "Wine processes left behind:$left"
+    exit 1
+fi
