@@ -1,0 +1,174 @@
+#include "common/header_attributes.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string_view>
+
+namespace ffsdk {
+
+namespace {
+
+// The platform's results for these calls.
+constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0xC00D0BD4u);  // NS_E_SDK_BUFFERTOOSMALL
+constexpr HRESULT kReadOnly = static_cast<HRESULT>(0xC00D0BD6u);        // NS_E_ATTRIBUTE_READ_ONLY
+
+constexpr size_t kMaxWord = std::numeric_limits<WORD>::max();
+
+// The header module numbers types as the ASF file stores them; the SDK has
+// its own numbering.
+wm::WMT_ATTR_DATATYPE ToSdkType(asf::AttrType type) {
+    switch (type) {
+        case asf::AttrType::String:
+            return wm::WMT_TYPE_STRING;
+        case asf::AttrType::Binary:
+            return wm::WMT_TYPE_BINARY;
+        case asf::AttrType::Bool:
+            return wm::WMT_TYPE_BOOL;
+        case asf::AttrType::DWord:
+            return wm::WMT_TYPE_DWORD;
+        case asf::AttrType::QWord:
+            return wm::WMT_TYPE_QWORD;
+        case asf::AttrType::Word:
+            return wm::WMT_TYPE_WORD;
+        case asf::AttrType::Guid:
+            return wm::WMT_TYPE_GUID;
+    }
+    return wm::WMT_TYPE_BINARY;
+}
+
+bool FromSdkType(wm::WMT_ATTR_DATATYPE type, asf::AttrType* out) {
+    switch (type) {
+        case wm::WMT_TYPE_DWORD:
+            *out = asf::AttrType::DWord;
+            return true;
+        case wm::WMT_TYPE_STRING:
+            *out = asf::AttrType::String;
+            return true;
+        case wm::WMT_TYPE_BINARY:
+            *out = asf::AttrType::Binary;
+            return true;
+        case wm::WMT_TYPE_BOOL:
+            *out = asf::AttrType::Bool;
+            return true;
+        case wm::WMT_TYPE_QWORD:
+            *out = asf::AttrType::QWord;
+            return true;
+        case wm::WMT_TYPE_WORD:
+            *out = asf::AttrType::Word;
+            return true;
+        case wm::WMT_TYPE_GUID:
+            *out = asf::AttrType::Guid;
+            return true;
+    }
+    return false;
+}
+
+// The value length each fixed-size type takes; 0 for the variable ones.
+size_t FixedLength(asf::AttrType type) {
+    switch (type) {
+        case asf::AttrType::Bool:
+        case asf::AttrType::DWord:
+            return 4;
+        case asf::AttrType::QWord:
+            return 8;
+        case asf::AttrType::Word:
+            return 2;
+        case asf::AttrType::Guid:
+            return 16;
+        default:
+            return 0;
+    }
+}
+
+// A length as the WORD these calls report it in. A name or value too long to
+// describe in a WORD (a Metadata Library value over 64 KiB) is reported as
+// 0xFFFF, which no buffer can satisfy, so fetching it fails as "too small".
+WORD ReportedLength(size_t length) {
+    return static_cast<WORD>(length > kMaxWord ? kMaxWord : length);
+}
+
+// Checks the two caller buffers against what the attribute needs and, if both
+// fit, copies name and value; otherwise copies nothing. Either buffer may be
+// null (that part is only measured). The lengths are always updated.
+HRESULT HandOut(const asf::Attribute& attr, WCHAR* name, WORD* nameLength, BYTE* value,
+                WORD* valueLength) {
+    const size_t nameNeeded = attr.name.size() + 1;  // WCHARs, terminator included
+    const size_t valueNeeded = attr.value.size();
+    const bool nameFits = name == nullptr || (nameNeeded <= kMaxWord && *nameLength >= nameNeeded);
+    const bool valueFits =
+        value == nullptr || (valueNeeded <= kMaxWord && *valueLength >= valueNeeded);
+    if (nameLength != nullptr) *nameLength = ReportedLength(nameNeeded);
+    *valueLength = ReportedLength(valueNeeded);
+    if (!nameFits || !valueFits) return kBufferTooSmall;
+    if (name != nullptr) {
+        std::memcpy(name, attr.name.data(), attr.name.size() * sizeof(WCHAR));
+        name[attr.name.size()] = 0;
+    }
+    if (value != nullptr && valueNeeded > 0) std::memcpy(value, attr.value.data(), valueNeeded);
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT HeaderGetAttributeCount(const asf::Header& header, WORD stream, WORD* count) {
+    if (count == nullptr) return E_POINTER;
+    // Attributes past the 65,535th cannot be reached by a WORD index.
+    *count = stream == 0 ? ReportedLength(header.count()) : 0;
+    return S_OK;
+}
+
+HRESULT HeaderGetAttributeByIndex(const asf::Header& header, WORD index, WORD* stream, WCHAR* name,
+                                  WORD* nameLength, wm::WMT_ATTR_DATATYPE* type, BYTE* value,
+                                  WORD* valueLength) {
+    if (stream == nullptr || nameLength == nullptr || type == nullptr || valueLength == nullptr) {
+        return E_POINTER;
+    }
+    if (*stream != 0) return E_INVALIDARG;  // no stream has attributes of its own
+    const asf::Attribute* attr = header.at(index);
+    if (attr == nullptr) return E_INVALIDARG;
+    *type = ToSdkType(attr->type);
+    return HandOut(*attr, name, nameLength, value, valueLength);
+}
+
+HRESULT HeaderGetAttributeByName(const asf::Header& header, WORD* stream, const WCHAR* name,
+                                 wm::WMT_ATTR_DATATYPE* type, BYTE* value, WORD* valueLength) {
+    if (stream == nullptr || name == nullptr || type == nullptr || valueLength == nullptr) {
+        return E_POINTER;
+    }
+    try {
+        const asf::Attribute* attr =
+            *stream == 0 ? header.find(std::u16string_view(name)) : nullptr;
+        if (attr == nullptr) {
+            *valueLength = 0;
+            return wm::ASF_E_NOTFOUND;
+        }
+        *type = ToSdkType(attr->type);
+        return HandOut(*attr, nullptr, nullptr, value, valueLength);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT HeaderSetAttribute(asf::Header& header, WORD stream, const WCHAR* name,
+                           wm::WMT_ATTR_DATATYPE type, const BYTE* value, WORD valueLength) {
+    if (name == nullptr) return E_POINTER;
+    if (value == nullptr && valueLength > 0) return E_POINTER;
+    if (stream != 0) return E_INVALIDARG;
+    try {
+        const std::u16string_view key(name);
+        if (asf::Header::isReadOnly(key)) return kReadOnly;
+        asf::AttrType stored;
+        if (!FromSdkType(type, &stored)) return E_INVALIDARG;
+        const size_t fixed = FixedLength(stored);
+        if (fixed != 0 && valueLength != fixed) return E_INVALIDARG;
+        // An empty value may come without a buffer; the header module wants one.
+        static const BYTE kNothing = 0;
+        const BYTE* data = value != nullptr ? value : &kNothing;
+        return header.set(key, stored, data, valueLength) ? S_OK : E_INVALIDARG;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+}  // namespace ffsdk

@@ -1,0 +1,162 @@
+#include "editor/editor.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <new>
+#include <utility>
+
+#include "common/header_attributes.h"
+
+namespace ffsdk {
+
+namespace {
+
+constexpr HRESULT kFileWrite = static_cast<HRESULT>(0xC00D0018u);       // NS_E_FILE_WRITE
+constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0xC00D001Au);    // NS_E_FILE_NOT_FOUND
+constexpr HRESULT kFileOpenFailed = static_cast<HRESULT>(0xC00D001Du);  // NS_E_FILE_OPEN_FAILED
+
+// Runs a COM method body; nothing thrown gets past it.
+template <typename Body>
+HRESULT Guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+// The file system takes UTF-8 paths.
+bool ToUtf8(const WCHAR* text, std::string* out) {
+    const int needed = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 1) return false;
+    out->assign(static_cast<size_t>(needed), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, &(*out)[0], needed, nullptr, nullptr) != needed) {
+        return false;
+    }
+    out->resize(static_cast<size_t>(needed - 1));
+    return true;
+}
+
+// Tells a missing file from one that is there but cannot be edited, before
+// the header is read.
+HRESULT CheckEditableFile(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? kFileNotFound : kFileOpenFailed;
+    }
+    return S_ISREG(st.st_mode) ? S_OK : kFileOpenFailed;
+}
+
+}  // namespace
+
+Editor* Editor::Create() {
+    return new (std::nothrow) Editor;
+}
+
+HRESULT Editor::Open(const WCHAR* filename) {
+    return Guarded([&]() -> HRESULT {
+        if (filename == nullptr) return E_POINTER;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (open_) return wm::NS_E_INVALID_REQUEST;
+        std::string path;
+        if (!ToUtf8(filename, &path)) return E_INVALIDARG;
+        const HRESULT hr = CheckEditableFile(path);
+        if (FAILED(hr)) return hr;
+        asf::Header header;
+        if (!header.readFile(path)) {
+            // readFile also fails when the file vanishes or cannot be read
+            // between the check and the read; the check tells which.
+            const HRESULT again = CheckEditableFile(path);
+            return FAILED(again) ? again : wm::NS_E_INVALID_INPUT_FORMAT;
+        }
+        header_ = std::move(header);
+        path_ = std::move(path);
+        open_ = true;
+        return S_OK;
+    });
+}
+
+HRESULT Editor::Close() {
+    return Guarded([&]() -> HRESULT {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_) return wm::NS_E_INVALID_REQUEST;
+        open_ = false;
+        header_ = asf::Header();
+        path_.clear();
+        return S_OK;
+    });
+}
+
+HRESULT Editor::Flush() {
+    return Guarded([&]() -> HRESULT {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_) return wm::NS_E_INVALID_REQUEST;
+        return header_.rewriteFile(path_) ? S_OK : kFileWrite;
+    });
+}
+
+HRESULT Editor::GetAttributeCount(WORD streamNum, WORD* attributes) {
+    return Guarded([&]() -> HRESULT {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_) return wm::NS_E_INVALID_REQUEST;
+        return HeaderGetAttributeCount(header_, streamNum, attributes);
+    });
+}
+
+HRESULT Editor::GetAttributeByIndex(WORD index, WORD* streamNum, WCHAR* name, WORD* nameLength,
+                                    wm::WMT_ATTR_DATATYPE* type, BYTE* value, WORD* valueLength) {
+    return Guarded([&]() -> HRESULT {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_) return wm::NS_E_INVALID_REQUEST;
+        return HeaderGetAttributeByIndex(header_, index, streamNum, name, nameLength, type, value,
+                                         valueLength);
+    });
+}
+
+HRESULT Editor::GetAttributeByName(WORD* streamNum, const WCHAR* name, wm::WMT_ATTR_DATATYPE* type,
+                                   BYTE* value, WORD* valueLength) {
+    return Guarded([&]() -> HRESULT {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_) return wm::NS_E_INVALID_REQUEST;
+        return HeaderGetAttributeByName(header_, streamNum, name, type, value, valueLength);
+    });
+}
+
+HRESULT Editor::SetAttribute(WORD streamNum, const WCHAR* name, wm::WMT_ATTR_DATATYPE type,
+                             const BYTE* value, WORD valueLength) {
+    return Guarded([&]() -> HRESULT {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_) return wm::NS_E_INVALID_REQUEST;
+        return HeaderSetAttribute(header_, streamNum, name, type, value, valueLength);
+    });
+}
+
+HRESULT Editor::GetMarkerCount(WORD*) {
+    return E_NOTIMPL;
+}
+HRESULT Editor::GetMarker(WORD, WCHAR*, WORD*, wm::QWORD*) {
+    return E_NOTIMPL;
+}
+HRESULT Editor::AddMarker(const WCHAR*, wm::QWORD) {
+    return E_NOTIMPL;
+}
+HRESULT Editor::RemoveMarker(WORD) {
+    return E_NOTIMPL;
+}
+HRESULT Editor::GetScriptCount(WORD*) {
+    return E_NOTIMPL;
+}
+HRESULT Editor::GetScript(WORD, WCHAR*, WORD*, WCHAR*, WORD*, wm::QWORD*) {
+    return E_NOTIMPL;
+}
+HRESULT Editor::AddScript(const WCHAR*, const WCHAR*, wm::QWORD) {
+    return E_NOTIMPL;
+}
+HRESULT Editor::RemoveScript(WORD) {
+    return E_NOTIMPL;
+}
+
+}  // namespace ffsdk

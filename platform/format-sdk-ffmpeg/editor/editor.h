@@ -1,0 +1,75 @@
+// The metadata editor WMCreateEditor hands out: IWMMetadataEditor and
+// IWMHeaderInfo over the header of one ASF file.
+//
+// Open reads and parses the file's header and lets go of the file again; the
+// attribute calls then work on that parsed copy. Flush writes the copy back
+// (a new file in the same folder, renamed over the original, so a crash leaves
+// either the old or the new file whole) and leaves the editor open. Close
+// drops the copy without touching the file. The attribute calls, Flush and
+// Close fail with NS_E_INVALID_REQUEST while no file is open, as does a second
+// Open.
+//
+// Open's failures:
+//   E_POINTER                  no path
+//   E_INVALIDARG               an empty path
+//   NS_E_FILE_NOT_FOUND        nothing at the path (or a folder on it is missing)
+//   NS_E_FILE_OPEN_FAILED      not a regular file (a folder, say), or not readable
+//   NS_E_INVALID_INPUT_FORMAT  not an ASF file, or its header is damaged or cut short
+// Flush fails with NS_E_FILE_WRITE when the file could not be rewritten (the
+// original is then unchanged and the edits are still held).
+// Markers and scripts are not supported (E_NOTIMPL).
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "asf/asf_header.h"
+#include "common/com_object.h"
+#include "wmsdk.h"
+
+namespace ffsdk {
+
+class Editor final : public ComObject<wm::IWMMetadataEditor, wm::IWMHeaderInfo> {
+  public:
+    // One reference, owned by the caller; null when out of memory.
+    static Editor* Create();
+
+    // IWMMetadataEditor
+    HRESULT STDMETHODCALLTYPE Open(const WCHAR* filename) override;
+    HRESULT STDMETHODCALLTYPE Close() override;
+    HRESULT STDMETHODCALLTYPE Flush() override;
+
+    // IWMHeaderInfo
+    HRESULT STDMETHODCALLTYPE GetAttributeCount(WORD streamNum, WORD* attributes) override;
+    HRESULT STDMETHODCALLTYPE GetAttributeByIndex(WORD index, WORD* streamNum, WCHAR* name,
+                                                  WORD* nameLength, wm::WMT_ATTR_DATATYPE* type,
+                                                  BYTE* value, WORD* valueLength) override;
+    HRESULT STDMETHODCALLTYPE GetAttributeByName(WORD* streamNum, const WCHAR* name,
+                                                 wm::WMT_ATTR_DATATYPE* type, BYTE* value,
+                                                 WORD* valueLength) override;
+    HRESULT STDMETHODCALLTYPE SetAttribute(WORD streamNum, const WCHAR* name,
+                                           wm::WMT_ATTR_DATATYPE type, const BYTE* value,
+                                           WORD valueLength) override;
+    HRESULT STDMETHODCALLTYPE GetMarkerCount(WORD* markers) override;
+    HRESULT STDMETHODCALLTYPE GetMarker(WORD index, WCHAR* markerName, WORD* markerNameLength,
+                                        wm::QWORD* markerTime) override;
+    HRESULT STDMETHODCALLTYPE AddMarker(const WCHAR* markerName, wm::QWORD markerTime) override;
+    HRESULT STDMETHODCALLTYPE RemoveMarker(WORD index) override;
+    HRESULT STDMETHODCALLTYPE GetScriptCount(WORD* scripts) override;
+    HRESULT STDMETHODCALLTYPE GetScript(WORD index, WCHAR* type, WORD* typeLength, WCHAR* command,
+                                        WORD* commandLength, wm::QWORD* scriptTime) override;
+    HRESULT STDMETHODCALLTYPE AddScript(const WCHAR* type, const WCHAR* command,
+                                        wm::QWORD scriptTime) override;
+    HRESULT STDMETHODCALLTYPE RemoveScript(WORD index) override;
+
+  private:
+    Editor() = default;
+    ~Editor() override = default;
+
+    std::mutex mutex_;  // guards everything below
+    bool open_ = false;
+    std::string path_;  // UTF-8
+    asf::Header header_;
+};
+
+}  // namespace ffsdk
