@@ -1,0 +1,89 @@
+#include "profile_manager.h"
+
+#include "encode/codec_catalog.h"
+#include "profile/profile.h"
+#include "profile/stream_config.h"
+
+namespace ffsdk {
+
+ProfileManager* ProfileManager::Create() {
+    return new (std::nothrow) ProfileManager();
+}
+
+HRESULT ProfileManager::CreateEmptyProfile(wm::WMT_VERSION version, wm::IWMProfile** profile) {
+    if (profile == nullptr) return E_POINTER;
+    *profile = Profile::Create(version);
+    return *profile != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT ProfileManager::LoadProfileByID(REFGUID, wm::IWMProfile** profile) {
+    if (profile != nullptr) *profile = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT ProfileManager::LoadProfileByData(const WCHAR*, wm::IWMProfile** profile) {
+    if (profile != nullptr) *profile = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT ProfileManager::SaveProfile(wm::IWMProfile*, WCHAR*, DWORD*) {
+    return E_NOTIMPL;
+}
+
+HRESULT ProfileManager::GetSystemProfileCount(DWORD*) {
+    return E_NOTIMPL;
+}
+
+HRESULT ProfileManager::LoadSystemProfile(DWORD, wm::IWMProfile** profile) {
+    if (profile != nullptr) *profile = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT ProfileManager::GetCodecInfoCount(REFGUID mediaType, DWORD* codecs) {
+    if (codecs == nullptr) return E_POINTER;
+    *codecs = mediaType == wm::WMMEDIATYPE_Audio ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT ProfileManager::GetCodecFormatCount(REFGUID mediaType, DWORD codecIndex, DWORD* formats) {
+    if (formats == nullptr) return E_POINTER;
+    *formats = 0;
+    if (mediaType != wm::WMMEDIATYPE_Audio || codecIndex != 0) return E_INVALIDARG;
+    *formats = static_cast<DWORD>(WmaCatalogCount());
+    return S_OK;
+}
+
+HRESULT ProfileManager::GetCodecFormat(REFGUID mediaType, DWORD codecIndex, DWORD formatIndex,
+                                       wm::IWMStreamConfig** config) {
+    if (config == nullptr) return E_POINTER;
+    *config = nullptr;
+    if (mediaType != wm::WMMEDIATYPE_Audio || codecIndex != 0) return E_INVALIDARG;
+    const WmaCatalogEntry* entry = WmaCatalogAt(formatIndex);
+    if (entry == nullptr) return E_INVALIDARG;
+
+    WaveFormat parsed;
+    if (!ParseWaveFormat(entry->format, kWmaV2FormatSize, &parsed)) return E_UNEXPECTED;
+    wm::WM_MEDIA_TYPE type{};
+    type.majortype = wm::WMMEDIATYPE_Audio;
+    type.subtype = wm::AudioSubtype(parsed.formatTag);
+    type.bFixedSizeSamples = TRUE;
+    type.bTemporalCompression = FALSE;
+    type.lSampleSize = parsed.blockAlign;
+    type.formattype = wm::WMFORMAT_WaveFormatEx;
+    type.pUnk = nullptr;
+    type.cbFormat = static_cast<ULONG>(kWmaV2FormatSize);
+    type.pbFormat = const_cast<BYTE*>(entry->format);
+
+    StreamConfig* stream = StreamConfig::Create(wm::WMMEDIATYPE_Audio);
+    if (stream == nullptr) return E_OUTOFMEMORY;
+    HRESULT hr = stream->SetMediaType(&type);
+    if (SUCCEEDED(hr)) hr = stream->SetBitrate(entry->bitrate);
+    if (FAILED(hr)) {
+        stream->Release();
+        return hr;
+    }
+    *config = stream;
+    return S_OK;
+}
+
+}  // namespace ffsdk

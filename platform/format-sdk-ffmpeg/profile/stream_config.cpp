@@ -1,0 +1,196 @@
+#include "stream_config.h"
+
+#include <cstring>
+
+namespace ffsdk {
+
+namespace {
+
+// A format block larger than this is no audio format; refusing it keeps a
+// corrupt cbFormat from turning into a huge allocation.
+constexpr ULONG kMaxFormatBytes = 0x10000;
+
+}  // namespace
+
+DWORD MediaTypeValue::bufferSize() const {
+    return static_cast<DWORD>(sizeof(wm::WM_MEDIA_TYPE) + format_.size());
+}
+
+HRESULT MediaTypeValue::Assign(const wm::WM_MEDIA_TYPE& type) {
+    if (type.cbFormat > kMaxFormatBytes) return E_INVALIDARG;
+    if (type.cbFormat > 0 && type.pbFormat == nullptr) return E_POINTER;
+    std::vector<BYTE> bytes(type.pbFormat, type.pbFormat + type.cbFormat);
+    header_ = type;
+    header_.pUnk = nullptr;
+    header_.pbFormat = nullptr;
+    format_ = std::move(bytes);
+    set_ = true;
+    return S_OK;
+}
+
+HRESULT MediaTypeValue::Write(wm::WM_MEDIA_TYPE* type, DWORD* size) const {
+    if (size == nullptr) return E_POINTER;
+    if (!set_) return wm::NS_E_INVALID_REQUEST;
+    const DWORD needed = bufferSize();
+    if (type == nullptr) {
+        *size = needed;
+        return S_OK;
+    }
+    if (*size < needed) {
+        *size = needed;
+        return kBufferTooSmall;
+    }
+    BYTE* formatBytes = reinterpret_cast<BYTE*>(type) + sizeof(wm::WM_MEDIA_TYPE);
+    wm::WM_MEDIA_TYPE out = header_;
+    out.cbFormat = static_cast<ULONG>(format_.size());
+    out.pbFormat = format_.empty() ? nullptr : formatBytes;
+    std::memcpy(type, &out, sizeof(out));
+    if (!format_.empty()) std::memcpy(formatBytes, format_.data(), format_.size());
+    *size = needed;
+    return S_OK;
+}
+
+StreamConfig* StreamConfig::Create(REFGUID streamType) {
+    return new (std::nothrow) StreamConfig(streamType);
+}
+
+HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
+    if (source == nullptr || out == nullptr) return E_POINTER;
+    *out = nullptr;
+    return GuardedCall([&]() -> HRESULT {
+        GUID type{};
+        HRESULT hr = source->GetStreamType(&type);
+        if (FAILED(hr)) return hr;
+        StreamConfig* copy = Create(type);
+        if (copy == nullptr) return E_OUTOFMEMORY;
+        struct Holder {
+            StreamConfig* p;
+            ~Holder() {
+                if (p != nullptr) p->Release();
+            }
+        } holder{copy};
+
+        if (FAILED(hr = source->GetStreamNumber(&copy->number_))) return hr;
+        if (FAILED(hr = source->GetBitrate(&copy->bitrate_))) return hr;
+        if (FAILED(hr = source->GetBufferWindow(&copy->bufferWindowMs_))) return hr;
+        for (int which = 0; which < 2; ++which) {
+            auto get = [&](WCHAR* name, WORD* length) {
+                return which == 0 ? source->GetStreamName(name, length)
+                                  : source->GetConnectionName(name, length);
+            };
+            WORD length = 0;
+            if (FAILED(hr = get(nullptr, &length))) return hr;
+            std::u16string name(length, u'\0');
+            if (length > 0 && FAILED(hr = get(&name[0], &length))) return hr;
+            name.resize(std::char_traits<char16_t>::length(name.c_str()));
+            (which == 0 ? copy->streamName_ : copy->connectionName_) = std::move(name);
+        }
+
+        wm::IWMMediaProps* props = nullptr;
+        if (FAILED(hr = source->QueryInterface(wm::IID_IWMMediaProps,
+                                               reinterpret_cast<void**>(&props)))) {
+            return hr;
+        }
+        DWORD size = 0;
+        hr = props->GetMediaType(nullptr, &size);
+        if (SUCCEEDED(hr) && size >= sizeof(wm::WM_MEDIA_TYPE)) {
+            // A WM_MEDIA_TYPE holds pointers, so the buffer is kept aligned.
+            std::vector<uint64_t> buffer((size + 7) / 8);
+            hr = props->GetMediaType(reinterpret_cast<wm::WM_MEDIA_TYPE*>(buffer.data()), &size);
+            if (SUCCEEDED(hr)) {
+                hr = copy->mediaType_.Assign(*reinterpret_cast<wm::WM_MEDIA_TYPE*>(buffer.data()));
+            }
+        } else if (hr == wm::NS_E_INVALID_REQUEST) {
+            hr = S_OK;  // no media type set yet
+        }
+        props->Release();
+        if (FAILED(hr)) return hr;
+
+        *out = copy;
+        holder.p = nullptr;
+        return S_OK;
+    });
+}
+
+HRESULT StreamConfig::GetStreamType(GUID* streamType) {
+    if (streamType == nullptr) return E_POINTER;
+    *streamType = streamType_;
+    return S_OK;
+}
+
+HRESULT StreamConfig::GetStreamNumber(WORD* streamNum) {
+    if (streamNum == nullptr) return E_POINTER;
+    *streamNum = number_;
+    return S_OK;
+}
+
+HRESULT StreamConfig::SetStreamNumber(WORD streamNum) {
+    // ASF stream numbers are 1 to 63.
+    if (streamNum < 1 || streamNum > 63) return E_INVALIDARG;
+    number_ = streamNum;
+    return S_OK;
+}
+
+HRESULT StreamConfig::GetStreamName(WCHAR* name, WORD* length) {
+    return CopyWideName(streamName_, name, length);
+}
+
+HRESULT StreamConfig::SetStreamName(const WCHAR* name) {
+    if (name == nullptr) return E_POINTER;
+    return GuardedCall([&] {
+        streamName_ = name;
+        return S_OK;
+    });
+}
+
+HRESULT StreamConfig::GetConnectionName(WCHAR* name, WORD* length) {
+    return CopyWideName(connectionName_, name, length);
+}
+
+HRESULT StreamConfig::SetConnectionName(const WCHAR* name) {
+    if (name == nullptr) return E_POINTER;
+    return GuardedCall([&] {
+        connectionName_ = name;
+        return S_OK;
+    });
+}
+
+HRESULT StreamConfig::GetBitrate(DWORD* bitrate) {
+    if (bitrate == nullptr) return E_POINTER;
+    *bitrate = bitrate_;
+    return S_OK;
+}
+
+HRESULT StreamConfig::SetBitrate(DWORD bitrate) {
+    bitrate_ = bitrate;
+    return S_OK;
+}
+
+HRESULT StreamConfig::GetBufferWindow(DWORD* bufferWindowMs) {
+    if (bufferWindowMs == nullptr) return E_POINTER;
+    *bufferWindowMs = bufferWindowMs_;
+    return S_OK;
+}
+
+HRESULT StreamConfig::SetBufferWindow(DWORD bufferWindowMs) {
+    bufferWindowMs_ = bufferWindowMs;
+    return S_OK;
+}
+
+HRESULT StreamConfig::GetType(GUID* type) {
+    if (type == nullptr) return E_POINTER;
+    *type = streamType_;
+    return S_OK;
+}
+
+HRESULT StreamConfig::GetMediaType(wm::WM_MEDIA_TYPE* mediaType, DWORD* size) {
+    return mediaType_.Write(mediaType, size);
+}
+
+HRESULT StreamConfig::SetMediaType(wm::WM_MEDIA_TYPE* mediaType) {
+    if (mediaType == nullptr) return E_POINTER;
+    if (mediaType->majortype != streamType_) return E_INVALIDARG;
+    return GuardedCall([&] { return mediaType_.Assign(*mediaType); });
+}
+
+}  // namespace ffsdk

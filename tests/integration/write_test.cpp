@@ -1,0 +1,228 @@
+// The encoding side of libmervane.so: the format list, files we encode checked
+// with ffprobe and ffmpeg's own decode, our own reading of them, and the host
+// tool's transcode.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "decode_collector.h"
+#include "media.h"
+#include "mervane.h"
+
+namespace {
+
+#define REQUIRE_FFMPEG() \
+    if (!media::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed"
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Format {
+    uint32_t bitrate;  // bit/s
+    uint32_t channels;
+    uint32_t rate;
+};
+
+// The formats EnumWMAFormat reports on Linux, in order.
+const Format kFormats[] = {
+    {192000, 2, 48000}, {160000, 2, 48000}, {128000, 2, 48000}, {192000, 2, 44100},
+    {160000, 2, 44100}, {128000, 2, 44100}, {96000, 2, 44100},  {80000, 2, 44100},
+    {64000, 2, 44100},  {48000, 2, 44100},  {32000, 2, 44100},  {48000, 1, 44100},
+    {32000, 1, 44100},  {48000, 2, 32000},  {40000, 2, 32000},  {32000, 2, 32000},
+    {32000, 2, 22050},
+};
+
+std::vector<Format> g_listed;
+int32_t MERVANE_CALL CollectFormat(uint32_t bitrate, uint32_t channels, uint32_t rate) {
+    g_listed.push_back({bitrate, channels, rate});
+    return 0;
+}
+
+AudioFormatInfo Request(uint32_t rate, uint32_t channels, uint32_t kbps) {
+    AudioFormatInfo info{};
+    info.sampleRate = rate;
+    info.channels = channels;
+    info.bitrateKbps = kbps;
+    return info;
+}
+
+// A half-scale logarithmic sweep, 50 Hz up to 3 kHz on the first channel and
+// 3 kHz down to 50 Hz on the second: no stretch of it looks like another, so
+// aligning a decode with it is unambiguous.
+std::vector<int16_t> Sweep(uint32_t rate, uint32_t channels, size_t frames) {
+    std::vector<int16_t> pcm(frames * channels);
+    double up = 0, down = 0;
+    for (size_t i = 0; i < frames; ++i) {
+        const double x = static_cast<double>(i) / static_cast<double>(frames);
+        pcm[i * channels] = static_cast<int16_t>(std::lround(16384 * std::sin(up)));
+        if (channels == 2)
+            pcm[i * 2 + 1] = static_cast<int16_t>(std::lround(16384 * std::sin(down)));
+        up += 2 * kPi * 50 * std::pow(60.0, x) / rate;
+        down += 2 * kPi * 3000 * std::pow(60.0, -x) / rate;
+    }
+    return pcm;
+}
+
+// Encodes `pcm` through the exports, in blocks of the given byte sizes (cycled).
+bool Encode(const std::string& path, const AudioFormatInfo& info, const std::vector<int16_t>& pcm,
+            const std::vector<uint32_t>& blockSizes) {
+    if (InitWMAWriteFile(path.c_str(), &info) != 1) return false;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(pcm.data());
+    const size_t total = pcm.size() * 2;
+    bool ok = true;
+    for (size_t at = 0, k = 0; at < total && ok; ++k) {
+        const size_t n = std::min<size_t>(blockSizes[k % blockSizes.size()], total - at);
+        ok = WriteWMAFile(bytes + at, static_cast<uint32_t>(n)) == 1;
+        at += n;
+    }
+    return CloseWMAWriteFile() == 0 && ok;
+}
+
+// SNR in dB of `decoded` against `input` over the whole input, after finding
+// the codec delay; samples the decode lacks count as silence.
+double AlignedSnr(const std::vector<int16_t>& input, const std::vector<int16_t>& decoded,
+                  int channels, long* offsetOut = nullptr) {
+    const long offset = media::BestAlignment(decoded, input, channels, 3 * 2048);
+    if (offsetOut != nullptr) *offsetOut = offset;
+    if (offset < 0) return -1000;
+    double signal = 0, noise = 0;
+    for (size_t i = 0; i < input.size(); ++i) {
+        const size_t j = static_cast<size_t>(offset) + i;
+        const double x = input[i];
+        const double y = j < decoded.size() ? decoded[j] : 0.0;
+        signal += x * x;
+        noise += (x - y) * (x - y);
+    }
+    return noise == 0 ? 1000 : 10 * std::log10(signal / noise);
+}
+
+TEST(WriteIntegration, EnumWmaFormatListsTheCatalogueInOrder) {
+    for (int round = 0; round < 2; ++round) {  // every call stands on its own
+        g_listed.clear();
+        EnumWMAFormat(CollectFormat);
+        ASSERT_EQ(g_listed.size(), std::size(kFormats));
+        for (size_t i = 0; i < g_listed.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(g_listed[i].bitrate, kFormats[i].bitrate);
+            EXPECT_EQ(g_listed[i].channels, kFormats[i].channels);
+            EXPECT_EQ(g_listed[i].rate, kFormats[i].rate);
+        }
+    }
+}
+
+TEST(WriteIntegration, EveryListedFormatEncodesAFileFfprobeAgreesWith) {
+    const bool probe = media::HaveFfmpeg();
+    for (const Format& f : kFormats) {
+        const std::string name = "format-" + std::to_string(f.rate) + "-" +
+                                 std::to_string(f.channels) + "-" +
+                                 std::to_string(f.bitrate / 1000) + ".wma";
+        SCOPED_TRACE(name);
+        const std::string path = media::Dir() + "/" + name;
+        // 1.3 s and a bit: not a whole number of codec frames.
+        const size_t frames = f.rate * 13 / 10 + 77;
+        const std::vector<int16_t> pcm = Sweep(f.rate, f.channels, frames);
+        ASSERT_TRUE(Encode(path, Request(f.rate, f.channels, f.bitrate / 1000), pcm, {8820}));
+        if (!probe) continue;
+        const media::Probe p = media::ProbeFile(path);
+        EXPECT_EQ(p.codec, "wmav2");
+        EXPECT_EQ(p.sampleRate, static_cast<int>(f.rate));
+        EXPECT_EQ(p.channels, static_cast<int>(f.channels));
+        EXPECT_NEAR(static_cast<double>(p.bitRate), f.bitrate, 1000.0);
+        const double written = static_cast<double>(frames) / f.rate;
+        EXPECT_GE(p.durationS, written - 1e-9);
+        EXPECT_LE(p.durationS, written + 0.1);
+    }
+}
+
+TEST(WriteIntegration, BitrateWithNoFormatNearbyIsRefused) {
+    const std::string path = media::Dir() + "/no-such-format.wma";
+    AudioFormatInfo info = Request(44100, 2, 100);
+    EXPECT_EQ(InitWMAWriteFile(path.c_str(), &info), 0);
+    info = Request(44100, 1, 128);  // a bitrate only stereo offers
+    EXPECT_EQ(InitWMAWriteFile(path.c_str(), &info), 0);
+    info = Request(96000, 2, 128);
+    EXPECT_EQ(InitWMAWriteFile(path.c_str(), &info), 0);
+}
+
+TEST(WriteIntegration, SweptSineComesBackWholeAt128k) {
+    REQUIRE_FFMPEG();
+    const std::string path = media::Dir() + "/sweep-128k.wma";
+    const std::vector<int16_t> pcm = Sweep(44100, 2, 44100 * 3);
+    // Odd byte counts: blocks split samples as well as frames.
+    ASSERT_TRUE(Encode(path, Request(44100, 2, 128), pcm, {4097, 1, 17641, 333, 65537}));
+    const std::vector<int16_t> decoded = media::DecodeWithFfmpeg(path);
+    ASSERT_FALSE(decoded.empty());
+    long offset = -1;
+    const double snr = AlignedSnr(pcm, decoded, 2, &offset);
+    RecordProperty("offset_samples", static_cast<int>(offset));
+    RecordProperty("snr_centi_db", static_cast<int>(snr * 100));
+    EXPECT_GE(snr, 40.0) << "codec delay " << offset / 2 << " frames";
+}
+
+TEST(WriteIntegration, OurFileReadsBackThroughTheLibrary) {
+    REQUIRE_FFMPEG();
+    const std::string path = media::Dir() + "/read-back.wma";
+    const std::vector<int16_t> pcm = Sweep(44100, 2, 44100 * 2);
+    ASSERT_TRUE(Encode(path, Request(44100, 2, 128), pcm, {17640}));
+
+    AudioFormatInfo info{};
+    ASSERT_EQ(GetWmaFileInfo(path.c_str(), &info), 1);
+    EXPECT_EQ(info.sampleRate, 44100u);
+    EXPECT_EQ(info.channels, 2u);
+    EXPECT_EQ(info.bitrateKbps, 128u);
+    EXPECT_NEAR(static_cast<double>(info.durationMs), 2000.0, 50.0);
+
+    DecodeCollector& c = DecodeCollector::Instance();
+    c.Reset();
+    ASSERT_EQ(GoGoGoReader(path.c_str(), 0, 1, DecodeCollector::Callback), 1);
+    ASSERT_TRUE(c.WaitForEnd());
+    const DecodeCollector::Result r = c.Snapshot();
+    EXPECT_EQ(r.endCalls, 1);
+    EXPECT_GE(AlignedSnr(pcm, r.pcm, 2), 40.0);
+
+    SongInfo song{};
+    std::strcpy(song.title, "Sweep \xC3\xA9t\xC3\xA9");
+    std::strcpy(song.author, "Test Host");
+    std::strcpy(song.album, "Encodings");
+    std::strcpy(song.year, "2026");
+    std::strcpy(song.track, "7");
+    std::strcpy(song.genreId, "12");
+    ASSERT_EQ(SetWmaSongInfo(path.c_str(), &song), 1);
+    SongInfo back{};
+    ASSERT_EQ(GetWmaSongInfo(path.c_str(), &back), 1);
+    EXPECT_STREQ(back.title, song.title);
+    EXPECT_STREQ(back.author, song.author);
+    EXPECT_STREQ(back.album, song.album);
+    EXPECT_STREQ(back.year, song.year);
+    EXPECT_STREQ(back.track, song.track);
+    EXPECT_STREQ(back.genreId, song.genreId);
+    EXPECT_EQ(media::ProbeFile(path).title, song.title);
+    EXPECT_GE(AlignedSnr(pcm, media::DecodeWithFfmpeg(path), 2), 40.0) << "tags left audio alone";
+}
+
+#ifdef MERVANE_TOOL
+TEST(WriteIntegration, ToolTranscodesAnFfmpegFile) {
+    REQUIRE_FFMPEG();
+    const std::string source = media::MakeWma(
+        "transcode-source.wma", "sine=frequency=440:duration=3", "-ar 44100 -ac 2 -b:a 128k");
+    ASSERT_FALSE(source.empty());
+    const std::string out = media::Dir() + "/transcoded-96k.wma";
+    std::remove(out.c_str());
+    ASSERT_EQ(media::Run(std::string("'") + MERVANE_TOOL + "' transcode '" + source + "' '" + out +
+                         "' --bitrate 96 2>/dev/null"),
+              0);
+    const media::Probe src = media::ProbeFile(source);
+    const media::Probe p = media::ProbeFile(out);
+    EXPECT_EQ(p.codec, "wmav2");
+    EXPECT_EQ(p.sampleRate, 44100);
+    EXPECT_EQ(p.channels, 2);
+    EXPECT_NEAR(static_cast<double>(p.bitRate), 96000.0, 1000.0);
+    EXPECT_NEAR(p.durationS, src.durationS, 0.15);
+    EXPECT_FALSE(media::DecodeWithFfmpeg(out).empty());
+}
+#endif
+
+}  // namespace
