@@ -1,0 +1,51 @@
+// The reader's output description: 16-bit interleaved PCM at the file's rate
+// and channel count, handed out as IWMOutputMediaProps (which also answers for
+// IWMMediaProps).
+#pragma once
+
+#include "common/com_object.h"
+#include "wmsdk.h"
+
+namespace ffsdk {
+
+// The platform's result for a buffer that is too small.
+constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0xC00D07D2u);
+
+// The WAVEFORMATEX of 16-bit PCM.
+wm::WAVEFORMATEX PcmWaveFormat(uint32_t rate, uint16_t channels);
+
+// Size in bytes of a media type holding `format`: the WM_MEDIA_TYPE followed
+// by the WAVEFORMATEX its pbFormat points to.
+DWORD PcmMediaTypeSize();
+
+// Writes the media type of `format` into `mediaType` (a buffer of *size bytes,
+// its pbFormat pointing inside it). With a null mediaType only reports the size;
+// a buffer too small fails with kBufferTooSmall and reports the size needed.
+HRESULT GetPcmMediaType(const wm::WAVEFORMATEX& format, wm::WM_MEDIA_TYPE* mediaType, DWORD* size);
+
+// True if `mediaType` describes exactly `format` as PCM audio.
+bool IsPcmMediaType(const wm::WM_MEDIA_TYPE& mediaType, const wm::WAVEFORMATEX& format);
+
+class OutputMediaProps final : public ComObject<wm::IWMOutputMediaProps> {
+  public:
+    // One reference, owned by the caller; null when out of memory.
+    static OutputMediaProps* Create(const wm::WAVEFORMATEX& format);
+
+    HRESULT STDMETHODCALLTYPE GetType(GUID* type) override;
+    HRESULT STDMETHODCALLTYPE GetMediaType(wm::WM_MEDIA_TYPE* mediaType, DWORD* size) override;
+    // Takes only the output's own format: the reader does not convert.
+    HRESULT STDMETHODCALLTYPE SetMediaType(wm::WM_MEDIA_TYPE* mediaType) override;
+    HRESULT STDMETHODCALLTYPE GetStreamGroupName(WCHAR* name, WORD* length) override;
+    HRESULT STDMETHODCALLTYPE GetConnectionName(WCHAR* name, WORD* length) override;
+
+  protected:
+    bool QueryBase(REFIID iid, void** out) override;
+
+  private:
+    explicit OutputMediaProps(const wm::WAVEFORMATEX& format) : format_(format) {}
+    ~OutputMediaProps() override = default;
+
+    wm::WAVEFORMATEX format_;
+};
+
+}  // namespace ffsdk

@@ -1,0 +1,117 @@
+// The reader object WMCreateReaderPriv hands out: IWMReader, IWMReaderAdvanced
+// and IWMHeaderInfo over one ASF file.
+//
+// Threads: every Open starts a worker thread of its own. The worker opens the
+// file, reports WMT_OPENED, and then runs the Start and Stop requests in the
+// order they were made, calling the host's callback (status, samples, OnTime)
+// from that thread only. The worker shares its state with this object through
+// a shared_ptr, so the object may go away (even from inside a callback, on the
+// worker itself) while the worker winds down.
+//
+// Close may be called from any thread, including from inside a callback on the
+// worker. From another thread it waits until the worker is out of any callback
+// and has ended; on the worker it only marks the session closed, and the
+// worker ends once the callback returns. Either way no callback starts after
+// Close has returned. The callback's references are released at Close (on the
+// worker, right after the callback in progress returns).
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "common/com_object.h"
+#include "wmsdk.h"
+
+namespace ffsdk {
+
+struct ReaderSession;
+
+class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, wm::IWMHeaderInfo> {
+  public:
+    // One reference, owned by the caller; null when out of memory.
+    static Reader* Create();
+
+    // IWMReader
+    HRESULT STDMETHODCALLTYPE Open(const WCHAR* url, wm::IWMReaderCallback* callback,
+                                   void* context) override;
+    HRESULT STDMETHODCALLTYPE Close() override;
+    HRESULT STDMETHODCALLTYPE GetOutputCount(DWORD* outputs) override;
+    HRESULT STDMETHODCALLTYPE GetOutputProps(DWORD outputNum,
+                                             wm::IWMOutputMediaProps** output) override;
+    HRESULT STDMETHODCALLTYPE SetOutputProps(DWORD outputNum,
+                                             wm::IWMOutputMediaProps* output) override;
+    HRESULT STDMETHODCALLTYPE GetOutputFormatCount(DWORD outputNum, DWORD* formats) override;
+    HRESULT STDMETHODCALLTYPE GetOutputFormat(DWORD outputNum, DWORD formatNum,
+                                              wm::IWMOutputMediaProps** props) override;
+    HRESULT STDMETHODCALLTYPE Start(wm::QWORD start, wm::QWORD duration, float rate,
+                                    void* context) override;
+    HRESULT STDMETHODCALLTYPE Stop() override;
+    HRESULT STDMETHODCALLTYPE Pause() override;
+    HRESULT STDMETHODCALLTYPE Resume() override;
+
+    // IWMReaderAdvanced
+    HRESULT STDMETHODCALLTYPE SetUserProvidedClock(BOOL userClock) override;
+    HRESULT STDMETHODCALLTYPE GetUserProvidedClock(BOOL* userClock) override;
+    HRESULT STDMETHODCALLTYPE DeliverTime(wm::QWORD time) override;
+    HRESULT STDMETHODCALLTYPE SetManualStreamSelection(BOOL selection) override;
+    HRESULT STDMETHODCALLTYPE GetManualStreamSelection(BOOL* selection) override;
+    HRESULT STDMETHODCALLTYPE SetStreamsSelected(WORD streamCount, WORD* streamNumbers,
+                                                 wm::WMT_STREAM_SELECTION* selections) override;
+    HRESULT STDMETHODCALLTYPE GetStreamSelected(WORD streamNum,
+                                                wm::WMT_STREAM_SELECTION* selection) override;
+    HRESULT STDMETHODCALLTYPE SetReceiveSelectionCallbacks(BOOL getCallbacks) override;
+    HRESULT STDMETHODCALLTYPE GetReceiveSelectionCallbacks(BOOL* getCallbacks) override;
+    HRESULT STDMETHODCALLTYPE SetReceiveStreamSamples(WORD streamNum, BOOL receive) override;
+    HRESULT STDMETHODCALLTYPE GetReceiveStreamSamples(WORD streamNum, BOOL* receive) override;
+    HRESULT STDMETHODCALLTYPE SetAllocateForOutput(DWORD outputNum, BOOL allocate) override;
+    HRESULT STDMETHODCALLTYPE GetAllocateForOutput(DWORD outputNum, BOOL* allocate) override;
+    HRESULT STDMETHODCALLTYPE SetAllocateForStream(WORD streamNum, BOOL allocate) override;
+    HRESULT STDMETHODCALLTYPE GetAllocateForStream(WORD streamNum, BOOL* allocate) override;
+    HRESULT STDMETHODCALLTYPE GetStatistics(wm::WM_READER_STATISTICS* statistics) override;
+    HRESULT STDMETHODCALLTYPE SetClientInfo(wm::WM_READER_CLIENTINFO* clientInfo) override;
+    HRESULT STDMETHODCALLTYPE GetMaxOutputSampleSize(DWORD outputNum, DWORD* maxSize) override;
+    HRESULT STDMETHODCALLTYPE GetMaxStreamSampleSize(WORD streamNum, DWORD* maxSize) override;
+    HRESULT STDMETHODCALLTYPE NotifyLateDelivery(wm::QWORD lateness) override;
+
+    // IWMHeaderInfo (attributes of the open file; markers and scripts: none)
+    HRESULT STDMETHODCALLTYPE GetAttributeCount(WORD streamNum, WORD* attributes) override;
+    HRESULT STDMETHODCALLTYPE GetAttributeByIndex(WORD index, WORD* streamNum, WCHAR* name,
+                                                  WORD* nameLength, wm::WMT_ATTR_DATATYPE* type,
+                                                  BYTE* value, WORD* valueLength) override;
+    HRESULT STDMETHODCALLTYPE GetAttributeByName(WORD* streamNum, const WCHAR* name,
+                                                 wm::WMT_ATTR_DATATYPE* type, BYTE* value,
+                                                 WORD* valueLength) override;
+    // Changes only what this reader reports; the file is not written.
+    HRESULT STDMETHODCALLTYPE SetAttribute(WORD streamNum, const WCHAR* name,
+                                           wm::WMT_ATTR_DATATYPE type, const BYTE* value,
+                                           WORD valueLength) override;
+    HRESULT STDMETHODCALLTYPE GetMarkerCount(WORD* markers) override;
+    HRESULT STDMETHODCALLTYPE GetMarker(WORD index, WCHAR* markerName, WORD* markerNameLength,
+                                        wm::QWORD* markerTime) override;
+    HRESULT STDMETHODCALLTYPE AddMarker(const WCHAR* markerName, wm::QWORD markerTime) override;
+    HRESULT STDMETHODCALLTYPE RemoveMarker(WORD index) override;
+    HRESULT STDMETHODCALLTYPE GetScriptCount(WORD* scripts) override;
+    HRESULT STDMETHODCALLTYPE GetScript(WORD index, WCHAR* type, WORD* typeLength, WCHAR* command,
+                                        WORD* commandLength, wm::QWORD* scriptTime) override;
+    HRESULT STDMETHODCALLTYPE AddScript(const WCHAR* type, const WCHAR* command,
+                                        wm::QWORD scriptTime) override;
+    HRESULT STDMETHODCALLTYPE RemoveScript(WORD index) override;
+
+  private:
+    Reader() = default;
+    ~Reader() override;
+
+    std::shared_ptr<ReaderSession> CurrentSession();
+    // Lets go of a finished worker thread: joins it, or detaches it when the
+    // caller is that thread.
+    static void LetGo(std::thread& worker);
+
+    std::mutex mutex_;  // guards session_ and worker_
+    std::shared_ptr<ReaderSession> session_;
+    std::thread worker_;
+    std::atomic<bool> user_clock_{false};
+};
+
+}  // namespace ffsdk
