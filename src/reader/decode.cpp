@@ -1,0 +1,63 @@
+// Decoding to the host: GoGoGoReader opens a file and starts the reader; the
+// PCM then flows through ReaderCallback on the SDK's threads until the end call.
+// CancelReader asks a running decode to stop.
+#include "mervane.h"
+#include "reader_callback.h"
+
+namespace {
+
+using mervane::ComPtr;
+using mervane::ReaderCallback;
+
+constexpr uint64_t kUnitsPerMs = 10'000;
+
+// Undoes a decode that failed before it started: nothing was started, so no
+// status will come to end it; the reader is closed and both slots emptied.
+void AbandonDecode(ReaderCallback& callback) {
+    ComPtr<wm::IWMReader> reader;
+    ComPtr<wm::IWMReaderAdvanced> advanced;
+    callback.TakeReaders(reader, advanced);
+    if (reader) reader->Close();
+}
+
+bool StartDecode(uint32_t startMs, bool userClock) {
+    ReaderCallback& callback = mervane::TheReaderCallback();
+    // The end of the file may release the slot's reference while Start is still
+    // returning; this call keeps its own.
+    ComPtr<wm::IWMReader> reader = callback.ShareReader();
+    if (!reader) return false;
+
+    ComPtr<wm::IWMReaderAdvanced> advanced;
+    if (FAILED(reader.As(advanced))) return false;
+    if (userClock && FAILED(advanced->SetUserProvidedClock(TRUE))) return false;
+
+    const uint64_t start = static_cast<uint64_t>(startMs) * kUnitsPerMs;
+    callback.BeginDecode(ComPtr<wm::IWMReaderAdvanced>::CopyFrom(advanced.Get()), start);
+    return SUCCEEDED(reader->Start(start, 0, 1.0f, nullptr));
+}
+
+}  // namespace
+
+extern "C" MERVANE_API int32_t MERVANE_CALL GoGoGoReader(const char* path, uint32_t startMs,
+                                                         int32_t userClock,
+                                                         SampleCallback callback) {
+    if (path == nullptr || callback == nullptr) return 0;
+    ReaderCallback& readerCallback = mervane::TheReaderCallback();
+    // Stored first: a call that fails later leaves it in place.
+    readerCallback.SetSampleCallback(callback);
+    if (FAILED(mervane::OpenAndWait(path))) return 0;
+    if (!StartDecode(startMs, userClock != 0)) {
+        AbandonDecode(readerCallback);
+        return 0;
+    }
+    return 1;
+}
+
+extern "C" MERVANE_API int32_t MERVANE_CALL CancelReader(void) {
+    // Taken under the slot lock: the end of the file may empty the slot and
+    // release its reference at any moment, but not this one.
+    ComPtr<wm::IWMReader> reader = mervane::TheReaderCallback().ShareReader();
+    if (!reader) return 0;
+    // The teardown and the end call follow when the reader reports the stop.
+    return SUCCEEDED(reader->Stop()) ? 1 : 0;
+}

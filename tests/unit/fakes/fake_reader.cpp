@@ -1,0 +1,341 @@
+#include "fake_reader.h"
+
+#include <future>
+
+#include "reader/reader_callback.h"
+
+namespace fakes {
+
+namespace {
+HRESULT NotUsed() {
+    return E_NOTIMPL;
+}
+}  // namespace
+
+FakeReader::FakeReader() : header(new FakeHeaderInfo) {}
+
+FakeReader::~FakeReader() {
+    if (worker_.joinable()) {
+        if (worker_.get_id() == std::this_thread::get_id())
+            worker_.detach();
+        else
+            worker_.join();
+    }
+    ReleaseCallbacks();
+    header->Release();
+    for (auto* output : outputs) output->Release();
+}
+
+void FakeReader::AddOutput(std::vector<BYTE> mediaType) {
+    outputs.push_back(new FakeMediaProps(std::move(mediaType)));
+}
+
+HRESULT FakeReader::QueryInterface(REFIID iid, void** out) {
+    if (iid == wm::IID_IWMHeaderInfo) {
+        if (queryOverride) {
+            const HRESULT forced = queryOverride(iid);
+            if (forced != S_OK) return forced;
+        }
+        if (out == nullptr) return E_POINTER;
+        header->AddRef();
+        *out = static_cast<wm::IWMHeaderInfo*>(header);
+        return S_OK;
+    }
+    return FakeCom::QueryInterface(iid, out);
+}
+
+void FakeReader::ReleaseCallbacks() {
+    if (callback == nullptr || callbacksReleased_.exchange(true)) return;
+    if (advancedCallback != nullptr) advancedCallback->Release();
+    callback->Release();
+}
+
+// ---- IWMReader ---------------------------------------------------------------------------
+
+HRESULT FakeReader::Open(const WCHAR* url, wm::IWMReaderCallback* cb, void*) {
+    Log("Reader.Open");
+    openedPath = url != nullptr ? std::u16string(url) : std::u16string();
+    ReleaseCallbacks();
+    callbacksReleased_ = false;
+    callback = cb;
+    callback->AddRef();
+    void* advanced = nullptr;
+    if (SUCCEEDED(callback->QueryInterface(wm::IID_IWMReaderCallbackAdvanced, &advanced)))
+        advancedCallback = static_cast<wm::IWMReaderCallbackAdvanced*>(advanced);
+    if (onOpen) return onOpen(*this);
+    Report(wm::WMT_OPENED, S_OK);
+    return S_OK;
+}
+
+HRESULT FakeReader::Close() {
+    Log("Reader.Close");
+    ++closeCalls;
+    closed = true;
+    ReleaseCallbacks();
+    return closeResult;
+}
+
+HRESULT FakeReader::GetOutputCount(DWORD* count) {
+    *count = static_cast<DWORD>(outputs.size());
+    return S_OK;
+}
+
+HRESULT FakeReader::GetOutputProps(DWORD outputNum, wm::IWMOutputMediaProps** output) {
+    Log("Reader.GetOutputProps(" + std::to_string(outputNum) + ")");
+    if (FAILED(outputPropsResult)) return outputPropsResult;
+    if (output == nullptr) return E_POINTER;
+    if (outputNum >= outputs.size()) return E_INVALIDARG;
+    outputs[outputNum]->AddRef();
+    *output = outputs[outputNum];
+    return S_OK;
+}
+
+HRESULT FakeReader::SetOutputProps(DWORD, wm::IWMOutputMediaProps*) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetOutputFormatCount(DWORD, DWORD*) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetOutputFormat(DWORD, DWORD, wm::IWMOutputMediaProps**) {
+    return NotUsed();
+}
+
+HRESULT FakeReader::Start(wm::QWORD start, wm::QWORD duration, float rate, void*) {
+    Log("Reader.Start(" + std::to_string(start) + ")");
+    startTime = start;
+    startDuration = duration;
+    startRate = rate;
+    return onStart ? onStart(*this) : S_OK;
+}
+
+HRESULT FakeReader::Stop() {
+    Log("Reader.Stop");
+    if (onStop) return onStop(*this);
+    if (closed) return wm::NS_E_INVALID_REQUEST;
+    stopRequested = true;
+    Report(wm::WMT_STOPPED);
+    return S_OK;
+}
+
+HRESULT FakeReader::Pause() {
+    return NotUsed();
+}
+HRESULT FakeReader::Resume() {
+    return NotUsed();
+}
+
+// ---- IWMReaderAdvanced ----------------------------------------------------------------------
+
+HRESULT FakeReader::SetUserProvidedClock(BOOL userClock) {
+    Log("ReaderAdvanced.SetUserProvidedClock(" + std::to_string(userClock) + ")");
+    ++userClockCalls;
+    return userClockResult;
+}
+
+HRESULT FakeReader::DeliverTime(wm::QWORD time) {
+    Log("ReaderAdvanced.DeliverTime(" + std::to_string(time) + ")");
+    std::lock_guard<std::mutex> lock(mutex_);
+    delivered_.push_back(time);
+    return deliverTimeResult;
+}
+
+std::vector<wm::QWORD> FakeReader::DeliveredTimes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return delivered_;
+}
+
+HRESULT FakeReader::GetUserProvidedClock(BOOL*) {
+    return NotUsed();
+}
+HRESULT FakeReader::SetManualStreamSelection(BOOL) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetManualStreamSelection(BOOL*) {
+    return NotUsed();
+}
+HRESULT FakeReader::SetStreamsSelected(WORD, WORD*, wm::WMT_STREAM_SELECTION*) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetStreamSelected(WORD, wm::WMT_STREAM_SELECTION*) {
+    return NotUsed();
+}
+HRESULT FakeReader::SetReceiveSelectionCallbacks(BOOL) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetReceiveSelectionCallbacks(BOOL*) {
+    return NotUsed();
+}
+HRESULT FakeReader::SetReceiveStreamSamples(WORD, BOOL) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetReceiveStreamSamples(WORD, BOOL*) {
+    return NotUsed();
+}
+HRESULT FakeReader::SetAllocateForOutput(DWORD, BOOL) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetAllocateForOutput(DWORD, BOOL*) {
+    return NotUsed();
+}
+HRESULT FakeReader::SetAllocateForStream(WORD, BOOL) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetAllocateForStream(WORD, BOOL*) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetStatistics(wm::WM_READER_STATISTICS*) {
+    return NotUsed();
+}
+HRESULT FakeReader::SetClientInfo(wm::WM_READER_CLIENTINFO*) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetMaxOutputSampleSize(DWORD, DWORD*) {
+    return NotUsed();
+}
+HRESULT FakeReader::GetMaxStreamSampleSize(WORD, DWORD*) {
+    return NotUsed();
+}
+HRESULT FakeReader::NotifyLateDelivery(wm::QWORD) {
+    return NotUsed();
+}
+
+// ---- Calling back ------------------------------------------------------------------------------
+
+void FakeReader::Report(wm::WMT_STATUS status, HRESULT hr) {
+    if (callback == nullptr) return;
+    callback->OnStatus(status, hr, wm::WMT_TYPE_DWORD, nullptr, nullptr);
+}
+
+HRESULT FakeReader::Sample(DWORD output, wm::QWORD time, std::vector<BYTE> bytes,
+                           HRESULT bufferResult) {
+    if (callback == nullptr) return E_UNEXPECTED;
+    auto* buffer = new FakeBuffer(std::move(bytes));
+    buffer->bufferResult = bufferResult;
+    const HRESULT hr = callback->OnSample(output, time, 0, 0, buffer, nullptr);
+    buffer->Release();
+    return hr;
+}
+
+HRESULT FakeReader::Tick(wm::QWORD currentTime) {
+    if (advancedCallback == nullptr) return E_UNEXPECTED;
+    return advancedCallback->OnTime(currentTime, nullptr);
+}
+
+void FakeReader::RunAsync(std::function<void(FakeReader&)> body) {
+    Join();
+    // The thread keeps the reader alive until its body has finished.
+    AddRef();
+    worker_ = std::thread([this, body = std::move(body)] {
+        body(*this);
+        Release();
+    });
+}
+
+void FakeReader::Join() {
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+}
+
+// ---- FakeHost ----------------------------------------------------------------------------------
+
+namespace {
+std::atomic<int> g_otherCalls{0};
+
+int32_t MERVANE_CALL RecordBlock(const void* data, uint32_t byteCount, uint32_t timeMs) {
+    FakeHost::Instance().Record(data, byteCount, timeMs);
+    return 0;
+}
+int32_t MERVANE_CALL CountOther(const void*, uint32_t, uint32_t) {
+    ++g_otherCalls;
+    return 0;
+}
+}  // namespace
+
+FakeHost& FakeHost::Instance() {
+    static FakeHost host;
+    return host;
+}
+SampleCallback FakeHost::Callback() {
+    return &RecordBlock;
+}
+SampleCallback FakeHost::OtherCallback() {
+    return &CountOther;
+}
+int FakeHost::OtherCalls() {
+    return g_otherCalls.load();
+}
+
+void FakeHost::Reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    blocks_.clear();
+    endCalls_ = 0;
+    onEnd = nullptr;
+    g_otherCalls = 0;
+}
+
+void FakeHost::Record(const void* data, uint32_t byteCount, uint32_t timeMs) {
+    if (data == nullptr && byteCount == 0 && timeMs == 0) {
+        Log("Host.End");
+        if (onEnd) onEnd();
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++endCalls_;
+        ended_.notify_all();
+        return;
+    }
+    const auto* bytes = static_cast<const BYTE*>(data);
+    std::lock_guard<std::mutex> lock(mutex_);
+    blocks_.push_back({std::vector<BYTE>(bytes, bytes + byteCount), timeMs, data});
+}
+
+std::vector<FakeHost::Block> FakeHost::Blocks() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return blocks_;
+}
+
+int FakeHost::EndCalls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return endCalls_;
+}
+
+bool FakeHost::WaitForEndCalls(int count, std::chrono::milliseconds limit) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return ended_.wait_for(lock, limit, [&] { return endCalls_ >= count; });
+}
+
+// ---- The library's reader side ---------------------------------------------------------------
+
+void ServeReader(FakeReader* reader) {
+    ScriptedFactories().reader = [reader](wm::IWMReader** out) {
+        reader->AddRef();
+        *out = reader;
+        return S_OK;
+    };
+}
+
+long CallbackRefs() {
+    auto& callback = mervane::TheReaderCallback();
+    callback.AddRef();
+    return static_cast<long>(callback.Release());
+}
+
+bool DrainOpenEvent() {
+    return WaitForSingleObject(mervane::TheReaderCallback().OpenEvent(), 0) == WAIT_OBJECT_0;
+}
+
+void ClearReaderSlots() {
+    auto& callback = mervane::TheReaderCallback();
+    mervane::ComPtr<wm::IWMReader> reader;
+    mervane::ComPtr<wm::IWMReaderAdvanced> advanced;
+    callback.TakeReaders(reader, advanced);
+    callback.HeaderInfo().Reset();
+    DrainOpenEvent();
+}
+
+bool RunBounded(const std::function<void()>& body, std::chrono::milliseconds limit) {
+    auto done = std::async(std::launch::async, body);
+    if (done.wait_for(limit) == std::future_status::ready) return true;
+    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        SetEvent(mervane::TheReaderCallback().OpenEvent());
+    return false;
+}
+
+}  // namespace fakes

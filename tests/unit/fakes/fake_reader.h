@@ -1,0 +1,183 @@
+// A scriptable fake Format SDK reader: IWMReader and IWMReaderAdvanced on one
+// object, answering IWMHeaderInfo queries with its own FakeHeaderInfo.
+//
+// Like the platform's reader it keeps the callback it was opened with and calls
+// it back with statuses, samples and clock ticks, either on the caller's thread
+// (Report, Sample, Tick) or on a thread of its own (RunAsync). Results of every
+// operation can be forced, and calls are recorded in the shared CallLog.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fakes/fake_com.h"
+#include "mervane.h"
+
+namespace fakes {
+
+class FakeReader : public FakeCom<wm::IWMReader, wm::IWMReaderAdvanced> {
+  public:
+    FakeReader();
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+
+    // IWMReader.
+    HRESULT STDMETHODCALLTYPE Open(const WCHAR* url, wm::IWMReaderCallback* callback,
+                                   void* context) override;
+    HRESULT STDMETHODCALLTYPE Close() override;
+    HRESULT STDMETHODCALLTYPE GetOutputCount(DWORD* outputs) override;
+    HRESULT STDMETHODCALLTYPE GetOutputProps(DWORD outputNum,
+                                             wm::IWMOutputMediaProps** output) override;
+    HRESULT STDMETHODCALLTYPE SetOutputProps(DWORD outputNum,
+                                             wm::IWMOutputMediaProps* output) override;
+    HRESULT STDMETHODCALLTYPE GetOutputFormatCount(DWORD outputNum, DWORD* formats) override;
+    HRESULT STDMETHODCALLTYPE GetOutputFormat(DWORD outputNum, DWORD formatNum,
+                                              wm::IWMOutputMediaProps** props) override;
+    HRESULT STDMETHODCALLTYPE Start(wm::QWORD start, wm::QWORD duration, float rate,
+                                    void* context) override;
+    HRESULT STDMETHODCALLTYPE Stop() override;
+    HRESULT STDMETHODCALLTYPE Pause() override;
+    HRESULT STDMETHODCALLTYPE Resume() override;
+
+    // IWMReaderAdvanced.
+    HRESULT STDMETHODCALLTYPE SetUserProvidedClock(BOOL userClock) override;
+    HRESULT STDMETHODCALLTYPE GetUserProvidedClock(BOOL* userClock) override;
+    HRESULT STDMETHODCALLTYPE DeliverTime(wm::QWORD time) override;
+    HRESULT STDMETHODCALLTYPE SetManualStreamSelection(BOOL selection) override;
+    HRESULT STDMETHODCALLTYPE GetManualStreamSelection(BOOL* selection) override;
+    HRESULT STDMETHODCALLTYPE SetStreamsSelected(WORD count, WORD* numbers,
+                                                 wm::WMT_STREAM_SELECTION* selections) override;
+    HRESULT STDMETHODCALLTYPE GetStreamSelected(WORD number,
+                                                wm::WMT_STREAM_SELECTION* selection) override;
+    HRESULT STDMETHODCALLTYPE SetReceiveSelectionCallbacks(BOOL get) override;
+    HRESULT STDMETHODCALLTYPE GetReceiveSelectionCallbacks(BOOL* get) override;
+    HRESULT STDMETHODCALLTYPE SetReceiveStreamSamples(WORD number, BOOL receive) override;
+    HRESULT STDMETHODCALLTYPE GetReceiveStreamSamples(WORD number, BOOL* receive) override;
+    HRESULT STDMETHODCALLTYPE SetAllocateForOutput(DWORD output, BOOL allocate) override;
+    HRESULT STDMETHODCALLTYPE GetAllocateForOutput(DWORD output, BOOL* allocate) override;
+    HRESULT STDMETHODCALLTYPE SetAllocateForStream(WORD number, BOOL allocate) override;
+    HRESULT STDMETHODCALLTYPE GetAllocateForStream(WORD number, BOOL* allocate) override;
+    HRESULT STDMETHODCALLTYPE GetStatistics(wm::WM_READER_STATISTICS* statistics) override;
+    HRESULT STDMETHODCALLTYPE SetClientInfo(wm::WM_READER_CLIENTINFO* info) override;
+    HRESULT STDMETHODCALLTYPE GetMaxOutputSampleSize(DWORD output, DWORD* size) override;
+    HRESULT STDMETHODCALLTYPE GetMaxStreamSampleSize(WORD number, DWORD* size) override;
+    HRESULT STDMETHODCALLTYPE NotifyLateDelivery(wm::QWORD lateness) override;
+
+    // ---- Script ----
+
+    // What Open does after recording its arguments. Unset: reports status 1 with
+    // S_OK on the caller's thread and returns S_OK.
+    std::function<HRESULT(FakeReader&)> onOpen;
+    // What Start does after recording its arguments. Unset: returns S_OK.
+    std::function<HRESULT(FakeReader&)> onStart;
+    // What Stop does. Unset: fails with NS_E_INVALID_REQUEST once the reader is
+    // closed, otherwise reports status 12 on the caller's thread and succeeds.
+    std::function<HRESULT(FakeReader&)> onStop;
+    HRESULT closeResult = S_OK;
+    HRESULT outputPropsResult = S_OK;
+    HRESULT userClockResult = S_OK;
+    HRESULT deliverTimeResult = S_OK;
+
+    // The reader's header attributes and outputs, owned by the reader.
+    FakeHeaderInfo* header;
+    std::vector<FakeMediaProps*> outputs;
+    void AddOutput(std::vector<BYTE> mediaType);
+
+    // ---- What the library did ----
+
+    std::u16string openedPath;
+    wm::QWORD startTime = 0;
+    wm::QWORD startDuration = 0;
+    float startRate = 0;
+    std::atomic<bool> closed{false};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<int> closeCalls{0};
+    std::atomic<int> userClockCalls{0};
+    std::vector<wm::QWORD> DeliveredTimes() const;
+
+    // ---- Calling the library back, as the reader does ----
+
+    // The callback given to Open (with one reference held until Close) and its
+    // advanced interface, queried at Open as the platform's reader does.
+    wm::IWMReaderCallback* callback = nullptr;
+    wm::IWMReaderCallbackAdvanced* advancedCallback = nullptr;
+
+    void Report(wm::WMT_STATUS status, HRESULT hr = S_OK);
+    HRESULT Sample(DWORD output, wm::QWORD time, std::vector<BYTE> bytes,
+                   HRESULT bufferResult = S_OK);
+    HRESULT Tick(wm::QWORD currentTime = 0);
+
+    // Runs `body` on the reader's own thread (after the previous one finished).
+    void RunAsync(std::function<void(FakeReader&)> body);
+    // Waits for the reader's thread; a no-op on that thread itself.
+    void Join();
+    // Lets go of the callback's references, as Close does (once).
+    void ReleaseCallbacks();
+
+  protected:
+    ~FakeReader() override;
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<wm::QWORD> delivered_;
+    std::atomic<bool> callbacksReleased_{false};
+    std::thread worker_;
+};
+
+// ---- The host's side of a decode ---------------------------------------------------------
+
+// Records what the library hands the host's SampleCallback, from any thread.
+class FakeHost {
+  public:
+    struct Block {
+        std::vector<BYTE> bytes;
+        uint32_t timeMs;
+        const void* data;  // the pointer the library passed
+    };
+    static FakeHost& Instance();
+    // The SampleCallback that records into Instance().
+    static SampleCallback Callback();
+    // A second callback, to tell which one the library kept: counts its calls.
+    static SampleCallback OtherCallback();
+    static int OtherCalls();
+
+    void Reset();
+    std::vector<Block> Blocks() const;
+    int EndCalls() const;
+    // Waits (at most `limit`) until `count` end calls have been made.
+    bool WaitForEndCalls(int count, std::chrono::milliseconds limit) const;
+    // Runs on the end call before it is counted; set only while no decode runs.
+    std::function<void()> onEnd;
+
+    void Record(const void* data, uint32_t byteCount, uint32_t timeMs);
+
+  private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable ended_;
+    std::vector<Block> blocks_;
+    int endCalls_ = 0;
+};
+
+// ---- The library's reader side, seen from the tests ------------------------------------------
+
+// Makes WMCreateReaderPriv hand out a new reference to `reader`.
+void ServeReader(FakeReader* reader);
+// The reference count of the library's ReaderCallback (1: only its own).
+long CallbackRefs();
+// Consumes a signal left on the open event, if any; true if there was one.
+bool DrainOpenEvent();
+// Empties the reader-side slots (releasing what they hold) and the open event.
+void ClearReaderSlots();
+// Runs `body`, which may block in the library's open wait, on a thread of its
+// own. If it has not finished within `limit`, signals the open event until it
+// returns and reports false.
+bool RunBounded(const std::function<void()>& body,
+                std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+}  // namespace fakes
