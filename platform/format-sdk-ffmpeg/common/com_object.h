@@ -15,7 +15,7 @@ namespace ffsdk {
 // one reference, owned by whoever created them, and delete themselves at zero.
 template <typename... Ifaces>
 class ComObject : public Ifaces... {
-public:
+  public:
     ComObject() = default;
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
@@ -40,13 +40,13 @@ public:
         return static_cast<ULONG>(left);
     }
 
-protected:
+  protected:
     using First = std::tuple_element_t<0, std::tuple<Ifaces...>>;
     virtual ~ComObject() = default;
     // Answers for interfaces that are bases of the listed ones.
     virtual bool QueryBase(REFIID, void**) { return false; }
 
-private:
+  private:
     template <typename T>
     bool Match(REFIID iid, void** out) {
         if (iid != wm::IidOf<T>::value) return false;

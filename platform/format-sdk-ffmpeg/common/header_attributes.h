@@ -12,9 +12,9 @@
 namespace ffsdk {
 
 HRESULT HeaderGetAttributeCount(const asf::Header& header, WORD stream, WORD* count);
-HRESULT HeaderGetAttributeByIndex(const asf::Header& header, WORD index, WORD* stream,
-                                  WCHAR* name, WORD* nameLength, wm::WMT_ATTR_DATATYPE* type,
-                                  BYTE* value, WORD* valueLength);
+HRESULT HeaderGetAttributeByIndex(const asf::Header& header, WORD index, WORD* stream, WCHAR* name,
+                                  WORD* nameLength, wm::WMT_ATTR_DATATYPE* type, BYTE* value,
+                                  WORD* valueLength);
 HRESULT HeaderGetAttributeByName(const asf::Header& header, WORD* stream, const WCHAR* name,
                                  wm::WMT_ATTR_DATATYPE* type, BYTE* value, WORD* valueLength);
 HRESULT HeaderSetAttribute(asf::Header& header, WORD stream, const WCHAR* name,

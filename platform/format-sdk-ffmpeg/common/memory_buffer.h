@@ -9,7 +9,7 @@
 namespace ffsdk {
 
 class MemoryBuffer final : public ComObject<wm::INSSBuffer> {
-public:
+  public:
     // A buffer whose length and capacity are `size` bytes (zero-filled).
     static MemoryBuffer* Create(DWORD size);
     // A buffer holding a copy of `data`.
@@ -24,7 +24,7 @@ public:
     const BYTE* data() const { return bytes_.data(); }
     DWORD length() const { return length_; }
 
-private:
+  private:
     std::vector<BYTE> bytes_;
     DWORD length_ = 0;
 };

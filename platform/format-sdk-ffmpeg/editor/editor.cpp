@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "common/com_call.h"
 #include "common/header_attributes.h"
 
 namespace ffsdk {
@@ -15,30 +16,6 @@ namespace {
 constexpr HRESULT kFileWrite = static_cast<HRESULT>(0xC00D0018u);       // NS_E_FILE_WRITE
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0xC00D001Au);    // NS_E_FILE_NOT_FOUND
 constexpr HRESULT kFileOpenFailed = static_cast<HRESULT>(0xC00D001Du);  // NS_E_FILE_OPEN_FAILED
-
-// Runs a COM method body; nothing thrown gets past it.
-template <typename Body>
-HRESULT Guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
-// The file system takes UTF-8 paths.
-bool ToUtf8(const WCHAR* text, std::string* out) {
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 1) return false;
-    out->assign(static_cast<size_t>(needed), '\0');
-    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, &(*out)[0], needed, nullptr, nullptr) != needed) {
-        return false;
-    }
-    out->resize(static_cast<size_t>(needed - 1));
-    return true;
-}
 
 // Tells a missing file from one that is there but cannot be edited, before
 // the header is read.

@@ -18,7 +18,7 @@ HRESULT Profile::GetName(WCHAR* name, DWORD* length) {
 
 HRESULT Profile::SetName(const WCHAR* name) {
     if (name == nullptr) return E_POINTER;
-    return GuardedCall([&] {
+    return Guarded([&] {
         name_ = name;
         return S_OK;
     });
@@ -30,7 +30,7 @@ HRESULT Profile::GetDescription(WCHAR* description, DWORD* length) {
 
 HRESULT Profile::SetDescription(const WCHAR* description) {
     if (description == nullptr) return E_POINTER;
-    return GuardedCall([&] {
+    return Guarded([&] {
         description_ = description;
         return S_OK;
     });

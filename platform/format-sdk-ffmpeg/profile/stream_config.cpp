@@ -57,7 +57,7 @@ StreamConfig* StreamConfig::Create(REFGUID streamType) {
 HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
     if (source == nullptr || out == nullptr) return E_POINTER;
     *out = nullptr;
-    return GuardedCall([&]() -> HRESULT {
+    return Guarded([&]() -> HRESULT {
         GUID type{};
         HRESULT hr = source->GetStreamType(&type);
         if (FAILED(hr)) return hr;
@@ -137,7 +137,7 @@ HRESULT StreamConfig::GetStreamName(WCHAR* name, WORD* length) {
 
 HRESULT StreamConfig::SetStreamName(const WCHAR* name) {
     if (name == nullptr) return E_POINTER;
-    return GuardedCall([&] {
+    return Guarded([&] {
         streamName_ = name;
         return S_OK;
     });
@@ -149,7 +149,7 @@ HRESULT StreamConfig::GetConnectionName(WCHAR* name, WORD* length) {
 
 HRESULT StreamConfig::SetConnectionName(const WCHAR* name) {
     if (name == nullptr) return E_POINTER;
-    return GuardedCall([&] {
+    return Guarded([&] {
         connectionName_ = name;
         return S_OK;
     });
@@ -190,7 +190,7 @@ HRESULT StreamConfig::GetMediaType(wm::WM_MEDIA_TYPE* mediaType, DWORD* size) {
 HRESULT StreamConfig::SetMediaType(wm::WM_MEDIA_TYPE* mediaType) {
     if (mediaType == nullptr) return E_POINTER;
     if (mediaType->majortype != streamType_) return E_INVALIDARG;
-    return GuardedCall([&] { return mediaType_.Assign(*mediaType); });
+    return Guarded([&] { return mediaType_.Assign(*mediaType); });
 }
 
 }  // namespace ffsdk

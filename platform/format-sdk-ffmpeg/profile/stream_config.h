@@ -7,23 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "common/com_call.h"
 #include "common/com_object.h"
 #include "reader/output_props.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
-
-// Runs a COM method body; nothing thrown gets past it.
-template <typename Body>
-HRESULT GuardedCall(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
 
 // Copies a 0-terminated name out as the SDK's Get*Name methods do: with a null
 // buffer only reports the length (WCHARs, terminator included); a buffer too

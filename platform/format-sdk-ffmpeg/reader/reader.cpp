@@ -12,6 +12,7 @@
 
 #include "asf/asf_header.h"
 #include "com_ptr.h"
+#include "common/com_call.h"
 #include "common/header_attributes.h"
 #include "common/memory_buffer.h"
 #include "output_props.h"
@@ -26,29 +27,6 @@ namespace {
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
 constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003u);
 constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005u);
-
-// Runs a COM method body; nothing thrown gets past it.
-template <typename Body>
-HRESULT Guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
-bool ToUtf8(const WCHAR* text, std::string* out) {
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 1) return false;
-    out->assign(static_cast<size_t>(needed), '\0');
-    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, &(*out)[0], needed, nullptr, nullptr) != needed) {
-        return false;
-    }
-    out->resize(static_cast<size_t>(needed - 1));
-    return true;
-}
 
 HRESULT CheckRegularFile(const std::string& path) {
     struct stat st {};

@@ -4,22 +4,9 @@
 
 #include <new>
 
+#include "common/com_call.h"
+
 namespace ffsdk {
-
-namespace {
-
-bool ToUtf8(const WCHAR* text, std::string* out) {
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 1) return false;
-    out->assign(static_cast<size_t>(needed), '\0');
-    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, &(*out)[0], needed, nullptr, nullptr) != needed) {
-        return false;
-    }
-    out->resize(static_cast<size_t>(needed - 1));
-    return true;
-}
-
-}  // namespace
 
 FileSink* FileSink::Create() {
     return new (std::nothrow) FileSink();

@@ -65,7 +65,7 @@ HRESULT Writer::SetProfileByID(REFGUID) {
 
 HRESULT Writer::SetProfile(wm::IWMProfile* profile) {
     if (profile == nullptr) return E_POINTER;
-    return GuardedCall([&]() -> HRESULT {
+    return Guarded([&]() -> HRESULT {
         std::lock_guard<std::mutex> lock(mutex_);
         if (state_ == State::kWriting || state_ == State::kFailed) {
             return wm::NS_E_INVALID_REQUEST;
@@ -114,7 +114,7 @@ HRESULT Writer::GetInputFormat(DWORD, DWORD, wm::IWMInputMediaProps** props) {
 }
 
 HRESULT Writer::BeginWriting() {
-    return GuardedCall([&]() -> HRESULT {
+    return Guarded([&]() -> HRESULT {
         std::lock_guard<std::mutex> lock(mutex_);
         if (state_ != State::kReady || !sink_) return wm::NS_E_INVALID_REQUEST;
         const size_t frameBytes = size_t{channels_} * 2;
@@ -181,7 +181,7 @@ HRESULT Writer::Feed(const BYTE* bytes, size_t count) {
 }
 
 HRESULT Writer::EndWriting() {
-    return GuardedCall([&]() -> HRESULT {
+    return Guarded([&]() -> HRESULT {
         std::lock_guard<std::mutex> lock(mutex_);
         if (state_ == State::kFailed) {
             sink_->EndFile(Duration());
@@ -216,7 +216,7 @@ HRESULT Writer::AllocateSample(DWORD size, wm::INSSBuffer** sample) {
 HRESULT Writer::WriteSample(DWORD inputNum, wm::QWORD sampleTime, DWORD, wm::INSSBuffer* sample) {
     if (sample == nullptr) return E_POINTER;
     if (inputNum != 0) return E_INVALIDARG;
-    return GuardedCall([&]() -> HRESULT {
+    return Guarded([&]() -> HRESULT {
         std::lock_guard<std::mutex> lock(mutex_);
         if (state_ != State::kWriting) return wm::NS_E_INVALID_REQUEST;
         BYTE* bytes = nullptr;
