@@ -80,7 +80,7 @@ static_assert(offsetof(SongInfo, author) == 256 && offsetof(SongInfo, album) == 
                   offsetof(SongInfo, year) == 768 && offsetof(SongInfo, track) == 788 &&
                   offsetof(SongInfo, genreId) == 808,
               "SongInfo field offsets");
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 _Static_assert(sizeof(AudioFormatInfo) == 32, "AudioFormatInfo is eight 32-bit words");
 _Static_assert(sizeof(SongInfo) == 828, "SongInfo layout");
 #endif

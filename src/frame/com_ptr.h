@@ -52,6 +52,12 @@ class ComPtr {
     // Queries the held object for interface U (whose IID wm::IidOf knows).
     template <typename U>
     HRESULT As(ComPtr<U>& out) const {
+        // An SDK call that reported success but handed out nothing leaves an
+        // empty holder; asking it for an interface fails instead of crashing.
+        if (ptr_ == nullptr) {
+            out.Reset();
+            return E_POINTER;
+        }
         return ptr_->QueryInterface(wm::IidOf<U>::value, reinterpret_cast<void**>(out.Put()));
     }
 

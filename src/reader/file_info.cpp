@@ -1,9 +1,11 @@
 // GetWmaFileInfo: opens a file, reads its "Bitrate" and "Duration" header
 // attributes and the format of output 0, and closes it again.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "heap_buffer.h"
+#include "media_type.h"
 #include "mervane.h"
 #include "reader_callback.h"
 
@@ -96,24 +98,26 @@ void ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info
 // Fills the format fields from output 0, which must be audio.
 bool ReadFormat(wm::IWMReader* reader, AudioFormatInfo* info) {
     HeapBuffer buffer;
-    DWORD size = 0;
     {
         ComPtr<wm::IWMOutputMediaProps> props;
-        if (FAILED(reader->GetOutputProps(0, props.Put()))) return false;
-        if (FAILED(props->GetMediaType(nullptr, &size))) return false;
-        buffer = HeapBuffer(size);
-        if (!buffer) return false;
-        if (FAILED(props->GetMediaType(buffer.as<wm::WM_MEDIA_TYPE>(), &size))) return false;
+        if (FAILED(reader->GetOutputProps(0, props.Put())) || !props) return false;
+        if (FAILED(mervane::ReadMediaType(props.Get(), buffer))) return false;
     }
     // Too short to hold the media type's own fields: nothing can be read from it.
     if (buffer.size() < sizeof(wm::WM_MEDIA_TYPE)) return false;
     const auto* type = buffer.as<wm::WM_MEDIA_TYPE>();
-    if (type->majortype != wm::WMMEDIATYPE_Audio || type->pbFormat == nullptr) return false;
+    if (type->majortype != wm::WMMEDIATYPE_Audio) return false;
 
     // The format block of every audio type is read as a WAVEFORMATEX, whatever
-    // its format type and size say.
+    // its format type and size say; but never beyond the buffer the SDK filled,
+    // and it must at least reach the channel count and sample rate.
+    const auto begin = reinterpret_cast<uintptr_t>(buffer.get());
+    const auto format = reinterpret_cast<uintptr_t>(type->pbFormat);
+    if (format < begin || format >= begin + buffer.size()) return false;
+    const size_t available = begin + buffer.size() - format;
+    if (available < offsetof(wm::WAVEFORMATEX, nAvgBytesPerSec)) return false;
     wm::WAVEFORMATEX wave{};
-    std::memcpy(&wave, type->pbFormat, sizeof wave);
+    std::memcpy(&wave, type->pbFormat, std::min(available, sizeof wave));
     info->formatKind = 3;
     info->sampleRate = wave.nSamplesPerSec;
     info->channels = wave.nChannels;

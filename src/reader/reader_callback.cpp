@@ -200,19 +200,24 @@ HRESULT OpenAndWait(const char* path) {
     ComPtr<wm::IWMReader> created;
     HRESULT hr = WMCreateReaderPriv(created.Put());
     if (FAILED(hr)) return hr;
+    if (!created) return E_POINTER;
     // The slot keeps one reference; this call works through its own.
     ComPtr<wm::IWMReader> reader = ComPtr<wm::IWMReader>::CopyFrom(created.Get());
     callback.SetReader(std::move(created));
 
     hr = reader->Open(callback.PathBuffer(), callback.Primary(), nullptr);
+    // Without its event (it could not be made at load) the open cannot be
+    // awaited, and a result taken without waiting would mean nothing.
     if (SUCCEEDED(hr)) {
-        WaitForSingleObject(callback.OpenEvent(), INFINITE);
-        hr = callback.OpenResult();
+        hr = WaitForSingleObject(callback.OpenEvent(), INFINITE) == WAIT_OBJECT_0
+                 ? callback.OpenResult()
+                 : E_FAIL;
     }
     // This result comes with a second report that settles the open.
     if (hr == wm::NS_E_NO_STREAM) {
-        WaitForSingleObject(callback.OpenEvent(), INFINITE);
-        hr = callback.OpenResult();
+        hr = WaitForSingleObject(callback.OpenEvent(), INFINITE) == WAIT_OBJECT_0
+                 ? callback.OpenResult()
+                 : E_FAIL;
     }
     // A reader that did not open is of no further use: the slot's reference goes.
     if (FAILED(hr)) callback.TakeReader().Reset();

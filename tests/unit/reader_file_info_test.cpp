@@ -169,6 +169,28 @@ TEST_F(ReaderFileInfo, Output0ThatIsNotAudioFailsAfterTheAttributes) {
     ExpectClosedAndReleased();
 }
 
+TEST_F(ReaderFileInfo, AShortAudioFormatBlockIsReadOnlyAsFarAsItGoes) {
+    // A format block of any type is read as a WAVEFORMATEX, but never past the
+    // buffer: 8 bytes still carry the channels and rate, 4 bytes do not.
+    std::vector<BYTE> eight = fakes::MakeWaveFormat(wm::WAVE_FORMAT_PCM, 1, 22'050, 0, 0);
+    eight.resize(8);
+    reader_->outputs[0]->mediaType =
+        fakes::MakeMediaType(wm::WMMEDIATYPE_Audio, wm::WMMEDIATYPE_Video, eight);
+    AudioFormatInfo info = Prefilled();
+    EXPECT_EQ(Query(info), 1);
+    EXPECT_EQ(info.sampleRate, 22'050u);
+    EXPECT_EQ(info.channels, 1u);
+
+    eight.resize(4);
+    reader_->outputs[0]->mediaType =
+        fakes::MakeMediaType(wm::WMMEDIATYPE_Audio, wm::WMFORMAT_WaveFormatEx, eight);
+    info = Prefilled();
+    EXPECT_EQ(Query(info), 0);
+    EXPECT_EQ(info.sampleRate, kUntouched);
+    EXPECT_EQ(reader_->closeCalls.load(), 2) << "both queries closed the reader";
+    EXPECT_EQ(reader_->Refs(), 1);
+}
+
 TEST_F(ReaderFileInfo, EveryFailureAfterTheOpenClosesAndReleasesTheReader) {
     struct Failure {
         const char* what;
