@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -155,9 +156,24 @@ void Play(Session& s, const Session::Command& command) {
     const auto began = std::chrono::steady_clock::now();
     const wm::QWORD stop_at =
         command.duration == 0 ? ~wm::QWORD{0} : command.start + command.duration;
+    // The file's playing duration ends the audio: what a decoder yields past it
+    // is the encoder's padding of the last frame, not content.
+    const wm::QWORD file_end = s.header.duration();
+    const uint64_t frame_bytes = uint64_t{s.decoder.channels()} * 2;
     for (;;) {
         PcmBlock block;
         bool have = positioned && s.decoder.Next(&block) && block.time < stop_at;
+        if (have && file_end > 0) {
+            if (block.time >= file_end) {
+                have = false;
+            } else if (block.time + block.duration > file_end) {
+                const uint64_t frames =
+                    ((file_end - block.time) * s.decoder.sampleRate() + 9'999'999) / 10'000'000;
+                block.size =
+                    static_cast<size_t>(std::min<uint64_t>(block.size, frames * frame_bytes));
+                block.duration = file_end - block.time;
+            }
+        }
         ComPtr<MemoryBuffer> sample;
         if (have) {
             sample.Reset(MemoryBuffer::Copy(block.data, static_cast<DWORD>(block.size)));
