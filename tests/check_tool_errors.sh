@@ -1,0 +1,32 @@
+#!/bin/sh
+# The command-line host's failures: clear messages and distinct exit codes.
+set -u
+tool=$1
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+failures=0
+expect() {
+    want=$1; shift
+    "$@" >"$dir/out" 2>"$dir/err"
+    got=$?
+    if [ "$got" -ne "$want" ] || { [ "$want" -ne 0 ] && ! grep -q "^mervane: \|^usage:" "$dir/err"; }; then
+        echo "FAIL: '$*' exited $got (wanted $want): $(cat "$dir/err")"
+        failures=$((failures + 1))
+    fi
+}
+expect 2 "$tool"
+expect 0 "$tool" --help
+expect 2 "$tool" decode only-one-argument
+expect 4 "$tool" info "$dir/missing.wma"
+expect 4 "$tool" encode "$dir/missing.wav" "$dir/out.wma"
+if command -v ffmpeg >/dev/null 2>&1; then
+    ffmpeg -nostdin -v error -y -f lavfi -i sine=duration=0.2 -ac 2 -ar 44100 "$dir/s44.wav"
+    ffmpeg -nostdin -v error -y -f lavfi -i sine=duration=0.2 -ar 16000 "$dir/m16.wav"
+    expect 3 "$tool" encode "$dir/s44.wav" "$dir/out.wma" --bitrate 100
+    expect 3 "$tool" encode "$dir/m16.wav" "$dir/out.wma"
+    expect 1 "$tool" info "$dir/s44.wav"
+    expect 0 "$tool" encode "$dir/s44.wav" "$dir/out.wma" --bitrate 64
+    expect 0 "$tool" info "$dir/out.wma"
+fi
+[ "$failures" -eq 0 ] && echo "tool error handling as expected"
+exit "$failures"
