@@ -3,6 +3,13 @@
 
 #include "platform.h"
 
+// Wide literals for the SDK: WCHAR is wchar_t on Windows, char16_t elsewhere.
+#ifdef _WIN32
+#define SDK_TEXT(text) L##text
+#else
+#define SDK_TEXT(text) u##text
+#endif
+
 namespace mervane {
 
 constexpr int kMaxWidePath = 260;

@@ -9,13 +9,6 @@
 #include "wide_text.h"
 #include "wmsdk_factories.h"
 
-// SDK strings are WCHAR: wchar_t on Windows, char16_t elsewhere.
-#ifdef _WIN32
-#define SDK_TEXT(text) L##text
-#else
-#define SDK_TEXT(text) u##text
-#endif
-
 namespace mervane {
 
 namespace {

@@ -6,14 +6,8 @@
 #include "com_ptr.h"
 #include "heap_buffer.h"
 #include "media_type.h"
+#include "wide_text.h"
 #include "wmsdk_factories.h"
-
-// SDK strings are WCHAR: wchar_t on Windows, char16_t elsewhere.
-#ifdef _WIN32
-#define SDK_TEXT(text) L##text
-#else
-#define SDK_TEXT(text) u##text
-#endif
 
 namespace mervane {
 
