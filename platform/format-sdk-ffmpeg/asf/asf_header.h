@@ -25,7 +25,8 @@ namespace asf {
 // A GUID in its on-disk byte order (first three fields little-endian).
 using GuidBytes = std::array<uint8_t, 16>;
 
-// Attribute value types; the numbers are the platform's WMT_ATTR_DATATYPE.
+// Attribute value types, numbered as the ASF file stores them (not as the
+// SDK's WMT_ATTR_DATATYPE, which orders them differently).
 enum class AttrType : uint16_t {
     String = 0,
     Binary = 1,
