@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "com_ptr.h"
+#include "sdk_scratch_media.h"
 #include "wmsdk_factories.h"
 
 namespace {
@@ -23,14 +24,6 @@ constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0xC00D0BD4u);
 constexpr HRESULT kReadOnly = static_cast<HRESULT>(0xC00D0BD6u);
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0xC00D001Au);
 constexpr HRESULT kFileOpenFailed = static_cast<HRESULT>(0xC00D001Du);
-
-std::u16string Wide(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::u16string out(static_cast<size_t>(n > 0 ? n : 1), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &out[0], n);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 std::vector<BYTE> Bytes(const void* p, size_t n) {
     const BYTE* b = static_cast<const BYTE*>(p);
@@ -55,54 +48,33 @@ std::vector<char> DataAndIndex(const std::vector<char>& file) {
 class SdkEditor : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        have_ffmpeg_ = std::system("command -v ffmpeg >/dev/null 2>&1") == 0;
+        have_ffmpeg_ = ScratchMedia::HaveFfmpeg();
         if (!have_ffmpeg_) return;
-        char tmpl[] = "/tmp/sdk_editor_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        Make("tagged.wma",
-             "-f lavfi -i 'sine=f=440:sample_rate=44100:d=1.5' -ac 2 -c:a wmav2 -b:a 128k "
-             "-metadata title='A title' -metadata artist=Someone");
-        Make("a.wav", "-f lavfi -i 'sine=d=0.5' -f wav");
-        std::ofstream(dir_ + "/empty.wma");
-        const std::vector<char> bytes = Slurp(Path("tagged.wma"));
-        Spit("head.wma", std::vector<char>(bytes.begin(), bytes.begin() + 200));
-        std::mt19937 random(11);
-        std::vector<char> noise(16 * 1024);
-        for (char& c : noise) c = static_cast<char>(random());
-        Spit("random.wma", noise);
-        ASSERT_EQ(mkdir((dir_ + "/folder.wma").c_str(), 0700), 0);
+        ASSERT_TRUE(media_.Create("sdk_editor"));
+        ASSERT_TRUE(media_.Make(
+            "tagged.wma",
+            "-f lavfi -i 'sine=f=440:sample_rate=44100:d=1.5' -ac 2 -c:a wmav2 -b:a 128k "
+            "-metadata title='A title' -metadata artist=Someone"));
+        ASSERT_TRUE(media_.Make("a.wav", "-f lavfi -i 'sine=d=0.5' -f wav"));
+        ASSERT_TRUE(media_.MakeBadFiles("tagged.wma", 200, 11, 16 * 1024));
     }
-    static void TearDownTestSuite() {
-        if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
+    static void TearDownTestSuite() { media_.Remove(); }
     void SetUp() override {
         if (!have_ffmpeg_) GTEST_SKIP() << "ffmpeg not on PATH";
     }
 
-    static void Make(const std::string& name, const std::string& args) {
-        const std::string cmd =
-            "ffmpeg -v error -y " + args + " '" + dir_ + "/" + name + "' </dev/null";
-        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    }
-    static std::vector<char> Slurp(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::vector<char>(std::istreambuf_iterator<char>(in), {});
-    }
-    static void Spit(const std::string& name, const std::vector<char>& bytes) {
-        std::ofstream(Path(name), std::ios::binary).write(bytes.data(), long(bytes.size()));
-    }
-    static std::string Path(const std::string& name) { return dir_ + "/" + name; }
+    static std::string Path(const std::string& name) { return media_.Path(name); }
+    static std::vector<char> Slurp(const std::string& path) { return ScratchMedia::Slurp(path); }
     // A fresh copy of the tagged file, so each test edits its own.
     static std::string Copy(const std::string& name) {
-        Spit(name, Slurp(Path("tagged.wma")));
+        media_.Spit(name, Slurp(Path("tagged.wma")));
         return Path(name);
     }
 
     // A new editor, opened on `path` (checked), and its header info.
     void OpenEditor(const std::string& path) {
         ASSERT_EQ(WMCreateEditor(editor_.Put()), S_OK);
-        ASSERT_EQ(editor_->Open(Wide(path).c_str()), S_OK) << path;
+        ASSERT_EQ(editor_->Open(ScratchMedia::Wide(path).c_str()), S_OK) << path;
         ASSERT_EQ(editor_.As(info_), S_OK);
     }
 
@@ -118,7 +90,7 @@ class SdkEditor : public ::testing::Test {
     ComPtr<wm::IWMMetadataEditor> editor_;
     ComPtr<wm::IWMHeaderInfo> info_;
     static inline bool have_ffmpeg_ = false;
-    static inline std::string dir_;
+    static inline ScratchMedia media_;
 };
 
 TEST_F(SdkEditor, AttributeLengthsFollowThePlatformConventions) {
@@ -319,8 +291,8 @@ TEST_F(SdkEditor, CloseWithoutFlushLeavesTheFileAsItWas) {
     EXPECT_EQ(editor_->Flush(), wm::NS_E_INVALID_REQUEST);
     EXPECT_EQ(editor_->Close(), wm::NS_E_INVALID_REQUEST);
 
-    ASSERT_EQ(editor_->Open(Wide(path).c_str()), S_OK);
-    EXPECT_EQ(editor_->Open(Wide(path).c_str()), wm::NS_E_INVALID_REQUEST);
+    ASSERT_EQ(editor_->Open(ScratchMedia::Wide(path).c_str()), S_OK);
+    EXPECT_EQ(editor_->Open(ScratchMedia::Wide(path).c_str()), wm::NS_E_INVALID_REQUEST);
     const DWORD five = 5;
     const std::vector<BYTE> title = StringValue(u"Changed");
     ASSERT_EQ(info_->SetAttribute(0, u"WM/Track", wm::WMT_TYPE_DWORD,
@@ -335,7 +307,7 @@ TEST_F(SdkEditor, CloseWithoutFlushLeavesTheFileAsItWas) {
     EXPECT_EQ(info_->GetAttributeCount(0, &count), wm::NS_E_INVALID_REQUEST);
 
     // The same editor opens again and sees the file's own values.
-    ASSERT_EQ(editor_->Open(Wide(path).c_str()), S_OK);
+    ASSERT_EQ(editor_->Open(ScratchMedia::Wide(path).c_str()), S_OK);
     wm::WMT_ATTR_DATATYPE type{};
     std::vector<BYTE> value;
     ASSERT_EQ(Get(u"Title", &type, &value), S_OK);
@@ -359,7 +331,7 @@ TEST_F(SdkEditor, FilesThatAreNotAsfFailToOpen) {
         {"a.wav", wm::NS_E_INVALID_INPUT_FORMAT},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(editor_->Open(Wide(Path(c.name)).c_str()), c.expected) << c.name;
+        EXPECT_EQ(editor_->Open(ScratchMedia::Wide(Path(c.name)).c_str()), c.expected) << c.name;
         WORD count = 0;
         EXPECT_EQ(info_->GetAttributeCount(0, &count), wm::NS_E_INVALID_REQUEST) << c.name;
         EXPECT_EQ(editor_->Close(), wm::NS_E_INVALID_REQUEST) << c.name;
@@ -367,7 +339,7 @@ TEST_F(SdkEditor, FilesThatAreNotAsfFailToOpen) {
     EXPECT_EQ(editor_->Open(nullptr), E_POINTER);
     EXPECT_EQ(editor_->Open(u""), E_INVALIDARG);
     // After all that the editor still opens a good file.
-    EXPECT_EQ(editor_->Open(Wide(Path("tagged.wma")).c_str()), S_OK);
+    EXPECT_EQ(editor_->Open(ScratchMedia::Wide(Path("tagged.wma")).c_str()), S_OK);
     EXPECT_EQ(editor_->Close(), S_OK);
 }
 

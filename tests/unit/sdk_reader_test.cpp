@@ -21,6 +21,7 @@
 
 #include "com_ptr.h"
 #include "common/com_object.h"
+#include "sdk_scratch_media.h"
 #include "wmsdk_factories.h"
 
 namespace {
@@ -30,10 +31,6 @@ using wm::QWORD;
 
 constexpr QWORD kSecond = 10000000;  // 100 ns units
 constexpr auto kPatience = std::chrono::seconds(60);
-
-std::u16string Wide(const std::string& s) {
-    return std::u16string(s.begin(), s.end());  // test paths are ASCII
-}
 
 std::vector<int16_t> ToSamples(const std::vector<BYTE>& bytes) {
     std::vector<int16_t> out(bytes.size() / 2);
@@ -199,49 +196,31 @@ int CountStatus(const std::vector<Event>& events, int status) {
 class SdkReader : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        have_ffmpeg_ = std::system("command -v ffmpeg >/dev/null 2>&1") == 0;
+        have_ffmpeg_ = ScratchMedia::HaveFfmpeg();
         if (!have_ffmpeg_) return;
-        char tmpl[] = "/tmp/sdk_reader_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        ASSERT_TRUE(media_.Create("sdk_reader"));
         // Stereo with different content per channel, so a channel swap shows.
-        Make("stereo.wma",
-             "-f lavfi -i 'aevalsrc=0.6*sin(440*2*PI*t)|0.3*sin(1250*2*PI*t):s=44100:d=3.5' "
-             "-c:a wmav2 -b:a 128k");
-        Make("mono.wma",
-             "-f lavfi -i 'sine=f=300:sample_rate=22050:d=2' -ac 1 -c:a wmav2 -b:a 32k");
-        Make("short.wma", "-f lavfi -i 'sine=f=500:sample_rate=32000:d=0.6' -c:a wmav2 -b:a 48k");
-        Make("a.wav", "-f lavfi -i 'sine=d=0.5' -f wav");
-        std::ofstream(dir_ + "/empty.wma");
-        std::vector<char> bytes = Slurp(dir_ + "/stereo.wma");
-        Spit("/head.wma", std::vector<char>(bytes.begin(), bytes.begin() + 300));
-        Spit("/half.wma", std::vector<char>(bytes.begin(), bytes.begin() + bytes.size() / 2));
-        std::mt19937 random(7);
-        std::vector<char> noise(64 * 1024);
-        for (char& c : noise) c = static_cast<char>(random());
-        Spit("/random.wma", noise);
-        ASSERT_EQ(mkdir((dir_ + "/folder.wma").c_str(), 0700), 0);
+        ASSERT_TRUE(media_.Make(
+            "stereo.wma",
+            "-f lavfi -i 'aevalsrc=0.6*sin(440*2*PI*t)|0.3*sin(1250*2*PI*t):s=44100:d=3.5' "
+            "-c:a wmav2 -b:a 128k"));
+        ASSERT_TRUE(media_.Make(
+            "mono.wma",
+            "-f lavfi -i 'sine=f=300:sample_rate=22050:d=2' -ac 1 -c:a wmav2 -b:a 32k"));
+        ASSERT_TRUE(media_.Make(
+            "short.wma", "-f lavfi -i 'sine=f=500:sample_rate=32000:d=0.6' -c:a wmav2 -b:a 48k"));
+        ASSERT_TRUE(media_.Make("a.wav", "-f lavfi -i 'sine=d=0.5' -f wav"));
+        ASSERT_TRUE(media_.MakeBadFiles("stereo.wma", 300, 7, 64 * 1024));
+        const std::vector<char> bytes = ScratchMedia::Slurp(Path("stereo.wma"));
+        media_.Spit("half.wma",
+                    std::vector<char>(bytes.begin(), bytes.begin() + long(bytes.size() / 2)));
     }
-    static void TearDownTestSuite() {
-        if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
+    static void TearDownTestSuite() { media_.Remove(); }
     void SetUp() override {
         if (!have_ffmpeg_) GTEST_SKIP() << "ffmpeg not on PATH";
     }
 
-    static void Make(const std::string& name, const std::string& args) {
-        const std::string cmd =
-            "ffmpeg -v error -y " + args + " '" + dir_ + "/" + name + "' </dev/null";
-        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    }
-    static std::vector<char> Slurp(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::vector<char>(std::istreambuf_iterator<char>(in), {});
-    }
-    static void Spit(const std::string& name, const std::vector<char>& bytes) {
-        std::ofstream(dir_ + name, std::ios::binary).write(bytes.data(), bytes.size());
-    }
-    static std::string Path(const std::string& name) { return dir_ + "/" + name; }
+    static std::string Path(const std::string& name) { return media_.Path(name); }
 
     // What ffmpeg's own decode of a file gives as 16-bit PCM.
     static std::vector<int16_t> Reference(const std::string& name) {
@@ -265,7 +244,7 @@ class SdkReader : public ::testing::Test {
 
     // Opens `name` and waits for its status 1; returns the reported result.
     static HRESULT OpenAndWait(wm::IWMReader* reader, Recorder* callback, const std::string& name) {
-        const std::u16string path = Wide(Path(name));
+        const std::u16string path = ScratchMedia::Wide(Path(name));
         const HRESULT hr = reader->Open(path.c_str(), callback, nullptr);
         if (FAILED(hr)) return hr;
         if (!callback->WaitForStatus(wm::WMT_OPENED)) return E_ABORT_WAIT;
@@ -277,7 +256,7 @@ class SdkReader : public ::testing::Test {
 
     static constexpr HRESULT E_ABORT_WAIT = static_cast<HRESULT>(0x80004004u);
     static inline bool have_ffmpeg_ = false;
-    static inline std::string dir_;
+    static inline ScratchMedia media_;
 };
 
 TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
@@ -288,7 +267,7 @@ TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
     EXPECT_NE(callback->threads().at(0), std::this_thread::get_id());
     EXPECT_GT(callback->Refs(), refs_before);  // the reader holds the callback
 
-    const std::u16string again = Wide(Path("mono.wma"));
+    const std::u16string again = ScratchMedia::Wide(Path("mono.wma"));
     EXPECT_LT(reader->Open(again.c_str(), callback.Get(), nullptr), 0);
 
     ComPtr<wm::IWMOutputMediaProps> props;
@@ -385,7 +364,7 @@ ComPtr<Recorder> DecodeWithUserClock(const std::string& path, QWORD start) {
     EXPECT_EQ(reader.As(callback->clock), S_OK);
     EXPECT_EQ(callback->clock->SetUserProvidedClock(TRUE), S_OK);
     callback->start = start;
-    const std::u16string wide = Wide(path);
+    const std::u16string wide = ScratchMedia::Wide(path);
     EXPECT_EQ(reader->Open(wide.c_str(), callback.Get(), nullptr), S_OK);
     EXPECT_TRUE(callback->WaitForStatus(wm::WMT_OPENED));
     EXPECT_EQ(reader->Start(start, 0, 1.0f, nullptr), S_OK);
@@ -581,7 +560,7 @@ TEST_F(SdkReader, NoCallbackArrivesAfterClose) {
             ASSERT_EQ(reader.As(callback->clock), S_OK);
             ASSERT_EQ(callback->clock->SetUserProvidedClock(TRUE), S_OK);
         }
-        const std::u16string path = Wide(Path("stereo.wma"));
+        const std::u16string path = ScratchMedia::Wide(Path("stereo.wma"));
         ASSERT_EQ(reader->Open(path.c_str(), callback.Get(), nullptr), S_OK);
         if (moment > 0) {
             ASSERT_TRUE(callback->WaitForStatus(wm::WMT_OPENED));
