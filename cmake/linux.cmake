@@ -26,8 +26,12 @@ set_target_properties(format_sdk PROPERTIES
 add_library(mervane SHARED $<TARGET_OBJECTS:mervane_core>)
 target_link_libraries(mervane PRIVATE format_sdk win32_kernel)
 target_include_directories(mervane PUBLIC ${CMAKE_SOURCE_DIR}/include)
+# -z nodelete: the end of a decode runs on a pool thread inside the library, and
+# a host may unload the library from the end call it makes; the code must stay
+# mapped until that thread has left it.
 target_link_options(mervane PRIVATE
-  -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/frame/exports.map -Wl,--no-undefined)
+  -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/frame/exports.map -Wl,--no-undefined
+  -Wl,-z,nodelete)
 set_target_properties(mervane PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/frame/exports.map)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "windows_compat.h"
 
@@ -257,6 +258,19 @@ int MulDiv(int number, int numerator, int denominator) {
     if (result > INT32_MAX || result < INT32_MIN) return -1;
     return static_cast<int>(result);
 }
+
+BOOL TrySubmitThreadpoolCallback(PTP_SIMPLE_CALLBACK callback, void* context,
+                                 PTP_CALLBACK_ENVIRON /*environment*/) {
+    if (callback == nullptr) return FALSE;
+    try {
+        std::thread([callback, context] { callback(nullptr, context); }).detach();
+    } catch (...) {  // no thread (or no memory for one)
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void FreeLibraryWhenCallbackReturns(PTP_CALLBACK_INSTANCE /*instance*/, HMODULE /*module*/) {}
 
 HRESULT CoInitialize(void* /*reserved*/) {
     return S_OK;

@@ -30,6 +30,7 @@ using HANDLE = void*;
 
 #define STDMETHODCALLTYPE
 #define WINAPI
+#define CALLBACK
 
 struct GUID {
     uint32_t Data1;
@@ -114,6 +115,20 @@ LONG InterlockedDecrement(LONG volatile* addend);
 // number * numerator / denominator through a 64-bit intermediate, rounded to the
 // nearest integer with halves away from zero; -1 on overflow or a zero denominator.
 int MulDiv(int number, int numerator, int denominator);
+
+// The system thread pool: each submitted callback runs once on a thread of its
+// own. The library is linked so that it is never unloaded from the process
+// (-z nodelete), so keeping the module loaded while a callback runs needs no
+// reference here.
+struct TP_CALLBACK_INSTANCE;
+struct TP_CALLBACK_ENVIRON;
+using PTP_CALLBACK_INSTANCE = TP_CALLBACK_INSTANCE*;
+using PTP_CALLBACK_ENVIRON = TP_CALLBACK_ENVIRON*;
+using PTP_SIMPLE_CALLBACK = void (*)(PTP_CALLBACK_INSTANCE instance, void* context);
+using HMODULE = void*;
+BOOL TrySubmitThreadpoolCallback(PTP_SIMPLE_CALLBACK callback, void* context,
+                                 PTP_CALLBACK_ENVIRON environment);
+void FreeLibraryWhenCallbackReturns(PTP_CALLBACK_INSTANCE instance, HMODULE module);
 
 // COM per-thread initialisation has nothing to do here.
 HRESULT CoInitialize(void* reserved);

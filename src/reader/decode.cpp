@@ -12,7 +12,8 @@ using mervane::ReaderCallback;
 constexpr uint64_t kUnitsPerMs = 10'000;
 
 // Undoes a decode that failed before it started: nothing was started, so no
-// status will come to end it; the reader is closed and both slots emptied.
+// status will come to end it; the reader is closed (on the host's thread) and
+// both slots emptied.
 void AbandonDecode(ReaderCallback& callback) {
     ComPtr<wm::IWMReader> reader;
     ComPtr<wm::IWMReaderAdvanced> advanced;
@@ -43,11 +44,17 @@ extern "C" MERVANE_API int32_t MERVANE_CALL GoGoGoReader(const char* path, uint3
                                                          SampleCallback callback) {
     if (path == nullptr || callback == nullptr) return 0;
     ReaderCallback& readerCallback = mervane::TheReaderCallback();
+    // A decode that runs keeps its reader, its callback and its one end call.
+    if (!readerCallback.ClaimDecode()) return 0;
     // Stored first: a call that fails later leaves it in place.
     readerCallback.SetSampleCallback(callback);
-    if (FAILED(mervane::OpenAndWait(path))) return 0;
+    if (FAILED(mervane::OpenAndWait(path))) {
+        readerCallback.ReleaseDecode();
+        return 0;
+    }
     if (!StartDecode(startMs, userClock != 0)) {
         AbandonDecode(readerCallback);
+        readerCallback.ReleaseDecode();
         return 0;
     }
     return 1;

@@ -1,8 +1,11 @@
 // GetWmaFileInfo: opens a file, reads its "Bitrate" and "Duration" header
-// attributes and the format of output 0, and closes it again.
+// attributes and the format of output 0, and closes it again. A query works on
+// objects of its own (reader, callback, open signal), so it neither disturbs a
+// decode that runs meanwhile nor another query on another thread.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 #include "heap_buffer.h"
 #include "media_type.h"
@@ -13,29 +16,69 @@ namespace {
 
 using mervane::ComPtr;
 using mervane::HeapBuffer;
-using mervane::ReaderCallback;
 
 constexpr uint64_t kUnitsPerMs = 10'000;
+
+// The callback a query's reader reports its open to. It lives on the heap for
+// as long as the reader holds a reference to it.
+class QueryCallback final : public wm::IWMReaderCallback {
+  public:
+    static ComPtr<QueryCallback> Create() {
+        return ComPtr<QueryCallback>(new (std::nothrow) QueryCallback);
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        if (iid != wm::IID_IUnknown && iid != wm::IID_IWMReaderCallback) return E_NOINTERFACE;
+        *out = static_cast<wm::IWMReaderCallback*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        return static_cast<ULONG>(InterlockedIncrement(&refCount_));
+    }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&refCount_);
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+    HRESULT STDMETHODCALLTYPE OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR_DATATYPE,
+                                       BYTE*, void*) override {
+        if (status == wm::WMT_OPENED || status == wm::WMT_SOURCE_SWITCH) open_.Signal(hr);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnSample(DWORD, wm::QWORD, wm::QWORD, DWORD, wm::INSSBuffer*,
+                                       void*) override {
+        return S_OK;
+    }
+
+    mervane::OpenSignal& Open() { return open_; }
+    WCHAR (&PathBuffer())[mervane::kMaxWidePath] { return pathBuffer_; }
+
+  private:
+    QueryCallback() = default;
+    ~QueryCallback() = default;
+
+    volatile LONG refCount_ = 1;
+    mervane::OpenSignal open_;
+    WCHAR pathBuffer_[mervane::kMaxWidePath] = {};
+};
 
 // Holds the reader a query opened and, however the query ends, closes it and
 // releases the header info and the reader, in that order.
 class OpenedFile {
   public:
-    explicit OpenedFile(ReaderCallback& callback)
-        : callback_(callback), reader_(callback.TakeReader()) {}
+    OpenedFile() = default;
     ~OpenedFile() {
-        if (reader_) reader_->Close();
-        callback_.HeaderInfo().Reset();
-        reader_.Reset();
+        if (reader) reader->Close();
+        header.Reset();
+        reader.Reset();
     }
     OpenedFile(const OpenedFile&) = delete;
     OpenedFile& operator=(const OpenedFile&) = delete;
 
-    const ComPtr<wm::IWMReader>& Reader() const { return reader_; }
-
-  private:
-    ReaderCallback& callback_;
-    ComPtr<wm::IWMReader> reader_;
+    ComPtr<wm::IWMReader> reader;
+    ComPtr<wm::IWMHeaderInfo> header;
 };
 
 // Exact, case-sensitive comparison of an attribute name of at most `capacity`
@@ -128,17 +171,18 @@ bool ReadFormat(wm::IWMReader* reader, AudioFormatInfo* info) {
 }
 
 bool QueryFileInfo(const char* path, AudioFormatInfo* info) {
-    ReaderCallback& callback = mervane::TheReaderCallback();
-    if (FAILED(mervane::OpenAndWait(path))) return false;
-    OpenedFile file(callback);
-    if (!file.Reader()) return false;
+    ComPtr<QueryCallback> callback = QueryCallback::Create();
+    if (!callback) return false;
+    OpenedFile file;
+    if (FAILED(mervane::OpenReaderAndWait(path, callback->PathBuffer(), callback.Get(),
+                                          callback->Open(), file.reader)))
+        return false;
 
-    ComPtr<wm::IWMHeaderInfo>& header = callback.HeaderInfo();
-    if (FAILED(file.Reader().As(header))) return false;
+    if (FAILED(file.reader.As(file.header))) return false;
     WORD count = 0;
-    if (FAILED(header->GetAttributeCount(0, &count))) return false;
-    ReadAttributes(header.Get(), count, info);
-    return ReadFormat(file.Reader().Get(), info);
+    if (FAILED(file.header->GetAttributeCount(0, &count))) return false;
+    ReadAttributes(file.header.Get(), count, info);
+    return ReadFormat(file.reader.Get(), info);
 }
 
 }  // namespace

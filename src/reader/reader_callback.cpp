@@ -1,8 +1,10 @@
 #include "reader_callback.h"
 
+#include <new>
 #include <utility>
 
 #include "wmsdk_factories.h"
+#include "work_item.h"
 
 namespace mervane {
 
@@ -21,18 +23,43 @@ ReaderCallback& TheReaderCallback() {
     return g_readerCallback;
 }
 
-ReaderCallback::ReaderCallback() {
-    state_.openEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+// ---- The open signal ----------------------------------------------------------------
+
+OpenSignal::OpenSignal() : event_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
+OpenSignal::~OpenSignal() {
+    if (event_ != nullptr) CloseHandle(event_);
 }
 
+void OpenSignal::Clear() {
+    if (event_ != nullptr) ResetEvent(event_);
+}
+
+void OpenSignal::Signal(HRESULT result) {
+    result_.store(result);
+    if (event_ != nullptr) SetEvent(event_);
+}
+
+HRESULT OpenSignal::Wait() {
+    if (event_ == nullptr || WaitForSingleObject(event_, INFINITE) != WAIT_OBJECT_0) return E_FAIL;
+    return result_.load();
+}
+
+// ---- ReaderCallback ---------------------------------------------------------------------
+
+ReaderCallback::ReaderCallback() = default;
+
 ReaderCallback::~ReaderCallback() {
-    CloseHandle(state_.openEvent);
     // A reader still held here belongs to a decode the host never finished. At
     // unload the Format SDK may already be gone, so it is abandoned rather than
     // released into a library that no longer exists.
     state_.reader.Detach();
     state_.advancedReader.Detach();
-    state_.headerInfo.Detach();
+}
+
+bool ReaderCallback::ClaimDecode() {
+    bool idle = false;
+    return state_.decoding.compare_exchange_strong(idle, true);
 }
 
 // ---- IUnknown -------------------------------------------------------------------
@@ -69,10 +96,9 @@ HRESULT ReaderCallback::OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR
     switch (status) {
         case wm::WMT_OPENED:
         case wm::WMT_SOURCE_SWITCH:
-            // Nobody may be waiting yet (or any more): the signal then stays set
-            // for the next open, which takes whatever result is stored by then.
-            state_.openResult.store(hr);
-            SetEvent(state_.openEvent);
+            // Nobody may be waiting (any more): the next open clears the signal
+            // before it opens, so a stale one cannot pass it.
+            state_.open.Signal(hr);
             break;
         case wm::WMT_EOF:
         case wm::WMT_STOPPED:
@@ -87,6 +113,17 @@ HRESULT ReaderCallback::OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR
     return S_OK;
 }
 
+namespace {
+
+// The readers of a decode that ended, on their way to a pool thread.
+struct EndingDecode {
+    ComPtr<wm::IWMReader> reader;
+    ComPtr<wm::IWMReaderAdvanced> advanced;
+    ReaderCallback* owner;
+};
+
+}  // namespace
+
 void ReaderCallback::EndOfDecode() {
     ComPtr<wm::IWMReader> reader;
     ComPtr<wm::IWMReaderAdvanced> advanced;
@@ -94,10 +131,36 @@ void ReaderCallback::EndOfDecode() {
     // Only the status that emptied the slot finishes the decode: a stop that
     // follows the end of the file (or races it) finds nothing left to do.
     if (!reader) return;
-    reader->Close();
-    advanced.Reset();
-    reader.Reset();
+    // This is the reader's own thread: closing or releasing the reader here
+    // would wait for this very thread.
+    auto* ending = new (std::nothrow) EndingDecode{std::move(reader), std::move(advanced), this};
+    if (ending != nullptr && SubmitWork(&ReaderCallback::FinishDecode, ending)) return;
+    if (ending != nullptr) {
+        reader = std::move(ending->reader);
+        advanced = std::move(ending->advanced);
+        delete ending;
+    }
+    // No pool thread to be had: the reader is abandoned rather than closed here,
+    // and the host still learns that its decode has ended.
+    reader.Detach();
+    advanced.Detach();
+    MakeEndCall();
+}
+
+void ReaderCallback::FinishDecode(void* context) {
+    auto* ending = static_cast<EndingDecode*>(context);
+    ending->reader->Close();
+    ending->advanced.Reset();
+    ending->reader.Reset();
+    ReaderCallback* owner = ending->owner;
+    delete ending;
+    owner->MakeEndCall();
+}
+
+void ReaderCallback::MakeEndCall() {
     const SampleCallback callback = state_.sampleCallback.load();
+    // The host may start its next decode from inside the end call.
+    state_.decoding.store(false);
     if (callback != nullptr) callback(nullptr, 0, 0);
 }
 
@@ -169,11 +232,6 @@ ComPtr<wm::IWMReader> ReaderCallback::ShareReader() {
     return ComPtr<wm::IWMReader>::CopyFrom(state_.reader.Get());
 }
 
-ComPtr<wm::IWMReader> ReaderCallback::TakeReader() {
-    SlotGuard guard(state_.lock);
-    return std::move(state_.reader);
-}
-
 void ReaderCallback::TakeReaders(ComPtr<wm::IWMReader>& reader,
                                  ComPtr<wm::IWMReaderAdvanced>& advanced) {
     // The caller's holders are expected empty: nothing is released under the lock.
@@ -193,34 +251,41 @@ void ReaderCallback::BeginDecode(ComPtr<wm::IWMReaderAdvanced> advanced, uint64_
 
 // ---- The open handshake -------------------------------------------------------------------
 
+namespace {
+
+// Waits for the report of an open that Open accepted (or answered with
+// NS_E_NO_STREAM, which a second report settles).
+HRESULT AwaitOpen(HRESULT hr, OpenSignal& signal) {
+    if (SUCCEEDED(hr)) hr = signal.Wait();
+    if (hr == wm::NS_E_NO_STREAM) hr = signal.Wait();
+    return hr;
+}
+
+}  // namespace
+
+HRESULT OpenReaderAndWait(const char* path, WCHAR (&pathBuffer)[kMaxWidePath],
+                          wm::IWMReaderCallback* callback, OpenSignal& signal,
+                          ComPtr<wm::IWMReader>& reader) {
+    // Without its event the open cannot be awaited.
+    if (!signal.Valid()) return E_FAIL;
+    ToWidePath(path, pathBuffer);
+    HRESULT hr = WMCreateReaderPriv(reader.Put());
+    if (FAILED(hr)) return hr;
+    if (!reader) return E_POINTER;
+    // A report that came while nobody waited must not pass this open.
+    signal.Clear();
+    hr = AwaitOpen(reader->Open(pathBuffer, callback, nullptr), signal);
+    if (FAILED(hr)) reader.Reset();
+    return hr;
+}
+
 HRESULT OpenAndWait(const char* path) {
     ReaderCallback& callback = TheReaderCallback();
-    ToWidePath(path, callback.PathBuffer());
-
-    ComPtr<wm::IWMReader> created;
-    HRESULT hr = WMCreateReaderPriv(created.Put());
-    if (FAILED(hr)) return hr;
-    if (!created) return E_POINTER;
-    // The slot keeps one reference; this call works through its own.
-    ComPtr<wm::IWMReader> reader = ComPtr<wm::IWMReader>::CopyFrom(created.Get());
-    callback.SetReader(std::move(created));
-
-    hr = reader->Open(callback.PathBuffer(), callback.Primary(), nullptr);
-    // Without its event (it could not be made at load) the open cannot be
-    // awaited, and a result taken without waiting would mean nothing.
-    if (SUCCEEDED(hr)) {
-        hr = WaitForSingleObject(callback.OpenEvent(), INFINITE) == WAIT_OBJECT_0
-                 ? callback.OpenResult()
-                 : E_FAIL;
-    }
-    // This result comes with a second report that settles the open.
-    if (hr == wm::NS_E_NO_STREAM) {
-        hr = WaitForSingleObject(callback.OpenEvent(), INFINITE) == WAIT_OBJECT_0
-                 ? callback.OpenResult()
-                 : E_FAIL;
-    }
-    // A reader that did not open is of no further use: the slot's reference goes.
-    if (FAILED(hr)) callback.TakeReader().Reset();
+    ComPtr<wm::IWMReader> reader;
+    const HRESULT hr =
+        OpenReaderAndWait(path, callback.PathBuffer(), callback.Primary(), callback.Open(), reader);
+    // The reader enters its slot once it is open; a failed one never does.
+    if (SUCCEEDED(hr)) callback.SetReader(std::move(reader));
     return hr;
 }
 

@@ -1,15 +1,21 @@
 // The reader side of the library: the one object the Format SDK reader calls
-// back, the slots a decode or file query keeps (ReaderState), and the blocking
-// open shared by GetWmaFileInfo and GoGoGoReader.
+// back during a decode, the slots a decode keeps (ReaderState), and the
+// blocking open shared by GetWmaFileInfo and GoGoGoReader.
 //
 // Threads: the host thread fills the slots before Open and Start; after Start
 // the SDK's threads update the clock, deliver samples and, at the end of the
-// stream, take the reader out of its slot and release it, while another host
-// thread may cancel. The reader and advanced-reader slots and the clock are
-// therefore only touched under `lock`, and every SDK call on a reader is made
-// through a reference of the caller's own, taken under that lock: whoever
-// empties a slot owns what it took, and a reader stays alive for as long as
-// anyone is calling it.
+// stream, take the reader out of its slot, while another host thread may
+// cancel. The reader and advanced-reader slots and the clock are therefore only
+// touched under `lock`, and every SDK call on a reader is made through a
+// reference of the caller's own, taken under that lock: whoever empties a slot
+// owns what it took, and a reader stays alive for as long as anyone is calling
+// it.
+//
+// The reader must never be closed or given its last release on its own
+// callback thread: the platform's reader stops that thread on Close and waits
+// for it, i.e. for itself. The end of a decode therefore runs on a pool thread.
+// One decode holds the reader side at a time, from GoGoGoReader until its end
+// call; a file query works on objects of its own.
 #pragma once
 
 #include <atomic>
@@ -23,15 +29,45 @@
 
 namespace mervane {
 
+// What an open waits for: status 1 (or 22) with the open's result. The event is
+// auto-reset and made when the signal is built; Clear drops a signal left over
+// from a status that came while nobody waited.
+class OpenSignal {
+  public:
+    OpenSignal();
+    ~OpenSignal();
+    OpenSignal(const OpenSignal&) = delete;
+    OpenSignal& operator=(const OpenSignal&) = delete;
+
+    bool Valid() const { return event_ != nullptr; }
+    void Clear();
+    void Signal(HRESULT result);
+    // Blocks until the next signal and returns its result (E_FAIL if the wait
+    // itself failed: the result would then mean nothing).
+    HRESULT Wait();
+    HANDLE Event() const { return event_; }
+
+  private:
+    HANDLE event_;
+    std::atomic<HRESULT> result_{0};
+};
+
+// Creates a reader, opens `path` with it, reporting to `callback`, and blocks
+// until `signal` reports the open. On success `reader` holds the open reader;
+// a reader whose open failed is released.
+HRESULT OpenReaderAndWait(const char* path, WCHAR (&pathBuffer)[kMaxWidePath],
+                          wm::IWMReaderCallback* callback, OpenSignal& signal,
+                          ComPtr<wm::IWMReader>& reader);
+
 struct ReaderState {
     WCHAR pathBuffer[kMaxWidePath] = {};           // wide path of the file being opened
     ComPtr<wm::IWMReader> reader;                  // under `lock`; empty when no reader is open
-    HANDLE openEvent = nullptr;                    // auto-reset; signalled by status 1 and 22
-    std::atomic<HRESULT> openResult{0};            // result carried by the last open signal
-    ComPtr<wm::IWMHeaderInfo> headerInfo;          // host thread only (GetWmaFileInfo)
+    OpenSignal open;                               // status 1 and 22 of the decode's reader
     ComPtr<wm::IWMReaderAdvanced> advancedReader;  // under `lock`
     uint64_t clockTime = 0;                        // under `lock`; 100 ns units
     std::atomic<SampleCallback> sampleCallback{nullptr};
+    // Set from GoGoGoReader's claim until its decode failed or made its end call.
+    std::atomic<bool> decoding{false};
     SlotLock lock;
 };
 
@@ -77,25 +113,30 @@ class ReaderCallback final : public wm::IWMReaderCallback, public wm::IWMReaderC
     void SetReader(ComPtr<wm::IWMReader> reader);
     // An extra reference to the reader in the slot (empty if there is none).
     ComPtr<wm::IWMReader> ShareReader();
-    // Empties the reader slot and hands its reference to the caller.
-    ComPtr<wm::IWMReader> TakeReader();
     // Empties both the reader and the advanced-reader slot (the end of a decode).
     void TakeReaders(ComPtr<wm::IWMReader>& reader, ComPtr<wm::IWMReaderAdvanced>& advanced);
     // Installs a decode's advanced reader and its starting clock before Start.
     void BeginDecode(ComPtr<wm::IWMReaderAdvanced> advanced, uint64_t clockTime);
 
+    // Claims the reader side for a decode; false while another decode holds it.
+    bool ClaimDecode();
+    // Gives the reader side back after a decode that failed before its start.
+    void ReleaseDecode() { state_.decoding.store(false); }
+
     void SetSampleCallback(SampleCallback callback) { state_.sampleCallback.store(callback); }
-    ComPtr<wm::IWMHeaderInfo>& HeaderInfo() { return state_.headerInfo; }
     WCHAR (&PathBuffer())[kMaxWidePath] { return state_.pathBuffer; }
-    HANDLE OpenEvent() const { return state_.openEvent; }
-    HRESULT OpenResult() const { return state_.openResult.load(); }
+    OpenSignal& Open() { return state_.open; }
 
     wm::IWMReaderCallback* Primary() { return this; }
     wm::IWMReaderCallbackAdvanced* Secondary() { return this; }
 
   private:
-    // Status 4 and 12: closes and releases the reader, then makes the end call.
+    // Status 4 and 12: takes the readers out of their slots and hands them to a
+    // pool thread, which closes and releases them and makes the end call.
     void EndOfDecode();
+    static void FinishDecode(void* ending);
+    // Lets the reader side go and makes the end call.
+    void MakeEndCall();
     // Status 11 and OnTime: moves the clock one second on and delivers it.
     void AdvanceClock();
 
@@ -106,9 +147,10 @@ class ReaderCallback final : public wm::IWMReaderCallback, public wm::IWMReaderC
 // The one instance, built when the library loads.
 ReaderCallback& TheReaderCallback();
 
-// Creates a reader into the reader slot, opens `path` with it and blocks until
-// the reader reports the open. Returns the open's result; on success the reader
-// slot holds the open reader. A reader whose open failed is released.
+// The decode's open: creates a reader into the reader slot, opens `path` with it
+// and blocks until the reader reports the open. Returns the open's result; on
+// success the reader slot holds the open reader. A reader whose open failed is
+// released.
 HRESULT OpenAndWait(const char* path);
 
 }  // namespace mervane

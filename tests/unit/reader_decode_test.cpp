@@ -43,8 +43,14 @@ class ReaderDecode : public ::testing::Test {
             [&] { result = GoGoGoReader("song.wma", startMs, userClock, callback); }));
         return result;
     }
-    // Closed once, every reference the library took released, callback let go.
+    // The end of a decode runs on a pool thread: waits for its end calls.
+    static void WaitForEnd(int count = 1) {
+        ASSERT_TRUE(FakeHost::Instance().WaitForEndCalls(count, kLimit));
+    }
+    // Closed once, every reference the library took released, callback let go,
+    // and nothing of it done on the reader's own delivery thread.
     void ExpectTornDown() {
+        EXPECT_EQ(reader_->callsThatWouldHang.load(), 0);
         EXPECT_EQ(reader_->closeCalls.load(), 1);
         EXPECT_EQ(reader_->Refs(), 1);
         EXPECT_EQ(fakes::LiveObjects().load(), liveBefore_);
@@ -86,7 +92,7 @@ TEST_F(ReaderDecode, WithoutTheUserClockStillDeliversTheStartTimeAndIgnoresItsRe
     reader_->Report(wm::WMT_STARTED);
     EXPECT_EQ(reader_->DeliveredTimes(), std::vector<wm::QWORD>{kSecond});
     reader_->Report(wm::WMT_EOF);
-    EXPECT_EQ(FakeHost::Instance().EndCalls(), 1);
+    WaitForEnd();
 }
 
 TEST_F(ReaderDecode, EndOfFileThenStopTearsDownOnceWithOneEndCall) {
@@ -104,6 +110,7 @@ TEST_F(ReaderDecode, EndOfFileThenStopTearsDownOnceWithOneEndCall) {
     reader_->Report(wm::WMT_EOF);
     reader_->Report(wm::WMT_STOPPED);
 
+    WaitForEnd();
     EXPECT_EQ(FakeHost::Instance().EndCalls(), 1);
     EXPECT_TRUE(closedAtEnd);
     EXPECT_EQ(refsAtEnd, 1) << "both slots were released before the end call";
@@ -121,6 +128,7 @@ TEST_F(ReaderDecode, ClockStatusesAfterTheEndDoNotReachTheReleasedReader) {
     ASSERT_EQ(Decode(), 1);
     reader_->Report(wm::WMT_STARTED);
     reader_->Report(wm::WMT_EOF);
+    WaitForEnd();
     reader_->Report(wm::WMT_STARTED);
     EXPECT_EQ(reader_->Tick(), S_OK);
     EXPECT_EQ(reader_->DeliveredTimes(), std::vector<wm::QWORD>{kSecond});
@@ -140,7 +148,7 @@ TEST_F(ReaderDecode, CancelStopsTheReaderAndTheStopStatusEndsTheDecode) {
     EXPECT_EQ(CancelReader(), 0) << "nothing to cancel yet";
     ASSERT_EQ(Decode(), 1);
     EXPECT_EQ(CancelReader(), 1);  // the fake reports status 12 from Stop
-    EXPECT_EQ(FakeHost::Instance().EndCalls(), 1);
+    WaitForEnd();
     reader_->Report(wm::WMT_EOF);
     EXPECT_EQ(FakeHost::Instance().EndCalls(), 1);
     ExpectTornDown();
@@ -152,7 +160,7 @@ TEST_F(ReaderDecode, ACancelThatTheReaderRefusesReturns0) {
     EXPECT_EQ(CancelReader(), 0);
     EXPECT_EQ(FakeHost::Instance().EndCalls(), 0);
     reader_->Report(wm::WMT_EOF);
-    EXPECT_EQ(FakeHost::Instance().EndCalls(), 1);
+    WaitForEnd();
     ExpectTornDown();
 }
 
@@ -256,6 +264,31 @@ TEST_F(ReaderDecode, ADecodeOnTheReadersThreadReachesTheHostAndEndsOnce) {
     EXPECT_EQ(next->Refs(), 1);
 }
 
+TEST_F(ReaderDecode, ASecondDecodeOrAFileQueryLeavesTheRunningDecodeAlone) {
+    ASSERT_EQ(Decode(), 1);
+    {
+        Held<FakeReader> other;
+        other->AddOutput(fakes::MakeAudioType(wm::WAVE_FORMAT_PCM, 1, 22'050, 44'100, 2, {}, 16));
+        fakes::ServeReader(other.get());
+
+        EXPECT_EQ(Decode(0, TRUE, FakeHost::OtherCallback()), 0);
+        AudioFormatInfo info{};
+        int32_t queried = -1;
+        ASSERT_TRUE(fakes::RunBounded([&] { queried = GetWmaFileInfo("next.wma", &info); }));
+        EXPECT_EQ(queried, 1);
+        EXPECT_EQ(info.sampleRate, 22'050u);
+        EXPECT_EQ(other->closeCalls.load(), 1);
+    }
+
+    // The running decode keeps its reader, its callback and its one end call.
+    EXPECT_EQ(reader_->Sample(0, 0, {1}), S_OK);
+    EXPECT_EQ(FakeHost::Instance().Blocks().size(), 1u);
+    EXPECT_EQ(FakeHost::OtherCalls(), 0);
+    EXPECT_EQ(CancelReader(), 1);
+    WaitForEnd();
+    ExpectTornDown();
+}
+
 // Cancels from one or two host threads race the end of many short decodes: each
 // started decode ends with exactly one end call, the reader is closed once and
 // every reference is released. Run under ThreadSanitizer and AddressSanitizer.
@@ -285,6 +318,7 @@ TEST(ReaderCancelStress, CancelsRacingTheEndOfTheFileEndEachDecodeOnce) {
         ASSERT_TRUE(FakeHost::Instance().WaitForEndCalls(started, kLimit)) << "decode " << i;
         reader->Join();
         ASSERT_EQ(reader->closeCalls.load(), 1) << "decode " << i;
+        ASSERT_EQ(reader->callsThatWouldHang.load(), 0) << "decode " << i;
         ASSERT_EQ(reader->Refs(), 1) << "decode " << i;
         EXPECT_EQ(CancelReader(), 0);
     }

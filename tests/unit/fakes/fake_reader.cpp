@@ -7,6 +7,20 @@
 namespace fakes {
 
 namespace {
+// The reader whose callback this thread is running, if any.
+thread_local const FakeReader* t_delivering = nullptr;
+
+class Delivering {
+  public:
+    explicit Delivering(const FakeReader* reader) : outer_(t_delivering) { t_delivering = reader; }
+    ~Delivering() { t_delivering = outer_; }
+    Delivering(const Delivering&) = delete;
+    Delivering& operator=(const Delivering&) = delete;
+
+  private:
+    const FakeReader* outer_;
+};
+
 HRESULT NotUsed() {
     return E_NOTIMPL;
 }
@@ -44,6 +58,11 @@ HRESULT FakeReader::QueryInterface(REFIID iid, void** out) {
     return FakeCom::QueryInterface(iid, out);
 }
 
+ULONG FakeReader::Release() {
+    if (t_delivering == this && Refs() <= 2) ++callsThatWouldHang;
+    return FakeCom::Release();
+}
+
 void FakeReader::ReleaseCallbacks() {
     if (callback == nullptr || callbacksReleased_.exchange(true)) return;
     if (advancedCallback != nullptr) advancedCallback->Release();
@@ -69,6 +88,7 @@ HRESULT FakeReader::Open(const WCHAR* url, wm::IWMReaderCallback* cb, void*) {
 
 HRESULT FakeReader::Close() {
     Log("Reader.Close");
+    if (t_delivering == this) ++callsThatWouldHang;
     ++closeCalls;
     closed = true;
     ReleaseCallbacks();
@@ -203,6 +223,7 @@ HRESULT FakeReader::NotifyLateDelivery(wm::QWORD) {
 
 void FakeReader::Report(wm::WMT_STATUS status, HRESULT hr) {
     if (callback == nullptr) return;
+    Delivering delivering(this);
     callback->OnStatus(status, hr, wm::WMT_TYPE_DWORD, nullptr, nullptr);
 }
 
@@ -211,6 +232,7 @@ HRESULT FakeReader::Sample(DWORD output, wm::QWORD time, std::vector<BYTE> bytes
     if (callback == nullptr) return E_UNEXPECTED;
     auto* buffer = new FakeBuffer(std::move(bytes));
     buffer->bufferResult = bufferResult;
+    Delivering delivering(this);
     const HRESULT hr = callback->OnSample(output, time, 0, 0, buffer, nullptr);
     buffer->Release();
     return hr;
@@ -218,6 +240,7 @@ HRESULT FakeReader::Sample(DWORD output, wm::QWORD time, std::vector<BYTE> bytes
 
 HRESULT FakeReader::Tick(wm::QWORD currentTime) {
     if (advancedCallback == nullptr) return E_UNEXPECTED;
+    Delivering delivering(this);
     return advancedCallback->OnTime(currentTime, nullptr);
 }
 
@@ -318,7 +341,7 @@ long CallbackRefs() {
 }
 
 bool DrainOpenEvent() {
-    return WaitForSingleObject(mervane::TheReaderCallback().OpenEvent(), 0) == WAIT_OBJECT_0;
+    return WaitForSingleObject(mervane::TheReaderCallback().Open().Event(), 0) == WAIT_OBJECT_0;
 }
 
 void ClearReaderSlots() {
@@ -326,7 +349,7 @@ void ClearReaderSlots() {
     mervane::ComPtr<wm::IWMReader> reader;
     mervane::ComPtr<wm::IWMReaderAdvanced> advanced;
     callback.TakeReaders(reader, advanced);
-    callback.HeaderInfo().Reset();
+    callback.ReleaseDecode();
     DrainOpenEvent();
 }
 
@@ -334,7 +357,7 @@ bool RunBounded(const std::function<void()>& body, std::chrono::milliseconds lim
     auto done = std::async(std::launch::async, body);
     if (done.wait_for(limit) == std::future_status::ready) return true;
     while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-        SetEvent(mervane::TheReaderCallback().OpenEvent());
+        SetEvent(mervane::TheReaderCallback().Open().Event());
     return false;
 }
 

@@ -26,6 +26,7 @@ class FakeReader : public FakeCom<wm::IWMReader, wm::IWMReaderAdvanced> {
     FakeReader();
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE Release() override;
 
     // IWMReader.
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* url, wm::IWMReaderCallback* callback,
@@ -99,6 +100,10 @@ class FakeReader : public FakeCom<wm::IWMReader, wm::IWMReaderAdvanced> {
     std::atomic<bool> stopRequested{false};
     std::atomic<int> closeCalls{0};
     std::atomic<int> userClockCalls{0};
+    // Calls the platform's reader never returns from: Close, or the release of
+    // the last reference besides the test's, made on a thread while it is
+    // inside one of this reader's callbacks (its delivery thread).
+    std::atomic<int> callsThatWouldHang{0};
     std::vector<wm::QWORD> DeliveredTimes() const;
 
     // ---- Calling the library back, as the reader does ----
