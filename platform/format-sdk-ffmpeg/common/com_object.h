@@ -12,7 +12,8 @@ namespace ffsdk {
 // Implements IUnknown for an object exposing Ifaces... . An interface in the
 // list also answers for its SDK base interfaces when those are listed in
 // Bases (for example IWMMediaProps for IWMOutputMediaProps). Objects start with
-// one reference, owned by whoever created them, and delete themselves at zero.
+// one reference, owned by whoever created them, and delete themselves at zero
+// unless they override LastReleased.
 template <typename... Ifaces>
 class ComObject : public Ifaces... {
   public:
@@ -36,11 +37,13 @@ class ComObject : public Ifaces... {
     }
     ULONG STDMETHODCALLTYPE Release() override {
         const long left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0) delete this;
+        if (left == 0) LastReleased();
         return static_cast<ULONG>(left);
     }
 
   protected:
+    // Called when the last reference has gone.
+    virtual void LastReleased() { delete this; }
     using First = std::tuple_element_t<0, std::tuple<Ifaces...>>;
     virtual ~ComObject() = default;
     // Answers for interfaces that are bases of the listed ones.
