@@ -1,6 +1,7 @@
 // Tests of the Linux Format SDK stand-in's reader on files made at test time
 // by the ffmpeg command-line tool: the open handshake, the output format, the
-// user clock, positioning, Stop, and closing from inside a callback.
+// user clock, positioning, Stop, and the calls the platform deadlocks on when
+// made from inside a callback.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,17 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SDK_TEST_LSAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SDK_TEST_LSAN 1
+#endif
+#endif
+#ifdef SDK_TEST_LSAN
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include "com_ptr.h"
 #include "common/com_object.h"
@@ -44,7 +56,7 @@ class Recorder final
     : public ffsdk::ComObject<wm::IWMReaderCallback, wm::IWMReaderCallbackAdvanced> {
   public:
     struct Event {
-        enum Kind { kStatus, kSample, kTime } kind;
+        enum Kind { kStatus, kSample, kTime, kReleased } kind;
         int status = 0;
         HRESULT hr = S_OK;
         QWORD time = 0;
@@ -59,8 +71,8 @@ class Recorder final
     // Settings, made before Open.
     ComPtr<wm::IWMReaderAdvanced> clock;  // drives DeliverTime when set
     QWORD start = 0;
-    int advances_left = -1;              // DeliverTime calls still allowed (-1: no limit)
-    ComPtr<wm::IWMReader> close_on_end;  // Close and Release on status 4 or 12
+    int advances_left = -1;                // DeliverTime calls still allowed (-1: no limit)
+    ComPtr<wm::IWMReader> release_on_end;  // released on status 4, then kReleased recorded
     std::function<void(const Event&)> on_event;
 
     HRESULT STDMETHODCALLTYPE OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR_DATATYPE,
@@ -70,12 +82,9 @@ class Recorder final
         e.hr = hr;
         Record(e, nullptr);
         if (status == wm::WMT_STARTED) Advance(start + kSecond);
-        if ((status == wm::WMT_EOF || status == wm::WMT_STOPPED) && close_on_end) {
-            const HRESULT closed = close_on_end->Close();
-            clock.Reset();
-            close_on_end.Reset();
-            std::lock_guard<std::mutex> lock(mutex_);
-            close_in_callback_result_ = closed;
+        if (status == wm::WMT_EOF && release_on_end) {
+            release_on_end.Reset();
+            Record(Event{Event::kReleased}, nullptr);
         }
         return S_OK;
     }
@@ -147,10 +156,6 @@ class Recorder final
         std::lock_guard<std::mutex> lock(mutex_);
         return threads_;
     }
-    HRESULT close_in_callback_result() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return close_in_callback_result_;
-    }
 
   private:
     Recorder() = default;
@@ -182,7 +187,6 @@ class Recorder final
     std::vector<std::thread::id> threads_;
     std::vector<BYTE> pcm_;
     QWORD clock_ = 0;
-    HRESULT close_in_callback_result_ = E_FAIL;
 };
 
 using Event = Recorder::Event;
@@ -509,40 +513,58 @@ TEST_F(SdkReader, StopEndsDeliveryWithStatus12) {
     }
 }
 
-TEST_F(SdkReader, CloseAndReleaseFromInsideTheEndStatus) {
-    for (bool stop : {false, true}) {
-        SCOPED_TRACE(stop ? "status 12" : "status 4");
-        ComPtr<Recorder> callback(Recorder::Create());
-        const ULONG refs_before = callback->Refs();
-        ComPtr<wm::IWMReader> reader = NewReader();
-        ASSERT_EQ(reader.As(callback->clock), S_OK);
-        ASSERT_EQ(callback->clock->SetUserProvidedClock(TRUE), S_OK);
-        if (stop) callback->advances_left = 1;  // the clock stops at 1 s, within the file
-        ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), stop ? "stereo.wma" : "short.wma"),
-                  S_OK);
-        // From here on the callback holds the only reference to the reader,
-        // and lets go of it from inside the end status.
-        wm::IWMReader* borrowed = reader.Get();
-        callback->close_on_end = std::move(reader);
-        ASSERT_EQ(borrowed->Start(0, 0, 1.0f, nullptr), S_OK);
-        if (stop) {
-            ASSERT_TRUE(callback->WaitUntil([](const std::vector<Event>& events) {
-                return events.back().kind == Event::kTime;
-            }));
-            ASSERT_EQ(borrowed->Stop(), S_OK);
+// Close on the delivery thread never returns on the platform; here it fails,
+// says so, and the decode goes on to its end.
+TEST_F(SdkReader, CloseInsideACallbackFailsAndChangesNothing) {
+    ComPtr<wm::IWMReader> reader = NewReader();
+    ComPtr<Recorder> callback(Recorder::Create());
+    const ULONG refs_before = callback->Refs();
+    std::vector<HRESULT> results;  // on the worker, before the event is recorded
+    callback->on_event = [&](const Event& e) {
+        if ((e.kind == Event::kSample && results.empty()) ||
+            (e.kind == Event::kStatus && e.status == wm::WMT_EOF)) {
+            results.push_back(reader->Close());
         }
-        ASSERT_TRUE(callback->WaitForStatus(stop ? wm::WMT_STOPPED : wm::WMT_EOF));
-        // The reader lets go of the callback once the status call has returned.
-        const auto give_up = std::chrono::steady_clock::now() + kPatience;
-        while (callback->Refs() != refs_before && std::chrono::steady_clock::now() < give_up) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        EXPECT_EQ(callback->Refs(), refs_before);
-        EXPECT_EQ(callback->close_in_callback_result(), S_OK);
-        const std::vector<Event> events = callback->events();
-        EXPECT_EQ(events.back().kind, Event::kStatus);
-        EXPECT_EQ(CountStatus(events, wm::WMT_EOF) + CountStatus(events, wm::WMT_STOPPED), 1);
-    }
+    };
+    ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "short.wma"), S_OK);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(reader->Start(0, 0, 1.0f, nullptr), S_OK);
+    const bool ended = callback->WaitForStatus(wm::WMT_EOF);
+    const std::string log = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(ended);
+    constexpr HRESULT kPossibleDeadlock = static_cast<HRESULT>(0x8007046Bu);
+    EXPECT_EQ(results, (std::vector<HRESULT>{kPossibleDeadlock, kPossibleDeadlock}));
+    EXPECT_NE(log.find("IWMReader::Close called on the reader's own delivery thread"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(ToSamples(callback->pcm()).size(), Reference("short.wma").size());
+
+    EXPECT_EQ(reader->Close(), S_OK);
+    EXPECT_EQ(callback->Refs(), refs_before);
+}
+
+// Releasing the last reference on the delivery thread never returns on the
+// platform; here it returns, says so, and leaves the reader undestroyed.
+TEST_F(SdkReader, LastReleaseInsideACallbackIsReportedAndLeaksTheReader) {
+    ComPtr<Recorder> callback(Recorder::Create());
+    ComPtr<wm::IWMReader> reader = NewReader();
+    ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "short.wma"), S_OK);
+    wm::IWMReader* leaked = reader.Get();
+    callback->release_on_end = std::move(reader);  // from here the only reference
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(leaked->Start(0, 0, 1.0f, nullptr), S_OK);
+    const bool released = callback->WaitUntil([](const std::vector<Event>& events) {
+        return !events.empty() && events.back().kind == Event::kReleased;
+    });
+    const std::string log = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(released);
+    EXPECT_NE(log.find("IUnknown::Release of the reader's last reference called on the reader's "
+                       "own delivery thread"),
+              std::string::npos)
+        << log;
+#ifdef SDK_TEST_LSAN
+    __lsan_ignore_object(leaked);  // the leak is the point here
+#endif
 }
 
 TEST_F(SdkReader, NoCallbackArrivesAfterClose) {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <new>
 #include <string>
@@ -28,6 +29,21 @@ namespace {
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
 constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003u);
 constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005u);
+// HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK), "a potential deadlock condition
+// has been detected": the answer to a Close on the reader's own delivery
+// thread, where the platform's Close waits for that thread, i.e. for itself.
+// It names the fault, where E_UNEXPECTED or NS_E_INVALID_REQUEST would point
+// the caller at the reader's state instead of at the calling thread.
+constexpr HRESULT kPossibleDeadlock = static_cast<HRESULT>(0x8007046Bu);
+
+// Names a call the platform never returns from, made on the reader's own
+// delivery thread.
+void ReportDeadlockingCall(const char* call) {
+    std::fprintf(stderr,
+                 "format-sdk stand-in: %s called on the reader's own delivery thread "
+                 "(the platform deadlocks here)\n",
+                 call);
+}
 
 HRESULT CheckRegularFile(const std::string& path) {
     struct stat st {};
@@ -70,9 +86,8 @@ struct ReaderSession {
     ComPtr<wm::IWMReaderCallbackAdvanced> advanced;
     bool closed = false;
     bool in_callback = false;
-    bool release_on_leave = false;  // closed from inside a callback on the worker
-    bool opened = false;            // the open succeeded and the fields below are set
-    bool started = false;           // between an accepted Start and its end (EOF or Stop)
+    bool opened = false;   // the open succeeded and the fields below are set
+    bool started = false;  // between an accepted Start and its end (EOF or Stop)
     wm::WAVEFORMATEX format{};
     asf::Header header;
     std::deque<Command> commands;
@@ -96,18 +111,11 @@ bool Enter(Session& s) {
     return true;
 }
 
-// Leaves a callback. When the callback closed the session itself, the
-// callback's references are released here, once it has returned.
+// Leaves a callback.
 void Leave(Session& s) {
-    ComPtr<wm::IWMReaderCallback> callback;
-    ComPtr<wm::IWMReaderCallbackAdvanced> advanced;
     {
         Lock lock(s.mutex);
         s.in_callback = false;
-        if (s.release_on_leave) {
-            callback = std::move(s.callback);
-            advanced = std::move(s.advanced);
-        }
     }
     s.changed.notify_all();
 }
@@ -255,6 +263,7 @@ Reader* Reader::Create() {
     return new (std::nothrow) Reader;
 }
 
+// Never runs on the session's worker: LastReleased sees to that.
 Reader::~Reader() {
     std::shared_ptr<Session> session = std::move(session_);
     if (session) {
@@ -264,15 +273,34 @@ Reader::~Reader() {
         session->closed = true;
         session->commands.clear();
         session->changed.notify_all();
-        if (session->worker_id == std::this_thread::get_id()) {
-            session->release_on_leave = true;
-        } else {
-            session->changed.wait(lock, [&] { return !session->in_callback; });
-            callback = std::move(session->callback);
-            advanced = std::move(session->advanced);
-        }
+        session->changed.wait(lock, [&] { return !session->in_callback; });
+        callback = std::move(session->callback);
+        advanced = std::move(session->advanced);
     }
     LetGo(worker_);
+}
+
+void Reader::LastReleased() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (session_) {
+            std::lock_guard<std::mutex> inner(session_->mutex);
+            if (session_->worker_id == std::this_thread::get_id()) {
+                // The platform hangs here for good. Instead: no callback after
+                // this one, and the object, its session and the callback's
+                // references stay as they are, never destroyed. The worker
+                // ends by itself once the callback returns.
+                session_->closed = true;
+                session_->started = false;
+                session_->commands.clear();
+                session_->changed.notify_all();
+                if (worker_.get_id() == std::this_thread::get_id()) worker_.detach();
+                ReportDeadlockingCall("IUnknown::Release of the reader's last reference");
+                return;
+            }
+        }
+    }
+    delete this;
 }
 
 void Reader::LetGo(std::thread& worker) {
@@ -323,31 +351,28 @@ HRESULT Reader::Close() {
         if (!s) return wm::NS_E_INVALID_REQUEST;
         ComPtr<wm::IWMReaderCallback> callback;
         ComPtr<wm::IWMReaderCallbackAdvanced> advanced;
-        bool on_worker;
         {
             Lock lock(s->mutex);
+            if (s->worker_id == std::this_thread::get_id()) {
+                // A defect of the caller, refused without touching the session.
+                ReportDeadlockingCall("IWMReader::Close");
+                return kPossibleDeadlock;
+            }
             if (s->closed) return wm::NS_E_INVALID_REQUEST;
             s->closed = true;
             s->started = false;
             s->commands.clear();
             s->changed.notify_all();
-            on_worker = s->worker_id == std::this_thread::get_id();
-            if (on_worker) {
-                s->release_on_leave = true;
-            } else {
-                s->changed.wait(lock, [&] { return !s->in_callback; });
-                callback = std::move(s->callback);
-                advanced = std::move(s->advanced);
-            }
+            s->changed.wait(lock, [&] { return !s->in_callback; });
+            callback = std::move(s->callback);
+            advanced = std::move(s->advanced);
         }
-        if (!on_worker) {
-            std::thread worker;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (session_ == s) worker = std::move(worker_);
-            }
-            LetGo(worker);
+        std::thread worker;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (session_ == s) worker = std::move(worker_);
         }
+        LetGo(worker);
         return S_OK;
     });
 }

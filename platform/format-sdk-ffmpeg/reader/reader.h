@@ -5,15 +5,18 @@
 // file, reports WMT_OPENED, and then runs the Start and Stop requests in the
 // order they were made, calling the host's callback (status, samples, OnTime)
 // from that thread only. The worker shares its state with this object through
-// a shared_ptr, so the object may go away (even from inside a callback, on the
-// worker itself) while the worker winds down.
+// a shared_ptr.
 //
-// Close may be called from any thread, including from inside a callback on the
-// worker. From another thread it waits until the worker is out of any callback
-// and has ended; on the worker it only marks the session closed, and the
-// worker ends once the callback returns. Either way no callback starts after
-// Close has returned. The callback's references are released at Close (on the
-// worker, right after the callback in progress returns).
+// Close waits until the worker is out of any callback and has ended, so no
+// callback starts after Close has returned; the callback's references are
+// released by Close. The platform's reader deadlocks when Close or the release
+// of its last reference happens on its own delivery thread (it waits for that
+// thread to end, i.e. for itself). This reader refuses both visibly instead of
+// hanging, and never more kindly than the platform: such a Close fails with
+// HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK) and changes nothing; such a last
+// Release closes the session (no further callback arrives) and leaves the
+// object and all it holds undestroyed, so leak checkers report it. Each writes
+// one line naming the call on stderr.
 #pragma once
 
 #include <atomic>
@@ -102,6 +105,9 @@ class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, wm::
   private:
     Reader() = default;
     ~Reader() override;
+
+    // Destroys the reader, except on its own worker thread (see above).
+    void LastReleased() override;
 
     std::shared_ptr<ReaderSession> CurrentSession();
     // Lets go of a finished worker thread: joins it, or detaches it when the
