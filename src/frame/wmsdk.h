@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform.h"
+#include "wm_results.h"
 
 namespace wm {
 
@@ -118,14 +119,6 @@ enum WMT_STREAM_SELECTION : int { WMT_OFF = 0, WMT_CLEANPOINT_ONLY = 1, WMT_ON =
 
 constexpr WORD WAVE_FORMAT_PCM = 0x0001;
 constexpr WORD WAVE_FORMAT_WMAUDIO2 = 0x0161;
-
-// Format SDK results the library tells apart.
-constexpr HRESULT NS_E_INVALID_REQUEST = static_cast<HRESULT>(0xC00D002Bu);
-constexpr HRESULT NS_E_NO_STREAM = static_cast<HRESULT>(0xC00D0033u);
-constexpr HRESULT NS_E_INVALID_INPUT_FORMAT = static_cast<HRESULT>(0xC00D0BB8u);
-constexpr HRESULT NS_E_AUDIO_CODEC_NOT_INSTALLED = static_cast<HRESULT>(0xC00D0BC2u);
-// GetAttributeByName reports an absent attribute with this result and length 0.
-constexpr HRESULT ASF_E_NOTFOUND = static_cast<HRESULT>(0xC00D07F0u);
 
 // ---- Records ----------------------------------------------------------------
 

@@ -15,8 +15,6 @@ using fakes::FakeReader;
 using fakes::Held;
 using mervane::TheReaderCallback;
 
-constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005u);
-
 class ReaderFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -158,11 +156,11 @@ TEST_F(ReaderOpen, Status22SignalsTheOpenLikeStatus1) {
 
 TEST_F(ReaderOpen, AFailureReportedByTheStatusFailsTheOpenAndReleasesTheReader) {
     reader_->onOpen = [](FakeReader& r) {
-        r.Report(wm::WMT_OPENED, kAccessDenied);
+        r.Report(wm::WMT_OPENED, wm::E_ACCESS_DENIED);
         return S_OK;
     };
     fakes::ServeReader(reader_.get());
-    EXPECT_EQ(OpenBounded(), kAccessDenied);
+    EXPECT_EQ(OpenBounded(), wm::E_ACCESS_DENIED);
     EXPECT_FALSE(TheReaderCallback().ShareReader());
     ExpectAllReleased();
 }

@@ -20,11 +20,6 @@ namespace {
 
 using mervane::ComPtr;
 
-constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0xC00D0BD4u);
-constexpr HRESULT kReadOnly = static_cast<HRESULT>(0xC00D0BD6u);
-constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0xC00D001Au);
-constexpr HRESULT kFileOpenFailed = static_cast<HRESULT>(0xC00D001Du);
-
 std::vector<BYTE> Bytes(const void* p, size_t n) {
     const BYTE* b = static_cast<const BYTE*>(p);
     return std::vector<BYTE>(b, b + n);
@@ -143,14 +138,14 @@ TEST_F(SdkEditor, AttributeLengthsFollowThePlatformConventions) {
         std::u16string untouched(nameLength, u'#');
         EXPECT_EQ(info_->GetAttributeByIndex(i, &stream, &untouched[0], &shortName, &type,
                                              value.data(), &fullValue),
-                  kBufferTooSmall);
+                  wm::NS_E_SDK_BUFFERTOOSMALL);
         EXPECT_EQ(shortName, nameLength);
         EXPECT_EQ(untouched, std::u16string(nameLength, u'#'));
         if (valueLength > 0) {
             WORD fullName = nameLength, shortValue = WORD(valueLength - 1);
             EXPECT_EQ(info_->GetAttributeByIndex(i, &stream, &name[0], &fullName, &type,
                                                  value.data(), &shortValue),
-                      kBufferTooSmall);
+                      wm::NS_E_SDK_BUFFERTOOSMALL);
             EXPECT_EQ(shortValue, valueLength);
         }
     }
@@ -171,7 +166,7 @@ TEST_F(SdkEditor, AttributeLengthsFollowThePlatformConventions) {
     std::vector<BYTE> title(length);
     WORD shortLength = WORD(length - 1);
     EXPECT_EQ(info_->GetAttributeByName(&stream, u"Title", &type, title.data(), &shortLength),
-              kBufferTooSmall);
+              wm::NS_E_SDK_BUFFERTOOSMALL);
     EXPECT_EQ(shortLength, length);
     ASSERT_EQ(info_->GetAttributeByName(&stream, u"Title", &type, title.data(), &length), S_OK);
     EXPECT_EQ(title, StringValue(u"A title"));
@@ -259,7 +254,8 @@ TEST_F(SdkEditor, SetAttributeRefusesWhatTheTypeOrNameDoesNotAllow) {
     OpenEditor(Path("tagged.wma"));
     const BYTE eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     const char16_t text[] = u"abc";
-    EXPECT_EQ(info_->SetAttribute(0, u"Duration", wm::WMT_TYPE_QWORD, eight, 8), kReadOnly);
+    EXPECT_EQ(info_->SetAttribute(0, u"Duration", wm::WMT_TYPE_QWORD, eight, 8),
+              wm::NS_E_ATTRIBUTE_READ_ONLY);
     EXPECT_EQ(info_->SetAttribute(0, u"WM/Track", wm::WMT_TYPE_DWORD, eight, 3), E_INVALIDARG);
     EXPECT_EQ(info_->SetAttribute(0, u"WM/Track", wm::WMT_TYPE_GUID, eight, 8), E_INVALIDARG);
     EXPECT_EQ(info_->SetAttribute(0, u"WM/Track", wm::WMT_TYPE_STRING,
@@ -322,9 +318,9 @@ TEST_F(SdkEditor, FilesThatAreNotAsfFailToOpen) {
         std::string name;
         HRESULT expected;
     } cases[] = {
-        {"missing.wma", kFileNotFound},
-        {"missing-folder/x.wma", kFileNotFound},
-        {"folder.wma", kFileOpenFailed},
+        {"missing.wma", wm::NS_E_FILE_NOT_FOUND},
+        {"missing-folder/x.wma", wm::NS_E_FILE_NOT_FOUND},
+        {"folder.wma", wm::NS_E_FILE_OPEN_FAILED},
         {"empty.wma", wm::NS_E_INVALID_INPUT_FORMAT},
         {"head.wma", wm::NS_E_INVALID_INPUT_FORMAT},
         {"random.wma", wm::NS_E_INVALID_INPUT_FORMAT},

@@ -19,8 +19,6 @@ namespace {
 
 using mervane::ComPtr;
 
-constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0xC00D07D2u);
-
 // A media type read into an aligned buffer.
 struct MediaType {
     std::vector<uint64_t> storage;
@@ -182,7 +180,7 @@ TEST(SdkCodecInfo, ListsTheCatalogueInOrder) {
         DWORD tooSmall = size - 1;
         EXPECT_EQ(
             props->GetMediaType(reinterpret_cast<wm::WM_MEDIA_TYPE*>(small.data()), &tooSmall),
-            kBufferTooSmall);
+            wm::ASF_E_BUFFERTOOSMALL);
 
         MediaType type;
         ASSERT_EQ(ReadMediaType(config.Get(), &type), S_OK);
@@ -222,7 +220,7 @@ TEST(SdkProfile, KeepsACopyOfTheAddedStream) {
     ASSERT_EQ(profile->GetName(nullptr, &nameLength), S_OK);
     std::u16string name(nameLength, u'\0');
     DWORD tooShort = nameLength - 1;
-    EXPECT_EQ(profile->GetName(&name[0], &tooShort), kBufferTooSmall);
+    EXPECT_EQ(profile->GetName(&name[0], &tooShort), wm::ASF_E_BUFFERTOOSMALL);
     ASSERT_EQ(profile->GetName(&name[0], &nameLength), S_OK);
     EXPECT_EQ(name, std::u16string(u"Custom Profile", 15));
 

@@ -10,8 +10,6 @@ namespace ffsdk {
 namespace {
 
 // The platform's results for these calls.
-constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0xC00D0BD4u);  // NS_E_SDK_BUFFERTOOSMALL
-constexpr HRESULT kReadOnly = static_cast<HRESULT>(0xC00D0BD6u);        // NS_E_ATTRIBUTE_READ_ONLY
 
 constexpr size_t kMaxWord = std::numeric_limits<WORD>::max();
 
@@ -100,7 +98,7 @@ HRESULT HandOut(const asf::Attribute& attr, WCHAR* name, WORD* nameLength, BYTE*
         value == nullptr || (valueNeeded <= kMaxWord && *valueLength >= valueNeeded);
     if (nameLength != nullptr) *nameLength = ReportedLength(nameNeeded);
     *valueLength = ReportedLength(valueNeeded);
-    if (!nameFits || !valueFits) return kBufferTooSmall;
+    if (!nameFits || !valueFits) return wm::NS_E_SDK_BUFFERTOOSMALL;
     if (name != nullptr) {
         std::memcpy(name, attr.name.data(), attr.name.size() * sizeof(WCHAR));
         name[attr.name.size()] = 0;
@@ -157,7 +155,7 @@ HRESULT HeaderSetAttribute(asf::Header& header, WORD stream, const WCHAR* name,
     if (stream != 0) return E_INVALIDARG;
     try {
         const std::u16string_view key(name);
-        if (asf::Header::isReadOnly(key)) return kReadOnly;
+        if (asf::Header::isReadOnly(key)) return wm::NS_E_ATTRIBUTE_READ_ONLY;
         asf::AttrType stored;
         if (!FromSdkType(type, &stored)) return E_INVALIDARG;
         const size_t fixed = FixedLength(stored);

@@ -13,18 +13,15 @@ namespace ffsdk {
 
 namespace {
 
-constexpr HRESULT kFileWrite = static_cast<HRESULT>(0xC00D0018u);       // NS_E_FILE_WRITE
-constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0xC00D001Au);    // NS_E_FILE_NOT_FOUND
-constexpr HRESULT kFileOpenFailed = static_cast<HRESULT>(0xC00D001Du);  // NS_E_FILE_OPEN_FAILED
-
 // Tells a missing file from one that is there but cannot be edited, before
 // the header is read.
 HRESULT CheckEditableFile(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? kFileNotFound : kFileOpenFailed;
+        return errno == ENOENT || errno == ENOTDIR ? wm::NS_E_FILE_NOT_FOUND
+                                                   : wm::NS_E_FILE_OPEN_FAILED;
     }
-    return S_ISREG(st.st_mode) ? S_OK : kFileOpenFailed;
+    return S_ISREG(st.st_mode) ? S_OK : wm::NS_E_FILE_OPEN_FAILED;
 }
 
 }  // namespace
@@ -71,7 +68,7 @@ HRESULT Editor::Flush() {
     return Guarded([&]() -> HRESULT {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!open_) return wm::NS_E_INVALID_REQUEST;
-        return header_.rewriteFile(path_) ? S_OK : kFileWrite;
+        return header_.rewriteFile(path_) ? S_OK : wm::NS_E_FILE_WRITE;
     });
 }
 

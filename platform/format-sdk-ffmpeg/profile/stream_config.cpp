@@ -38,7 +38,7 @@ HRESULT MediaTypeValue::Write(wm::WM_MEDIA_TYPE* type, DWORD* size) const {
     }
     if (*size < needed) {
         *size = needed;
-        return kBufferTooSmall;
+        return wm::ASF_E_BUFFERTOOSMALL;
     }
     BYTE* formatBytes = reinterpret_cast<BYTE*>(type) + sizeof(wm::WM_MEDIA_TYPE);
     wm::WM_MEDIA_TYPE out = header_;

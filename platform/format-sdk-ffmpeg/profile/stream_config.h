@@ -9,7 +9,6 @@
 
 #include "common/com_call.h"
 #include "common/com_object.h"
-#include "reader/output_props.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
@@ -28,7 +27,7 @@ HRESULT CopyWideName(const std::u16string& text, WCHAR* name, Length* length) {
     }
     if (*length < needed) {
         *length = static_cast<Length>(needed);
-        return kBufferTooSmall;
+        return wm::ASF_E_BUFFERTOOSMALL;
     }
     std::copy(text.begin(), text.end(), name);
     name[text.size()] = 0;

@@ -18,7 +18,7 @@ HRESULT CopyName(const char16_t* text, WCHAR* name, WORD* length) {
     }
     if (*length < needed) {
         *length = needed;
-        return kBufferTooSmall;
+        return wm::ASF_E_BUFFERTOOSMALL;
     }
     std::memcpy(name, text, needed * sizeof(WCHAR));
     *length = needed;
@@ -52,7 +52,7 @@ HRESULT GetPcmMediaType(const wm::WAVEFORMATEX& format, wm::WM_MEDIA_TYPE* media
     }
     if (*size < needed) {
         *size = needed;
-        return kBufferTooSmall;
+        return wm::ASF_E_BUFFERTOOSMALL;
     }
     BYTE* formatBytes = reinterpret_cast<BYTE*>(mediaType) + sizeof(wm::WM_MEDIA_TYPE);
     wm::WM_MEDIA_TYPE type{};

@@ -8,9 +8,6 @@
 
 namespace ffsdk {
 
-// The platform's result for a buffer that is too small.
-constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0xC00D07D2u);
-
 // The WAVEFORMATEX of 16-bit PCM.
 wm::WAVEFORMATEX PcmWaveFormat(uint32_t rate, uint16_t channels);
 
@@ -20,7 +17,7 @@ DWORD PcmMediaTypeSize();
 
 // Writes the media type of `format` into `mediaType` (a buffer of *size bytes,
 // its pbFormat pointing inside it). With a null mediaType only reports the size;
-// a buffer too small fails with kBufferTooSmall and reports the size needed.
+// a buffer too small fails with wm::ASF_E_BUFFERTOOSMALL and reports the size needed.
 HRESULT GetPcmMediaType(const wm::WAVEFORMATEX& format, wm::WM_MEDIA_TYPE* mediaType, DWORD* size);
 
 // True if `mediaType` describes exactly `format` as PCM audio.

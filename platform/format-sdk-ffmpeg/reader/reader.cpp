@@ -26,16 +26,6 @@ using mervane::ComPtr;
 
 namespace {
 
-constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
-constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003u);
-constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005u);
-// HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK), "a potential deadlock condition
-// has been detected": the answer to a Close on the reader's own delivery
-// thread, where the platform's Close waits for that thread, i.e. for itself.
-// It names the fault, where E_UNEXPECTED or NS_E_INVALID_REQUEST would point
-// the caller at the reader's state instead of at the calling thread.
-constexpr HRESULT kPossibleDeadlock = static_cast<HRESULT>(0x8007046Bu);
-
 // Names a call the platform never returns from, made on the reader's own
 // delivery thread.
 void ReportDeadlockingCall(const char* call) {
@@ -50,16 +40,16 @@ HRESULT CheckRegularFile(const std::string& path) {
     if (stat(path.c_str(), &st) != 0) {
         switch (errno) {
             case ENOENT:
-                return kFileNotFound;
+                return wm::E_FILE_NOT_FOUND;
             case ENOTDIR:
-                return kPathNotFound;
+                return wm::E_PATH_NOT_FOUND;
             case EACCES:
-                return kAccessDenied;
+                return wm::E_ACCESS_DENIED;
             default:
                 return E_FAIL;
         }
     }
-    return S_ISREG(st.st_mode) ? S_OK : kAccessDenied;
+    return S_ISREG(st.st_mode) ? S_OK : wm::E_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -356,7 +346,9 @@ HRESULT Reader::Close() {
             if (s->worker_id == std::this_thread::get_id()) {
                 // A defect of the caller, refused without touching the session.
                 ReportDeadlockingCall("IWMReader::Close");
-                return kPossibleDeadlock;
+                // "A potential deadlock condition has been detected": names the
+                // calling thread as the fault, not the reader's state.
+                return wm::E_POSSIBLE_DEADLOCK;
             }
             if (s->closed) return wm::NS_E_INVALID_REQUEST;
             s->closed = true;
