@@ -15,7 +15,8 @@ for environ in /proc/[0-9]*/environ; do
     pid=${environ#/proc/}
     pid=${pid%/environ}
     [ "$pid" = $$ ] && continue
-    if tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+    # Processes that ended meanwhile, or are not ours to read, are not Wine's.
+    if { tr '\0' '\n' <"$environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
         left="$left $pid($(cat "/proc/$pid/comm" 2>/dev/null))"
     fi
 done
