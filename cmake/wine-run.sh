@@ -1,10 +1,14 @@
 #!/bin/sh
 # Runs a cross-built Windows program under Wine: quietly, in a prefix of the
 # build's own (made once, under a lock), bounded in time, and leaving no Wine
-# process behind.
+# process behind. The loader fits the program: a 64-bit program runs under
+# Wine's 64-bit loader in the prefix PREFIX64, a 32-bit one under `wine` in
+# PREFIX.
 #
 # MERVANE_WINEPREFIX  the prefix (default: ./wineprefix)
 # MERVANE_WINE_TIMEOUT  seconds the program may run (default 300)
+# MERVANE_WINE64      the 64-bit loader (default: Debian's /usr/lib/wine/wine64);
+#                     without it a 64-bit program fails (exit 1), never skips
 # MERVANE_REQUIRE_WINE  if set to 1, a machine that cannot run 32-bit Wine
 #                       programs is an error (exit 1) instead of a skip (exit 77)
 set -u
@@ -18,6 +22,56 @@ unavailable() {
     if [ "${MERVANE_REQUIRE_WINE:-0}" = 1 ]; then exit 1; fi
     exit 77
 }
+
+# Makes the prefix $WINEPREFIX once (under a lock), then runs the program with
+# the loader, bounded in time, and stops the prefix's wineserver.
+# Usage: run_in_prefix LOADER WINESERVER PROGRAM [ARG...]
+run_in_prefix() {
+    loader=$1
+    server=$2
+    shift 2
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    (
+        flock -w 600 9 || { echo "wine-run: prefix lock timed out" >&2; exit 1; }
+        if [ ! -f "$WINEPREFIX/.mervane-ready" ]; then
+            rm -rf "$WINEPREFIX"
+            timeout -k 10 600 "$loader" wineboot --init >/dev/null 2>&1
+            status=$?
+            timeout -k 10 120 "$server" -w
+            if [ $status -ne 0 ]; then
+                echo "wine-run: wineboot --init failed ($status)" >&2
+                "$server" -k >/dev/null 2>&1
+                exit 1
+            fi
+            touch "$WINEPREFIX/.mervane-ready"
+        fi
+    ) 9>"$WINEPREFIX.lock" || exit 1
+
+    timeout -k 10 "$limit" "$loader" "$@"
+    status=$?
+    if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+        echo "wine-run: $1 did not finish within $limit s" >&2
+    fi
+    "$server" -k >/dev/null 2>&1
+    timeout 30 "$server" -w >/dev/null 2>&1
+    exit $status
+}
+
+# The machine field of a PE file's header: 8664 for x86-64, 14c for x86.
+pe_machine() {
+    header=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+    [ -n "$header" ] && od -An -tx2 -j$((header + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
+}
+
+if [ "$(pe_machine "$1")" = 8664 ]; then
+    loader=${MERVANE_WINE64:-/usr/lib/wine/wine64}
+    if [ ! -x "$loader" ]; then
+        echo "wine-run: the 64-bit Wine loader $loader is missing (Debian package wine64)" >&2
+        exit 1
+    fi
+    export WINEPREFIX="${prefix}64"
+    run_in_prefix "$loader" "$(dirname "$loader")/wineserver" "$@"
+fi
 
 command -v wine >/dev/null 2>&1 || unavailable "wine is not installed"
 # The 32-bit loader answers --version without a prefix; it fails on a kernel

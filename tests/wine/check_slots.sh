@@ -4,18 +4,19 @@
 # toolchain's (or as the platform's published table for the file sinks).
 # Every method our header declares must be in the table, so that a method added
 # later is not left unchecked.
-# Usage: check_slots.sh OBJCOPY OBJECT WMSDK_HEADER
+# Usage: check_slots.sh OBJCOPY OBJECT WMSDK_HEADER WORD_BYTES
 set -eu
 objcopy=$1
 object=$2
 header=$3
+word=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 "$objcopy" -O binary --only-section=.wmslots "$object" "$work/slots"
 "$objcopy" -O binary --only-section=.wmnames "$object" "$work/names"
 tr -d '\000' <"$work/names" >"$work/names.txt"
-od -An -tu4 -v "$work/slots" | tr -s ' ' '\n' | sed '/^$/d' >"$work/words"
+od -An -tu"$word" -v "$work/slots" | tr -s ' ' '\n' | sed '/^$/d' >"$work/words"
 
 entries=$(wc -l <"$work/names.txt")
 words=$(wc -l <"$work/words")
@@ -40,14 +41,14 @@ if ! cmp -s "$work/declared" "$work/listed"; then
 fi
 
 # Each entry: ours (slot word, adjustment), theirs (slot word, adjustment).
-# A slot word is 1 + 4 * slot for a virtual function.
+# A slot word is 1 + WORD_BYTES * slot for a virtual function.
 head -n $((entries * 4)) "$work/words" | paste -d' ' - - - - | paste -d' ' - "$work/names.txt" |
-    awk '
+    awk -v w="$word" '
     {
         n++
-        if ($1 % 4 != 1 || $2 != 0) { printf "%s: ours is not a virtual slot (%s %s)\n", $5, $1, $2; bad++; next }
-        if ($3 % 4 != 1 || $4 != 0) { printf "%s: reference is not a virtual slot (%s %s)\n", $5, $3, $4; bad++; next }
-        if ($1 != $3) { printf "%s: ours is slot %d, the platform has slot %d\n", $5, ($1 - 1) / 4, ($3 - 1) / 4; bad++ }
+        if ($1 % w != 1 || $2 != 0) { printf "%s: ours is not a virtual slot (%s %s)\n", $5, $1, $2; bad++; next }
+        if ($3 % w != 1 || $4 != 0) { printf "%s: reference is not a virtual slot (%s %s)\n", $5, $3, $4; bad++; next }
+        if ($1 != $3) { printf "%s: ours is slot %d, the platform has slot %d\n", $5, ($1 - 1) / w, ($3 - 1) / w; bad++ }
     }
     END {
         printf "%d methods checked, %d out of place\n", n, bad

@@ -96,12 +96,15 @@ SAME_FIELD(wm::WAVEFORMATEX, ::WAVEFORMATEX, cbSize);
 
 // ---- Methods --------------------------------------------------------------------
 
-// Bytes a __stdcall method pops besides `this`: each argument takes whole 32-bit
-// words. A slot in the right place with the wrong argument sizes unbalances the
-// stack just as surely as a slot out of place.
+// Stack bytes of a method's arguments besides `this`: each argument takes whole
+// stack words (4 bytes on 32-bit Windows, 8 on 64-bit). On 32-bit Windows a slot
+// in the right place with the wrong argument sizes unbalances the stack just as
+// surely as a slot out of place; on 64-bit Windows it passes wrong values.
+constexpr unsigned kWord = sizeof(void*);
+
 template <typename C, typename R, typename... A>
 constexpr unsigned ArgBytes(R (__stdcall C::*)(A...)) {
-    return (0u + ... + ((sizeof(A) + 3u) & ~3u));
+    return (0u + ... + ((sizeof(A) + kWord - 1u) & ~(kWord - 1u)));
 }
 
 template <typename C, typename R, typename... A>
@@ -118,8 +121,8 @@ struct SlotPair {
 template <typename Ours>
 struct SlotExpected {
     Ours ours;
-    std::uint32_t expected;  // 1 + the byte offset of the platform's slot
-    std::uint32_t zero;
+    std::uintptr_t expected;  // 1 + the byte offset of the platform's slot
+    std::uintptr_t zero;
 };
 
 // Every method each interface declares itself, in the platform's order. The
@@ -298,7 +301,7 @@ ALL_SHARED_METHODS(SAME_CALL)
 #undef SAME_CALL
 
 // The file sink methods the library calls take the platform's argument sizes.
-static_assert(ArgBytes(&wm::IWMWriterFileSink::Open) == 4, "IWMWriterFileSink::Open arguments");
+static_assert(ArgBytes(&wm::IWMWriterFileSink::Open) == kWord, "IWMWriterFileSink::Open arguments");
 static_assert(ArgBytes(&wm::IWMWriterFileSink2::Close) == 0, "IWMWriterFileSink2::Close");
 
 struct SlotTable {
@@ -307,16 +310,16 @@ struct SlotTable {
     ALL_SHARED_METHODS(SHARED_SLOT)
 #undef SHARED_SLOT
 #define PUBLISHED_SLOT(I, M, slot) \
-    SlotExpected<decltype(&wm::I::M)> I##_##M{&wm::I::M, 1u + 4u * (slot), 0u};
+    SlotExpected<decltype(&wm::I::M)> I##_##M{&wm::I::M, 1u + kWord * (slot), 0u};
     FILE_SINK_METHODS(PUBLISHED_SLOT)
 #undef PUBLISHED_SLOT
 };
 
-// Every entry is four 32-bit words.
+// Every entry is four pointer-sized words.
 #define COUNT_SHARED(I, M) +1
 #define COUNT_PUBLISHED(I, M, slot) +1
 constexpr unsigned kEntries = 0 ALL_SHARED_METHODS(COUNT_SHARED) FILE_SINK_METHODS(COUNT_PUBLISHED);
-static_assert(sizeof(SlotTable) == 16 * kEntries, "each entry is four words, unpadded");
+static_assert(sizeof(SlotTable) == 4 * kWord * kEntries, "each entry is four words, unpadded");
 
 // Read from the object file by check_slots.sh; names are one per line, in the
 // order of the entries.
