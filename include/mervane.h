@@ -4,6 +4,26 @@
  * Paths and tag texts are ANSI strings (the system code page; UTF-8 on Linux).
  * Times at this interface are milliseconds. Functions returning int return 1 on
  * success and 0 on failure; CloseWMAWriteFile returns an HRESULT (0 = success).
+ *
+ * Threads:
+ * - Every function runs to completion on the caller's thread, except the decode,
+ *   which goes on after GoGoGoReader has returned 1.
+ * - A decode's blocks reach the SampleCallback on the Format SDK's delivery
+ *   thread, one at a time and in order. Its end call (NULL, 0, 0) comes exactly
+ *   once, after the last block, on a thread of the system's pool (never the
+ *   delivery thread); by then the file is closed, and the host may start its
+ *   next decode, or unload the library, from inside the end call.
+ * - FormatCallback runs on the thread that called EnumWMAFormat.
+ * - One decode at a time: GoGoGoReader returns 0 while a decode runs (until its
+ *   end call has begun) and leaves that decode alone. CancelReader may be called
+ *   from any thread at any time; it returns 0 when no decode runs.
+ * - GetWmaFileInfo works on objects of its own: it may be called while a decode
+ *   runs, from any thread, including from the SampleCallback.
+ * - One encode at a time: InitWMAWriteFile, WriteWMAFile and CloseWMAWriteFile
+ *   share one writer and must not overlap each other; they may overlap the
+ *   reading side, e.g. WriteWMAFile from inside the SampleCallback.
+ * - GetWmaSongInfo, SetWmaSongInfo and EnumWMAFormat use objects of their own
+ *   and may run on any thread; two tag writes to the same file must not overlap.
  */
 #ifndef MERVANE_H
 #define MERVANE_H
