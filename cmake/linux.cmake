@@ -25,7 +25,7 @@ set_target_properties(format_sdk PROPERTIES
 
 add_library(mervane SHARED $<TARGET_OBJECTS:mervane_core>)
 target_link_libraries(mervane PRIVATE format_sdk win32_kernel)
-target_include_directories(mervane PUBLIC ${CMAKE_SOURCE_DIR}/include)
+target_include_directories(mervane PUBLIC $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include>)
 # -z nodelete: the end of a decode runs on a pool thread inside the library, and
 # a host may unload the library from the end call it makes; the code must stay
 # mapped until that thread has left it.
