@@ -4,17 +4,20 @@
 #   scripts/install-deps.sh          Linux build, FFmpeg, tests
 #   scripts/install-deps.sh --wine   also mingw-w64 (32- and 64-bit) and Wine: the 32-bit
 #                                    loader with 32-bit GStreamer, the 64-bit loader with
-#                                    64-bit GStreamer
+#                                    64-bit GStreamer, and clang, lld and llvm for the
+#                                    MSVC-style import library
 set -eu
 
 linux_packages="cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-ffmpeg libavformat-dev libavcodec-dev libswresample-dev libavutil-dev clang-format binutils"
+ffmpeg libavformat-dev libavcodec-dev libswresample-dev libavutil-dev clang-format binutils
+dpkg-dev lintian file"
 wine_packages="g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
 gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
 gstreamer1.0-libav:i386
 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
 gstreamer1.0-plugins-base:amd64 gstreamer1.0-plugins-good:amd64 gstreamer1.0-plugins-ugly:amd64
-gstreamer1.0-libav:amd64"
+gstreamer1.0-libav:amd64
+clang lld llvm"
 
 want="$linux_packages"
 if [ "${1:-}" = "--wine" ]; then

@@ -4,7 +4,8 @@
 # integration tests, the same under AddressSanitizer+UndefinedBehaviorSanitizer
 # and under ThreadSanitizer, and the 32-bit and 64-bit DLLs' checks and tests
 # under Wine (the 64-bit ones always run; the 32-bit ones need a machine that
-# runs 32-bit programs).
+# runs 32-bit programs); each Linux and Windows build is also installed,
+# packaged and linked against as shipped (tests/packaging).
 set -eu
 cd "$(dirname "$0")/.."
 
