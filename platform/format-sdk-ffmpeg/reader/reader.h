@@ -1,11 +1,10 @@
 // The reader object WMCreateReaderPriv hands out: IWMReader, IWMReaderAdvanced
-// and IWMHeaderInfo over one ASF file.
+// and IWMHeaderInfo over one ASF file. This is the COM face; the playback
+// itself (worker thread, requests, pacing, delivery) is reader_session.h.
 //
-// Threads: every Open starts a worker thread of its own. The worker opens the
-// file, reports WMT_OPENED, and then runs the Start and Stop requests in the
-// order they were made, calling the host's callback (status, samples, OnTime)
-// from that thread only. The worker shares its state with this object through
-// a shared_ptr.
+// Threads: every Open starts a session with a worker thread of its own, which
+// calls the host's callback (status, samples, OnTime) from that thread only.
+// The worker shares its state with this object through a shared_ptr.
 //
 // Close waits until the worker is out of any callback and has ended, so no
 // callback starts after Close has returned; the callback's references are
@@ -110,6 +109,10 @@ class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, wm::
     void LastReleased() override;
 
     std::shared_ptr<ReaderSession> CurrentSession();
+    // Runs `body(session, lock)` with the current session locked, if a file
+    // is open; NS_E_INVALID_REQUEST otherwise. Nothing thrown gets past it.
+    template <typename Body>
+    HRESULT WithOpenSession(Body&& body);
     // Lets go of a finished worker thread: joins it, or detaches it when the
     // caller is that thread.
     static void LetGo(std::thread& worker);
@@ -117,7 +120,7 @@ class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, wm::
     std::mutex mutex_;  // guards session_ and worker_
     std::shared_ptr<ReaderSession> session_;
     std::thread worker_;
-    std::atomic<bool> user_clock_{false};
+    std::atomic<bool> userClock_{false};
 };
 
 }  // namespace ffsdk
