@@ -8,7 +8,6 @@
 
 #include "com_ptr.h"
 #include "common/com_call.h"
-#include "common/header_attributes.h"
 #include "output_props.h"
 #include "reader_session.h"
 
@@ -331,61 +330,8 @@ HRESULT Reader::NotifyLateDelivery(wm::QWORD) {
     return S_OK;
 }
 
-HRESULT Reader::GetAttributeCount(WORD streamNum, WORD* attributes) {
-    return WithOpenSession([&](ReaderSession& s, Lock&) {
-        return HeaderGetAttributeCount(s.header, streamNum, attributes);
-    });
-}
-
-HRESULT Reader::GetAttributeByIndex(WORD index, WORD* streamNum, WCHAR* name, WORD* nameLength,
-                                    wm::WMT_ATTR_DATATYPE* type, BYTE* value, WORD* valueLength) {
-    return WithOpenSession([&](ReaderSession& s, Lock&) {
-        return HeaderGetAttributeByIndex(s.header, index, streamNum, name, nameLength, type, value,
-                                         valueLength);
-    });
-}
-
-HRESULT Reader::GetAttributeByName(WORD* streamNum, const WCHAR* name, wm::WMT_ATTR_DATATYPE* type,
-                                   BYTE* value, WORD* valueLength) {
-    return WithOpenSession([&](ReaderSession& s, Lock&) {
-        return HeaderGetAttributeByName(s.header, streamNum, name, type, value, valueLength);
-    });
-}
-
-HRESULT Reader::SetAttribute(WORD streamNum, const WCHAR* name, wm::WMT_ATTR_DATATYPE type,
-                             const BYTE* value, WORD valueLength) {
-    return WithOpenSession([&](ReaderSession& s, Lock&) {
-        return HeaderSetAttribute(s.header, streamNum, name, type, value, valueLength);
-    });
-}
-
-HRESULT Reader::GetMarkerCount(WORD* markers) {
-    if (markers == nullptr) return E_POINTER;
-    *markers = 0;
-    return S_OK;
-}
-HRESULT Reader::GetMarker(WORD, WCHAR*, WORD*, wm::QWORD*) {
-    return E_INVALIDARG;
-}
-HRESULT Reader::AddMarker(const WCHAR*, wm::QWORD) {
-    return wm::NS_E_INVALID_REQUEST;
-}
-HRESULT Reader::RemoveMarker(WORD) {
-    return wm::NS_E_INVALID_REQUEST;
-}
-HRESULT Reader::GetScriptCount(WORD* scripts) {
-    if (scripts == nullptr) return E_POINTER;
-    *scripts = 0;
-    return S_OK;
-}
-HRESULT Reader::GetScript(WORD, WCHAR*, WORD*, WCHAR*, WORD*, wm::QWORD*) {
-    return E_INVALIDARG;
-}
-HRESULT Reader::AddScript(const WCHAR*, const WCHAR*, wm::QWORD) {
-    return wm::NS_E_INVALID_REQUEST;
-}
-HRESULT Reader::RemoveScript(WORD) {
-    return wm::NS_E_INVALID_REQUEST;
+HRESULT Reader::WithHeader(const HeaderUse& use) {
+    return WithOpenSession([&](ReaderSession& s, Lock&) { return use(s.header); });
 }
 
 }  // namespace ffsdk

@@ -24,13 +24,14 @@
 #include <thread>
 
 #include "common/com_object.h"
+#include "common/header_attributes.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
 
 struct ReaderSession;
 
-class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, wm::IWMHeaderInfo> {
+class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, HeaderInfo> {
   public:
     // One reference, owned by the caller; null when out of memory.
     static Reader* Create();
@@ -77,33 +78,13 @@ class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, wm::
     HRESULT STDMETHODCALLTYPE GetMaxStreamSampleSize(WORD streamNum, DWORD* maxSize) override;
     HRESULT STDMETHODCALLTYPE NotifyLateDelivery(wm::QWORD lateness) override;
 
-    // IWMHeaderInfo (attributes of the open file; markers and scripts: none)
-    HRESULT STDMETHODCALLTYPE GetAttributeCount(WORD streamNum, WORD* attributes) override;
-    HRESULT STDMETHODCALLTYPE GetAttributeByIndex(WORD index, WORD* streamNum, WCHAR* name,
-                                                  WORD* nameLength, wm::WMT_ATTR_DATATYPE* type,
-                                                  BYTE* value, WORD* valueLength) override;
-    HRESULT STDMETHODCALLTYPE GetAttributeByName(WORD* streamNum, const WCHAR* name,
-                                                 wm::WMT_ATTR_DATATYPE* type, BYTE* value,
-                                                 WORD* valueLength) override;
-    // Changes only what this reader reports; the file is not written.
-    HRESULT STDMETHODCALLTYPE SetAttribute(WORD streamNum, const WCHAR* name,
-                                           wm::WMT_ATTR_DATATYPE type, const BYTE* value,
-                                           WORD valueLength) override;
-    HRESULT STDMETHODCALLTYPE GetMarkerCount(WORD* markers) override;
-    HRESULT STDMETHODCALLTYPE GetMarker(WORD index, WCHAR* markerName, WORD* markerNameLength,
-                                        wm::QWORD* markerTime) override;
-    HRESULT STDMETHODCALLTYPE AddMarker(const WCHAR* markerName, wm::QWORD markerTime) override;
-    HRESULT STDMETHODCALLTYPE RemoveMarker(WORD index) override;
-    HRESULT STDMETHODCALLTYPE GetScriptCount(WORD* scripts) override;
-    HRESULT STDMETHODCALLTYPE GetScript(WORD index, WCHAR* type, WORD* typeLength, WCHAR* command,
-                                        WORD* commandLength, wm::QWORD* scriptTime) override;
-    HRESULT STDMETHODCALLTYPE AddScript(const WCHAR* type, const WCHAR* command,
-                                        wm::QWORD scriptTime) override;
-    HRESULT STDMETHODCALLTYPE RemoveScript(WORD index) override;
-
   private:
     Reader() = default;
     ~Reader() override;
+
+    // The open file's attributes; SetAttribute changes only what this reader
+    // reports, the file is not written.
+    HRESULT WithHeader(const HeaderUse& use) override;
 
     // Destroys the reader, except on its own worker thread (see above).
     void LastReleased() override;
