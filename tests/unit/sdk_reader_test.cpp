@@ -71,9 +71,9 @@ class Recorder final
     // Settings, made before Open.
     ComPtr<wm::IWMReaderAdvanced> clock;  // drives DeliverTime when set
     QWORD start = 0;
-    int advances_left = -1;                // DeliverTime calls still allowed (-1: no limit)
-    ComPtr<wm::IWMReader> release_on_end;  // released on status 4, then kReleased recorded
-    std::function<void(const Event&)> on_event;
+    int advancesLeft = -1;               // DeliverTime calls still allowed (-1: no limit)
+    ComPtr<wm::IWMReader> releaseOnEnd;  // released on status 4, then kReleased recorded
+    std::function<void(const Event&)> onEvent;
 
     HRESULT STDMETHODCALLTYPE OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR_DATATYPE,
                                        BYTE*, void*) override {
@@ -82,8 +82,8 @@ class Recorder final
         e.hr = hr;
         Record(e, nullptr);
         if (status == wm::WMT_STARTED) Advance(start + kSecond);
-        if (status == wm::WMT_EOF && release_on_end) {
-            release_on_end.Reset();
+        if (status == wm::WMT_EOF && releaseOnEnd) {
+            releaseOnEnd.Reset();
             Record(Event{Event::kReleased}, nullptr);
         }
         return S_OK;
@@ -161,7 +161,7 @@ class Recorder final
     Recorder() = default;
 
     void Record(Event e, const std::function<void()>& extra) {
-        if (on_event) on_event(e);
+        if (onEvent) onEvent(e);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             e.clock = clock_;
@@ -172,8 +172,8 @@ class Recorder final
         changed_.notify_all();
     }
     void Advance(QWORD to) {
-        if (!clock || advances_left == 0) return;
-        if (advances_left > 0) --advances_left;
+        if (!clock || advancesLeft == 0) return;
+        if (advancesLeft > 0) --advancesLeft;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             clock_ = to;
@@ -200,8 +200,8 @@ int CountStatus(const std::vector<Event>& events, int status) {
 class SdkReader : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        have_ffmpeg_ = ScratchMedia::HaveFfmpeg();
-        if (!have_ffmpeg_) return;
+        haveFfmpeg_ = ScratchMedia::HaveFfmpeg();
+        if (!haveFfmpeg_) return;
         ASSERT_TRUE(media_.Create("sdk_reader"));
         // Stereo with different content per channel, so a channel swap shows.
         ASSERT_TRUE(media_.Make(
@@ -221,7 +221,7 @@ class SdkReader : public ::testing::Test {
     }
     static void TearDownTestSuite() { media_.Remove(); }
     void SetUp() override {
-        if (!have_ffmpeg_) GTEST_SKIP() << "ffmpeg not on PATH";
+        if (!haveFfmpeg_) GTEST_SKIP() << "ffmpeg not on PATH";
     }
 
     static std::string Path(const std::string& name) { return media_.Path(name); }
@@ -259,17 +259,17 @@ class SdkReader : public ::testing::Test {
     }
 
     static constexpr HRESULT E_ABORT_WAIT = static_cast<HRESULT>(0x80004004u);
-    static inline bool have_ffmpeg_ = false;
+    static inline bool haveFfmpeg_ = false;
     static inline ScratchMedia media_;
 };
 
 TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
     ComPtr<wm::IWMReader> reader = NewReader();
     ComPtr<Recorder> callback(Recorder::Create());
-    const ULONG refs_before = callback->Refs();
+    const ULONG refsBefore = callback->Refs();
     ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "stereo.wma"), S_OK);
     EXPECT_NE(callback->threads().at(0), std::this_thread::get_id());
-    EXPECT_GT(callback->Refs(), refs_before);  // the reader holds the callback
+    EXPECT_GT(callback->Refs(), refsBefore);  // the reader holds the callback
 
     const std::u16string again = ScratchMedia::Wide(Path("mono.wma"));
     EXPECT_LT(reader->Open(again.c_str(), callback.Get(), nullptr), 0);
@@ -309,16 +309,16 @@ TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
     ComPtr<wm::IWMHeaderInfo> info;
     ASSERT_EQ(reader.As(info), S_OK);
     WORD stream = 0;
-    wm::WMT_ATTR_DATATYPE attr_type;
+    wm::WMT_ATTR_DATATYPE attrType;
     QWORD duration = 0;
     WORD length = sizeof duration;
-    ASSERT_EQ(info->GetAttributeByName(&stream, u"Duration", &attr_type,
+    ASSERT_EQ(info->GetAttributeByName(&stream, u"Duration", &attrType,
                                        reinterpret_cast<BYTE*>(&duration), &length),
               S_OK);
     EXPECT_NEAR(static_cast<double>(duration), 3.5 * kSecond, 0.1 * kSecond);
 
     EXPECT_EQ(reader->Close(), S_OK);
-    EXPECT_EQ(callback->Refs(), refs_before);  // released at Close
+    EXPECT_EQ(callback->Refs(), refsBefore);  // released at Close
     EXPECT_EQ(reader->Close(), wm::NS_E_INVALID_REQUEST);
     EXPECT_LT(reader->GetOutputProps(0, props.Put()), 0);
 
@@ -382,7 +382,7 @@ ComPtr<Recorder> DecodeWithUserClock(const std::string& path, QWORD start) {
 long BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, long first,
                 long range, int channels) {
     long best = 0;
-    long best_error = -1;
+    long bestError = -1;
     for (long offset = -range; offset <= range; offset += channels) {
         long error = 0;
         for (long i = 0; i < 4000; ++i) {
@@ -394,8 +394,8 @@ long BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& re
             }
             error += std::abs(ours[i] - reference[j]);
         }
-        if (best_error < 0 || error < best_error) {
-            best_error = error;
+        if (bestError < 0 || error < bestError) {
+            bestError = error;
             best = offset;
         }
     }
@@ -415,18 +415,18 @@ TEST_F(SdkReader, UserClockDecodeEqualsFfmpegAndFollowsTheClock) {
 
         // Samples come before the clock; OnTime reports the clock reached, and
         // block times run on without gaps from 0.
-        QWORD next_time = 0;
-        std::vector<QWORD> on_time;
+        QWORD nextTime = 0;
+        std::vector<QWORD> onTime;
         for (const Event& e : events) {
-            if (e.kind == Event::kTime) on_time.push_back(e.time);
+            if (e.kind == Event::kTime) onTime.push_back(e.time);
             if (e.kind != Event::kSample) continue;
             EXPECT_EQ(e.output, 0u);
             EXPECT_LT(e.time, e.clock);
-            EXPECT_NEAR(static_cast<double>(e.time), static_cast<double>(next_time), 20.0);
-            next_time = e.time + e.duration;
+            EXPECT_NEAR(static_cast<double>(e.time), static_cast<double>(nextTime), 20.0);
+            nextTime = e.time + e.duration;
         }
-        ASSERT_FALSE(on_time.empty());
-        for (size_t i = 0; i < on_time.size(); ++i) EXPECT_EQ(on_time[i], (i + 1) * kSecond);
+        ASSERT_FALSE(onTime.empty());
+        for (size_t i = 0; i < onTime.size(); ++i) EXPECT_EQ(onTime[i], (i + 1) * kSecond);
 
         const std::vector<int16_t> ours = ToSamples(callback->pcm());
         const std::vector<int16_t> reference = Reference(name);
@@ -434,11 +434,11 @@ TEST_F(SdkReader, UserClockDecodeEqualsFfmpegAndFollowsTheClock) {
         const long offset = BestOffset(ours, reference, 0, 4096, 2);
         ASSERT_GE(offset, 0);
         ASSERT_EQ(ours.size() + offset, reference.size());
-        size_t off_by_more = 0;
+        size_t offByMore = 0;
         for (size_t i = 0; i < ours.size(); ++i) {
-            off_by_more += std::abs(ours[i] - reference[i + offset]) > 1;
+            offByMore += std::abs(ours[i] - reference[i + offset]) > 1;
         }
-        EXPECT_EQ(off_by_more, 0u);
+        EXPECT_EQ(offByMore, 0u);
     }
 }
 
@@ -472,32 +472,32 @@ TEST_F(SdkReader, StartAtAPositionDeliversFromThere) {
     // may be off by up to one millisecond.
     const long offset = BestOffset(tail, reference, at + skip, 2 * 45, 2);
     const size_t from = static_cast<size_t>(at + skip + offset);
-    size_t off_by_more = 0;
+    size_t offByMore = 0;
     for (size_t i = 0; i < tail.size() && from + i < reference.size(); ++i) {
-        off_by_more += std::abs(tail[i] - reference[from + i]) > 1;
+        offByMore += std::abs(tail[i] - reference[from + i]) > 1;
     }
-    EXPECT_EQ(off_by_more, 0u);
+    EXPECT_EQ(offByMore, 0u);
     EXPECT_NEAR(static_cast<double>(ours.size() + at), static_cast<double>(reference.size()),
                 2.0 * 44100 / 10);
 }
 
 TEST_F(SdkReader, StopEndsDeliveryWithStatus12) {
-    for (bool user_clock : {true, false}) {
-        SCOPED_TRACE(user_clock ? "user clock" : "real time");
+    for (bool userClock : {true, false}) {
+        SCOPED_TRACE(userClock ? "user clock" : "real time");
         ComPtr<wm::IWMReader> reader = NewReader();
         ComPtr<Recorder> callback(Recorder::Create());
         EXPECT_EQ(reader->Stop(), wm::NS_E_INVALID_REQUEST);
-        if (user_clock) {
+        if (userClock) {
             ASSERT_EQ(reader.As(callback->clock), S_OK);
             ASSERT_EQ(callback->clock->SetUserProvidedClock(TRUE), S_OK);
-            callback->advances_left = 1;  // the clock stops at 1 s
+            callback->advancesLeft = 1;  // the clock stops at 1 s
         }
         ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "stereo.wma"), S_OK);
         EXPECT_EQ(reader->Stop(), wm::NS_E_INVALID_REQUEST);
         ASSERT_EQ(reader->Start(0, 0, 1.0f, nullptr), S_OK);
         ASSERT_TRUE(callback->WaitUntil([&](const std::vector<Event>& events) {
-            return user_clock ? !events.empty() && events.back().kind == Event::kTime
-                              : events.size() > 3;
+            return userClock ? !events.empty() && events.back().kind == Event::kTime
+                             : events.size() > 3;
         }));
         ASSERT_EQ(reader->Stop(), S_OK);
         EXPECT_EQ(reader->Stop(), wm::NS_E_INVALID_REQUEST);
@@ -518,9 +518,9 @@ TEST_F(SdkReader, StopEndsDeliveryWithStatus12) {
 TEST_F(SdkReader, CloseInsideACallbackFailsAndChangesNothing) {
     ComPtr<wm::IWMReader> reader = NewReader();
     ComPtr<Recorder> callback(Recorder::Create());
-    const ULONG refs_before = callback->Refs();
+    const ULONG refsBefore = callback->Refs();
     std::vector<HRESULT> results;  // on the worker, before the event is recorded
-    callback->on_event = [&](const Event& e) {
+    callback->onEvent = [&](const Event& e) {
         if ((e.kind == Event::kSample && results.empty()) ||
             (e.kind == Event::kStatus && e.status == wm::WMT_EOF)) {
             results.push_back(reader->Close());
@@ -540,7 +540,7 @@ TEST_F(SdkReader, CloseInsideACallbackFailsAndChangesNothing) {
     EXPECT_EQ(ToSamples(callback->pcm()).size(), Reference("short.wma").size());
 
     EXPECT_EQ(reader->Close(), S_OK);
-    EXPECT_EQ(callback->Refs(), refs_before);
+    EXPECT_EQ(callback->Refs(), refsBefore);
 }
 
 // Releasing the last reference on the delivery thread never returns on the
@@ -550,7 +550,7 @@ TEST_F(SdkReader, LastReleaseInsideACallbackIsReportedAndLeaksTheReader) {
     ComPtr<wm::IWMReader> reader = NewReader();
     ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "short.wma"), S_OK);
     wm::IWMReader* leaked = reader.Get();
-    callback->release_on_end = std::move(reader);  // from here the only reference
+    callback->releaseOnEnd = std::move(reader);  // from here the only reference
     testing::internal::CaptureStderr();
     ASSERT_EQ(leaked->Start(0, 0, 1.0f, nullptr), S_OK);
     const bool released = callback->WaitUntil([](const std::vector<Event>& events) {
@@ -574,10 +574,10 @@ TEST_F(SdkReader, NoCallbackArrivesAfterClose) {
         SCOPED_TRACE(moment);
         ComPtr<wm::IWMReader> reader = NewReader();
         ComPtr<Recorder> callback(Recorder::Create());
-        const ULONG refs_before = callback->Refs();
+        const ULONG refsBefore = callback->Refs();
         std::atomic<bool> closed{false};
         std::atomic<int> late{0};
-        callback->on_event = [&](const Event&) { late += closed.load() ? 1 : 0; };
+        callback->onEvent = [&](const Event&) { late += closed.load() ? 1 : 0; };
         if (moment == 3) {
             ASSERT_EQ(reader.As(callback->clock), S_OK);
             ASSERT_EQ(callback->clock->SetUserProvidedClock(TRUE), S_OK);
@@ -594,7 +594,7 @@ TEST_F(SdkReader, NoCallbackArrivesAfterClose) {
         }
         EXPECT_EQ(reader->Close(), S_OK);
         closed = true;
-        EXPECT_EQ(callback->Refs(), refs_before);  // released by Close itself
+        EXPECT_EQ(callback->Refs(), refsBefore);  // released by Close itself
         callback->clock.Reset();
         reader.Reset();
         EXPECT_EQ(late.load(), 0);
@@ -612,11 +612,11 @@ TEST_F(SdkReader, RealTimeDecodeDeliversTheWholeFile) {
     EXPECT_EQ(ours.size(), reference.size());
 
     // The same reader starts over after the end of the file.
-    const size_t first_run = callback->pcm().size();
+    const size_t firstRun = callback->pcm().size();
     ASSERT_EQ(reader->Start(0, 0, 1.0f, nullptr), S_OK);
     ASSERT_TRUE(callback->WaitUntil(
         [](const std::vector<Event>& events) { return CountStatus(events, wm::WMT_EOF) == 2; }));
-    EXPECT_EQ(callback->pcm().size(), 2 * first_run);
+    EXPECT_EQ(callback->pcm().size(), 2 * firstRun);
     EXPECT_EQ(reader->Close(), S_OK);
 }
 

@@ -8,12 +8,14 @@ namespace fakes {
 
 namespace {
 // The reader whose callback this thread is running, if any.
-thread_local const FakeReader* t_delivering = nullptr;
+thread_local const FakeReader* deliveringReader = nullptr;
 
 class Delivering {
   public:
-    explicit Delivering(const FakeReader* reader) : outer_(t_delivering) { t_delivering = reader; }
-    ~Delivering() { t_delivering = outer_; }
+    explicit Delivering(const FakeReader* reader) : outer_(deliveringReader) {
+        deliveringReader = reader;
+    }
+    ~Delivering() { deliveringReader = outer_; }
     Delivering(const Delivering&) = delete;
     Delivering& operator=(const Delivering&) = delete;
 
@@ -59,7 +61,7 @@ HRESULT FakeReader::QueryInterface(REFIID iid, void** out) {
 }
 
 ULONG FakeReader::Release() {
-    if (t_delivering == this && Refs() <= 2) ++callsThatWouldHang;
+    if (deliveringReader == this && Refs() <= 2) ++callsThatWouldHang;
     return FakeCom::Release();
 }
 
@@ -88,7 +90,7 @@ HRESULT FakeReader::Open(const WCHAR* url, wm::IWMReaderCallback* cb, void*) {
 
 HRESULT FakeReader::Close() {
     Log("Reader.Close");
-    if (t_delivering == this) ++callsThatWouldHang;
+    if (deliveringReader == this) ++callsThatWouldHang;
     ++closeCalls;
     closed = true;
     ReleaseCallbacks();
