@@ -67,8 +67,8 @@ TEST_F(ReaderDecode, StartsAtTheGivenPositionWithTheUserClockOneSecondAhead) {
     EXPECT_EQ(reader_->startTime, 900'000'000u);
     EXPECT_EQ(reader_->startDuration, 0u);
     EXPECT_EQ(reader_->startRate, 1.0f);
-    EXPECT_EQ(fakes::CallLog::Instance().Matching("ReaderAdvanced.SetUserProvidedClock"),
-              std::vector<std::string>{"ReaderAdvanced.SetUserProvidedClock(1)"});
+    EXPECT_EQ(reader_->userClockCalls.load(), 1);
+    EXPECT_EQ(reader_->userClock.load(), TRUE);
     EXPECT_EQ(FakeHost::Instance().EndCalls(), 0);
 
     reader_->Report(wm::WMT_STARTED);

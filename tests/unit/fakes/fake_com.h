@@ -139,6 +139,13 @@ Factories& ScriptedFactories();
 // Restores the defaults and clears the call log (call in every fixture's SetUp).
 void ResetFakes();
 
+// Helpers of the fakes' own methods.
+std::u16string Str(const WCHAR* text);  // "" for null
+// Copies a stored media type (header + format block) into the caller's buffer
+// and points pbFormat at the copy's format block.
+HRESULT ServeMediaType(const std::vector<BYTE>& stored, HRESULT sizeResult, HRESULT fetchResult,
+                       wm::WM_MEDIA_TYPE* type, DWORD* size);
+
 // ---- Sample buffers -------------------------------------------------------------
 
 class FakeBuffer : public FakeCom<wm::INSSBuffer> {

@@ -23,9 +23,6 @@ class Delivering {
     const FakeReader* outer_;
 };
 
-HRESULT NotUsed() {
-    return E_NOTIMPL;
-}
 }  // namespace
 
 FakeReader::FakeReader() : header(new FakeHeaderInfo) {}
@@ -57,12 +54,12 @@ HRESULT FakeReader::QueryInterface(REFIID iid, void** out) {
         *out = static_cast<wm::IWMHeaderInfo*>(header);
         return S_OK;
     }
-    return FakeCom::QueryInterface(iid, out);
+    return ReaderDefaults::QueryInterface(iid, out);
 }
 
 ULONG FakeReader::Release() {
     if (deliveringReader == this && Refs() <= 2) ++callsThatWouldHang;
-    return FakeCom::Release();
+    return ReaderDefaults::Release();
 }
 
 void FakeReader::ReleaseCallbacks() {
@@ -92,6 +89,7 @@ HRESULT FakeReader::Close() {
     Log("Reader.Close");
     if (deliveringReader == this) ++callsThatWouldHang;
     ++closeCalls;
+    refsAtClose = Refs();
     closed = true;
     ReleaseCallbacks();
     return closeResult;
@@ -112,16 +110,6 @@ HRESULT FakeReader::GetOutputProps(DWORD outputNum, wm::IWMOutputMediaProps** ou
     return S_OK;
 }
 
-HRESULT FakeReader::SetOutputProps(DWORD, wm::IWMOutputMediaProps*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetOutputFormatCount(DWORD, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetOutputFormat(DWORD, DWORD, wm::IWMOutputMediaProps**) {
-    return NotUsed();
-}
-
 HRESULT FakeReader::Start(wm::QWORD start, wm::QWORD duration, float rate, void*) {
     Log("Reader.Start(" + std::to_string(start) + ")");
     startTime = start;
@@ -139,18 +127,12 @@ HRESULT FakeReader::Stop() {
     return S_OK;
 }
 
-HRESULT FakeReader::Pause() {
-    return NotUsed();
-}
-HRESULT FakeReader::Resume() {
-    return NotUsed();
-}
-
 // ---- IWMReaderAdvanced ----------------------------------------------------------------------
 
-HRESULT FakeReader::SetUserProvidedClock(BOOL userClock) {
-    Log("ReaderAdvanced.SetUserProvidedClock(" + std::to_string(userClock) + ")");
+HRESULT FakeReader::SetUserProvidedClock(BOOL setting) {
+    Log("ReaderAdvanced.SetUserProvidedClock(" + std::to_string(setting) + ")");
     ++userClockCalls;
+    userClock = setting;
     return userClockResult;
 }
 
@@ -164,61 +146,6 @@ HRESULT FakeReader::DeliverTime(wm::QWORD time) {
 std::vector<wm::QWORD> FakeReader::DeliveredTimes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return delivered_;
-}
-
-HRESULT FakeReader::GetUserProvidedClock(BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetManualStreamSelection(BOOL) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetManualStreamSelection(BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetStreamsSelected(WORD, WORD*, wm::WMT_STREAM_SELECTION*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetStreamSelected(WORD, wm::WMT_STREAM_SELECTION*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetReceiveSelectionCallbacks(BOOL) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetReceiveSelectionCallbacks(BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetReceiveStreamSamples(WORD, BOOL) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetReceiveStreamSamples(WORD, BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetAllocateForOutput(DWORD, BOOL) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetAllocateForOutput(DWORD, BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetAllocateForStream(WORD, BOOL) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetAllocateForStream(WORD, BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetStatistics(wm::WM_READER_STATISTICS*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetClientInfo(wm::WM_READER_CLIENTINFO*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetMaxOutputSampleSize(DWORD, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetMaxStreamSampleSize(WORD, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeReader::NotifyLateDelivery(wm::QWORD) {
-    return NotUsed();
 }
 
 // ---- Calling back ------------------------------------------------------------------------------
