@@ -165,17 +165,9 @@ TEST_F(ReaderDecode, ACancelThatTheReaderRefusesReturns0) {
 }
 
 TEST_F(ReaderDecode, EveryFailureBeforeTheStartClosesAndReleasesWithoutAnEndCall) {
-    struct Failure {
-        const char* what;
-        std::function<void(FakeReader&)> inject;
-    };
-    const Failure failures[] = {
+    const fakes::ReaderFault failures[] = {
         {"advanced reader query",
-         [](FakeReader& r) {
-             r.queryOverride = [](REFIID iid) {
-                 return iid == wm::IID_IWMReaderAdvanced ? E_NOINTERFACE : S_OK;
-             };
-         }},
+         [](FakeReader& r) { fakes::RefuseQuery(r, wm::IID_IWMReaderAdvanced); }},
         {"user clock", [](FakeReader& r) { r.userClockResult = E_FAIL; }},
         {"start", [](FakeReader& r) { r.onStart = [](FakeReader&) { return E_FAIL; }; }},
     };

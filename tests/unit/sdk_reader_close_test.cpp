@@ -21,7 +21,6 @@
 #include "sdk_reader_fixture.h"
 
 namespace sdkreader {
-namespace {
 
 // Close on the delivery thread never returns on the platform; here it fails,
 // says so, and the decode goes on to its end.
@@ -111,5 +110,4 @@ TEST_F(SdkReader, NoCallbackArrivesAfterClose) {
     }
 }
 
-}  // namespace
 }  // namespace sdkreader

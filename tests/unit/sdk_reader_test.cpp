@@ -10,7 +10,6 @@
 #include "sdk_reader_fixture.h"
 
 namespace sdkreader {
-namespace {
 
 TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
     ComPtr<wm::IWMReader> reader = NewReader();
@@ -127,5 +126,4 @@ TEST_F(SdkReader, RealTimeDecodeDeliversTheWholeFile) {
     EXPECT_EQ(reader->Close(), S_OK);
 }
 
-}  // namespace
 }  // namespace sdkreader

@@ -239,14 +239,6 @@ HRESULT Reader::Stop() {
     });
 }
 
-HRESULT Reader::Pause() {
-    return E_NOTIMPL;
-}
-
-HRESULT Reader::Resume() {
-    return E_NOTIMPL;
-}
-
 HRESULT Reader::SetUserProvidedClock(BOOL userClock) {
     userClock_.store(userClock != FALSE);
     return S_OK;
@@ -266,68 +258,6 @@ HRESULT Reader::DeliverTime(wm::QWORD time) {
         s.changed.notify_all();
         return S_OK;
     });
-}
-
-HRESULT Reader::SetManualStreamSelection(BOOL) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::GetManualStreamSelection(BOOL* selection) {
-    if (selection == nullptr) return E_POINTER;
-    *selection = FALSE;
-    return S_OK;
-}
-HRESULT Reader::SetStreamsSelected(WORD, WORD*, wm::WMT_STREAM_SELECTION*) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::GetStreamSelected(WORD, wm::WMT_STREAM_SELECTION*) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::SetReceiveSelectionCallbacks(BOOL) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::GetReceiveSelectionCallbacks(BOOL* getCallbacks) {
-    if (getCallbacks == nullptr) return E_POINTER;
-    *getCallbacks = FALSE;
-    return S_OK;
-}
-HRESULT Reader::SetReceiveStreamSamples(WORD, BOOL) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::GetReceiveStreamSamples(WORD, BOOL* receive) {
-    if (receive == nullptr) return E_POINTER;
-    *receive = FALSE;
-    return S_OK;
-}
-HRESULT Reader::SetAllocateForOutput(DWORD, BOOL) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::GetAllocateForOutput(DWORD, BOOL* allocate) {
-    if (allocate == nullptr) return E_POINTER;
-    *allocate = FALSE;
-    return S_OK;
-}
-HRESULT Reader::SetAllocateForStream(WORD, BOOL) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::GetAllocateForStream(WORD, BOOL* allocate) {
-    if (allocate == nullptr) return E_POINTER;
-    *allocate = FALSE;
-    return S_OK;
-}
-HRESULT Reader::GetStatistics(wm::WM_READER_STATISTICS*) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::SetClientInfo(wm::WM_READER_CLIENTINFO*) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::GetMaxOutputSampleSize(DWORD, DWORD*) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::GetMaxStreamSampleSize(WORD, DWORD*) {
-    return E_NOTIMPL;
-}
-HRESULT Reader::NotifyLateDelivery(wm::QWORD) {
-    return S_OK;
 }
 
 HRESULT Reader::WithHeader(const HeaderUse& use) {

@@ -51,34 +51,57 @@ class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, Head
     HRESULT STDMETHODCALLTYPE Start(wm::QWORD start, wm::QWORD duration, float rate,
                                     void* context) override;
     HRESULT STDMETHODCALLTYPE Stop() override;
-    HRESULT STDMETHODCALLTYPE Pause() override;
-    HRESULT STDMETHODCALLTYPE Resume() override;
+    HRESULT STDMETHODCALLTYPE Pause() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Resume() override { return E_NOTIMPL; }
 
-    // IWMReaderAdvanced
+    // IWMReaderAdvanced: the user clock; everything else is off or unsupported.
     HRESULT STDMETHODCALLTYPE SetUserProvidedClock(BOOL userClock) override;
     HRESULT STDMETHODCALLTYPE GetUserProvidedClock(BOOL* userClock) override;
     HRESULT STDMETHODCALLTYPE DeliverTime(wm::QWORD time) override;
-    HRESULT STDMETHODCALLTYPE SetManualStreamSelection(BOOL selection) override;
-    HRESULT STDMETHODCALLTYPE GetManualStreamSelection(BOOL* selection) override;
-    HRESULT STDMETHODCALLTYPE SetStreamsSelected(WORD streamCount, WORD* streamNumbers,
-                                                 wm::WMT_STREAM_SELECTION* selections) override;
-    HRESULT STDMETHODCALLTYPE GetStreamSelected(WORD streamNum,
-                                                wm::WMT_STREAM_SELECTION* selection) override;
-    HRESULT STDMETHODCALLTYPE SetReceiveSelectionCallbacks(BOOL getCallbacks) override;
-    HRESULT STDMETHODCALLTYPE GetReceiveSelectionCallbacks(BOOL* getCallbacks) override;
-    HRESULT STDMETHODCALLTYPE SetReceiveStreamSamples(WORD streamNum, BOOL receive) override;
-    HRESULT STDMETHODCALLTYPE GetReceiveStreamSamples(WORD streamNum, BOOL* receive) override;
-    HRESULT STDMETHODCALLTYPE SetAllocateForOutput(DWORD outputNum, BOOL allocate) override;
-    HRESULT STDMETHODCALLTYPE GetAllocateForOutput(DWORD outputNum, BOOL* allocate) override;
-    HRESULT STDMETHODCALLTYPE SetAllocateForStream(WORD streamNum, BOOL allocate) override;
-    HRESULT STDMETHODCALLTYPE GetAllocateForStream(WORD streamNum, BOOL* allocate) override;
-    HRESULT STDMETHODCALLTYPE GetStatistics(wm::WM_READER_STATISTICS* statistics) override;
-    HRESULT STDMETHODCALLTYPE SetClientInfo(wm::WM_READER_CLIENTINFO* clientInfo) override;
-    HRESULT STDMETHODCALLTYPE GetMaxOutputSampleSize(DWORD outputNum, DWORD* maxSize) override;
-    HRESULT STDMETHODCALLTYPE GetMaxStreamSampleSize(WORD streamNum, DWORD* maxSize) override;
-    HRESULT STDMETHODCALLTYPE NotifyLateDelivery(wm::QWORD lateness) override;
+    HRESULT STDMETHODCALLTYPE SetManualStreamSelection(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetManualStreamSelection(BOOL* selection) override {
+        return AnswerFalse(selection);
+    }
+    HRESULT STDMETHODCALLTYPE SetStreamsSelected(WORD, WORD*, wm::WMT_STREAM_SELECTION*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetStreamSelected(WORD, wm::WMT_STREAM_SELECTION*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetReceiveSelectionCallbacks(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetReceiveSelectionCallbacks(BOOL* getCallbacks) override {
+        return AnswerFalse(getCallbacks);
+    }
+    HRESULT STDMETHODCALLTYPE SetReceiveStreamSamples(WORD, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetReceiveStreamSamples(WORD, BOOL* receive) override {
+        return AnswerFalse(receive);
+    }
+    HRESULT STDMETHODCALLTYPE SetAllocateForOutput(DWORD, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAllocateForOutput(DWORD, BOOL* allocate) override {
+        return AnswerFalse(allocate);
+    }
+    HRESULT STDMETHODCALLTYPE SetAllocateForStream(WORD, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAllocateForStream(WORD, BOOL* allocate) override {
+        return AnswerFalse(allocate);
+    }
+    HRESULT STDMETHODCALLTYPE GetStatistics(wm::WM_READER_STATISTICS*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetClientInfo(wm::WM_READER_CLIENTINFO*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetMaxOutputSampleSize(DWORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMaxStreamSampleSize(WORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NotifyLateDelivery(wm::QWORD) override { return S_OK; }
 
   private:
+    // The answer for the options this reader never turns on.
+    static HRESULT AnswerFalse(BOOL* setting) {
+        if (setting == nullptr) return E_POINTER;
+        *setting = FALSE;
+        return S_OK;
+    }
+
     Reader() = default;
     ~Reader() override;
 

@@ -5,13 +5,6 @@
 
 namespace fakes {
 
-namespace {
-// The answer of a method no test scripts.
-HRESULT NotUsed() {
-    return E_NOTIMPL;
-}
-}  // namespace
-
 CallLog& CallLog::Instance() {
     static CallLog log;
     return log;
@@ -151,15 +144,6 @@ HRESULT FakeMediaProps::GetMediaType(wm::WM_MEDIA_TYPE* type, DWORD* size) {
     ++getMediaTypeCalls;
     return ServeMediaType(mediaType, sizeQueryResult, fetchResult, type, size);
 }
-HRESULT FakeMediaProps::SetMediaType(wm::WM_MEDIA_TYPE*) {
-    return NotUsed();
-}
-HRESULT FakeMediaProps::GetStreamGroupName(WCHAR*, WORD*) {
-    return NotUsed();
-}
-HRESULT FakeMediaProps::GetConnectionName(WCHAR*, WORD*) {
-    return NotUsed();
-}
 bool FakeMediaProps::QueryExtra(REFIID iid, void** out) {
     if (iid == wm::IID_IWMMediaProps) {
         *out = static_cast<wm::IWMMediaProps*>(this);
@@ -276,31 +260,6 @@ HRESULT FakeHeaderInfo::SetAttribute(WORD stream, const WCHAR* name, wm::WMT_ATT
         }
     attributes.push_back(set.back());
     return S_OK;
-}
-
-HRESULT FakeHeaderInfo::GetMarkerCount(WORD*) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::GetMarker(WORD, WCHAR*, WORD*, wm::QWORD*) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::AddMarker(const WCHAR*, wm::QWORD) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::RemoveMarker(WORD) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::GetScriptCount(WORD*) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::GetScript(WORD, WCHAR*, WORD*, WCHAR*, WORD*, wm::QWORD*) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::AddScript(const WCHAR*, const WCHAR*, wm::QWORD) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::RemoveScript(WORD) {
-    return NotUsed();
 }
 
 }  // namespace fakes

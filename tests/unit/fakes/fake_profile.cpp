@@ -6,13 +6,6 @@
 
 namespace fakes {
 
-namespace {
-// The answer of a method no test scripts.
-HRESULT NotUsed() {
-    return E_NOTIMPL;
-}
-}  // namespace
-
 // ---- FakeStreamConfig ----------------------------------------------------------------
 
 HRESULT FakeStreamConfig::Setter(const char* name) {
@@ -32,16 +25,10 @@ HRESULT FakeStreamConfig::SetStreamNumber(WORD number) {
     if (SUCCEEDED(hr)) streamNumber = number;
     return hr;
 }
-HRESULT FakeStreamConfig::GetStreamName(WCHAR*, WORD*) {
-    return NotUsed();
-}
 HRESULT FakeStreamConfig::SetStreamName(const WCHAR* name) {
     const HRESULT hr = Setter("SetStreamName");
     if (SUCCEEDED(hr)) streamName = Str(name);
     return hr;
-}
-HRESULT FakeStreamConfig::GetConnectionName(WCHAR*, WORD*) {
-    return NotUsed();
 }
 HRESULT FakeStreamConfig::SetConnectionName(const WCHAR* name) {
     const HRESULT hr = Setter("SetConnectionName");
@@ -56,12 +43,6 @@ HRESULT FakeStreamConfig::SetBitrate(DWORD value) {
     const HRESULT hr = Setter("SetBitrate");
     if (SUCCEEDED(hr)) bitrate = value;
     return hr;
-}
-HRESULT FakeStreamConfig::GetBufferWindow(DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeStreamConfig::SetBufferWindow(DWORD) {
-    return NotUsed();
 }
 HRESULT FakeStreamConfig::GetType(GUID* type) {
     return GetStreamType(type);
@@ -84,48 +65,21 @@ HRESULT FakeStreamConfig::SetMediaType(wm::WM_MEDIA_TYPE* type) {
 FakeProfile::~FakeProfile() {
     if (newStream != nullptr) newStream->Release();
 }
-HRESULT FakeProfile::GetVersion(wm::WMT_VERSION*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::GetName(WCHAR*, DWORD*) {
-    return NotUsed();
-}
 HRESULT FakeProfile::SetName(const WCHAR* value) {
     Log("Profile.SetName");
     if (FAILED(setNameResult)) return setNameResult;
     name = Str(value);
     return S_OK;
 }
-HRESULT FakeProfile::GetDescription(WCHAR*, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::SetDescription(const WCHAR*) {
-    return NotUsed();
-}
 HRESULT FakeProfile::GetStreamCount(DWORD* streams) {
     *streams = addedStream != nullptr ? 1 : 0;
     return S_OK;
-}
-HRESULT FakeProfile::GetStream(DWORD, wm::IWMStreamConfig**) {
-    return NotUsed();
-}
-HRESULT FakeProfile::GetStreamByNumber(WORD, wm::IWMStreamConfig**) {
-    return NotUsed();
-}
-HRESULT FakeProfile::RemoveStream(wm::IWMStreamConfig*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::RemoveStreamByNumber(WORD) {
-    return NotUsed();
 }
 HRESULT FakeProfile::AddStream(wm::IWMStreamConfig* config) {
     Log("Profile.AddStream");
     if (FAILED(addStreamResult)) return addStreamResult;
     addedStream = config;
     return addStreamResult;
-}
-HRESULT FakeProfile::ReconfigStream(wm::IWMStreamConfig*) {
-    return NotUsed();
 }
 HRESULT FakeProfile::CreateNewStream(REFGUID type, wm::IWMStreamConfig** config) {
     Log("Profile.CreateNewStream");
@@ -137,22 +91,6 @@ HRESULT FakeProfile::CreateNewStream(REFGUID type, wm::IWMStreamConfig** config)
     *config = newStream;
     return S_OK;
 }
-HRESULT FakeProfile::GetMutualExclusionCount(DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::GetMutualExclusion(DWORD, wm::IWMMutualExclusion**) {
-    return NotUsed();
-}
-HRESULT FakeProfile::RemoveMutualExclusion(wm::IWMMutualExclusion*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::AddMutualExclusion(wm::IWMMutualExclusion*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::CreateNewMutualExclusion(wm::IWMMutualExclusion**) {
-    return NotUsed();
-}
-
 // ---- FakeProfileManager -----------------------------------------------------------------
 
 FakeProfileManager::~FakeProfileManager() {
@@ -168,21 +106,6 @@ HRESULT FakeProfileManager::CreateEmptyProfile(wm::WMT_VERSION version, wm::IWMP
     profile->AddRef();
     *out = profile;
     return S_OK;
-}
-HRESULT FakeProfileManager::LoadProfileByID(REFGUID, wm::IWMProfile**) {
-    return NotUsed();
-}
-HRESULT FakeProfileManager::LoadProfileByData(const WCHAR*, wm::IWMProfile**) {
-    return NotUsed();
-}
-HRESULT FakeProfileManager::SaveProfile(wm::IWMProfile*, WCHAR*, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeProfileManager::GetSystemProfileCount(DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeProfileManager::LoadSystemProfile(DWORD, wm::IWMProfile**) {
-    return NotUsed();
 }
 HRESULT FakeProfileManager::GetCodecInfoCount(REFGUID type, DWORD* count) {
     Log("CodecInfo.GetCodecInfoCount");

@@ -187,6 +187,20 @@ void FakeReader::Join() {
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
 }
 
+void RefuseQuery(FakeReader& reader, const IID& iid) {
+    reader.queryOverride = [iid](REFIID asked) { return asked == iid ? E_NOINTERFACE : S_OK; };
+}
+
+void ReportOpenLater(FakeReader& reader, HRESULT status) {
+    reader.onOpen = [status](FakeReader& r) {
+        r.RunAsync([status](FakeReader& self) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            self.Report(wm::WMT_OPENED, status);
+        });
+        return S_OK;
+    };
+}
+
 // ---- FakeHost ----------------------------------------------------------------------------------
 
 namespace {

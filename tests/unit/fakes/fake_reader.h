@@ -153,6 +153,17 @@ class FakeReader : public ReaderDefaults {
     std::thread worker_;
 };
 
+// A fault to inject into a reader before the library uses it, by name.
+struct ReaderFault {
+    const char* what;
+    std::function<void(FakeReader&)> inject;
+};
+// Makes the reader's QueryInterface refuse `iid`.
+void RefuseQuery(FakeReader& reader, const IID& iid);
+// Makes Open succeed and report WMT_OPENED with `status` a little later, from
+// the reader's own thread (after the library has begun to wait).
+void ReportOpenLater(FakeReader& reader, HRESULT status);
+
 // ---- The host's side of a decode ---------------------------------------------------------
 
 // Records what the library hands the host's SampleCallback, from any thread.
