@@ -230,6 +230,9 @@ class FakeStreamConfig : public FakeCom<wm::IWMStreamConfig, wm::IWMMediaProps> 
 
   private:
     HRESULT Setter(const char* name);
+    // Records the setter's call and, unless scripted to fail, keeps the value.
+    template <typename T>
+    HRESULT Store(const char* name, T& field, T value);
 };
 
 // One audio codec's formats: each entry is a media type (see MakeAudioType).

@@ -1,6 +1,7 @@
 // The profile side of the fakes: stream configurations, profiles and the
 // profile manager with its codec information.
 #include <cstring>
+#include <utility>
 
 #include "fake_com.h"
 
@@ -12,6 +13,13 @@ HRESULT FakeStreamConfig::Setter(const char* name) {
     Log(std::string("StreamConfig.") + name);
     return setterResult ? setterResult(name) : S_OK;
 }
+template <typename T>
+HRESULT FakeStreamConfig::Store(const char* name, T& field, T value) {
+    const HRESULT hr = Setter(name);
+    if (SUCCEEDED(hr)) field = std::move(value);
+    return hr;
+}
+
 HRESULT FakeStreamConfig::GetStreamType(GUID* type) {
     *type = wm::WMMEDIATYPE_Audio;
     return S_OK;
@@ -21,28 +29,20 @@ HRESULT FakeStreamConfig::GetStreamNumber(WORD* number) {
     return S_OK;
 }
 HRESULT FakeStreamConfig::SetStreamNumber(WORD number) {
-    const HRESULT hr = Setter("SetStreamNumber");
-    if (SUCCEEDED(hr)) streamNumber = number;
-    return hr;
+    return Store("SetStreamNumber", streamNumber, number);
 }
 HRESULT FakeStreamConfig::SetStreamName(const WCHAR* name) {
-    const HRESULT hr = Setter("SetStreamName");
-    if (SUCCEEDED(hr)) streamName = Str(name);
-    return hr;
+    return Store("SetStreamName", streamName, Str(name));
 }
 HRESULT FakeStreamConfig::SetConnectionName(const WCHAR* name) {
-    const HRESULT hr = Setter("SetConnectionName");
-    if (SUCCEEDED(hr)) connectionName = Str(name);
-    return hr;
+    return Store("SetConnectionName", connectionName, Str(name));
 }
 HRESULT FakeStreamConfig::GetBitrate(DWORD* value) {
     *value = bitrate;
     return S_OK;
 }
 HRESULT FakeStreamConfig::SetBitrate(DWORD value) {
-    const HRESULT hr = Setter("SetBitrate");
-    if (SUCCEEDED(hr)) bitrate = value;
-    return hr;
+    return Store("SetBitrate", bitrate, value);
 }
 HRESULT FakeStreamConfig::GetType(GUID* type) {
     return GetStreamType(type);
