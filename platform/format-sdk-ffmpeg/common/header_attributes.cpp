@@ -9,55 +9,34 @@ namespace ffsdk {
 
 namespace {
 
-// The platform's results for these calls.
-
 constexpr size_t kMaxWord = std::numeric_limits<WORD>::max();
 
 // The header module numbers types as the ASF file stores them; the SDK has
-// its own numbering.
+// its own numbering. One table, read both ways.
+struct TypePair {
+    asf::AttrType stored;
+    wm::WMT_ATTR_DATATYPE sdk;
+};
+constexpr TypePair kTypes[] = {
+    {asf::AttrType::String, wm::WMT_TYPE_STRING}, {asf::AttrType::Binary, wm::WMT_TYPE_BINARY},
+    {asf::AttrType::Bool, wm::WMT_TYPE_BOOL},     {asf::AttrType::DWord, wm::WMT_TYPE_DWORD},
+    {asf::AttrType::QWord, wm::WMT_TYPE_QWORD},   {asf::AttrType::Word, wm::WMT_TYPE_WORD},
+    {asf::AttrType::Guid, wm::WMT_TYPE_GUID},
+};
+
 wm::WMT_ATTR_DATATYPE ToSdkType(asf::AttrType type) {
-    switch (type) {
-        case asf::AttrType::String:
-            return wm::WMT_TYPE_STRING;
-        case asf::AttrType::Binary:
-            return wm::WMT_TYPE_BINARY;
-        case asf::AttrType::Bool:
-            return wm::WMT_TYPE_BOOL;
-        case asf::AttrType::DWord:
-            return wm::WMT_TYPE_DWORD;
-        case asf::AttrType::QWord:
-            return wm::WMT_TYPE_QWORD;
-        case asf::AttrType::Word:
-            return wm::WMT_TYPE_WORD;
-        case asf::AttrType::Guid:
-            return wm::WMT_TYPE_GUID;
+    for (const TypePair& pair : kTypes) {
+        if (pair.stored == type) return pair.sdk;
     }
     return wm::WMT_TYPE_BINARY;
 }
 
 bool FromSdkType(wm::WMT_ATTR_DATATYPE type, asf::AttrType* out) {
-    switch (type) {
-        case wm::WMT_TYPE_DWORD:
-            *out = asf::AttrType::DWord;
+    for (const TypePair& pair : kTypes) {
+        if (pair.sdk == type) {
+            *out = pair.stored;
             return true;
-        case wm::WMT_TYPE_STRING:
-            *out = asf::AttrType::String;
-            return true;
-        case wm::WMT_TYPE_BINARY:
-            *out = asf::AttrType::Binary;
-            return true;
-        case wm::WMT_TYPE_BOOL:
-            *out = asf::AttrType::Bool;
-            return true;
-        case wm::WMT_TYPE_QWORD:
-            *out = asf::AttrType::QWord;
-            return true;
-        case wm::WMT_TYPE_WORD:
-            *out = asf::AttrType::Word;
-            return true;
-        case wm::WMT_TYPE_GUID:
-            *out = asf::AttrType::Guid;
-            return true;
+        }
     }
     return false;
 }
