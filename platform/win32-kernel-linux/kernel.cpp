@@ -191,13 +191,18 @@ HANDLE CreateEventA(void* /*securityAttributes*/, BOOL manualReset, BOOL initial
     return event;
 }
 
-BOOL SetEvent(HANDLE handle) {
+namespace {
+
+// Sets or clears an event. Setting wakes every waiter of a manual-reset event,
+// and one waiter of an auto-reset event (which that waiter then clears).
+BOOL SetSignalled(HANDLE handle, bool signalled) {
     auto* event = static_cast<Event*>(handle);
     if (event == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     {
         std::lock_guard<std::mutex> lock(event->mutex);
-        event->signalled = true;
+        event->signalled = signalled;
     }
+    if (!signalled) return TRUE;
     if (event->manualReset)
         event->changed.notify_all();
     else
@@ -205,12 +210,14 @@ BOOL SetEvent(HANDLE handle) {
     return TRUE;
 }
 
+}  // namespace
+
+BOOL SetEvent(HANDLE handle) {
+    return SetSignalled(handle, true);
+}
+
 BOOL ResetEvent(HANDLE handle) {
-    auto* event = static_cast<Event*>(handle);
-    if (event == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> lock(event->mutex);
-    event->signalled = false;
-    return TRUE;
+    return SetSignalled(handle, false);
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {

@@ -67,8 +67,8 @@ TEST_F(ReaderDecode, StartsAtTheGivenPositionWithTheUserClockOneSecondAhead) {
     EXPECT_EQ(reader_->startTime, 900'000'000u);
     EXPECT_EQ(reader_->startDuration, 0u);
     EXPECT_EQ(reader_->startRate, 1.0f);
-    EXPECT_EQ(fakes::CallLog::Instance().Matching("ReaderAdvanced.SetUserProvidedClock"),
-              std::vector<std::string>{"ReaderAdvanced.SetUserProvidedClock(1)"});
+    EXPECT_EQ(reader_->userClockCalls.load(), 1);
+    EXPECT_EQ(reader_->userClock.load(), TRUE);
     EXPECT_EQ(FakeHost::Instance().EndCalls(), 0);
 
     reader_->Report(wm::WMT_STARTED);
@@ -165,17 +165,9 @@ TEST_F(ReaderDecode, ACancelThatTheReaderRefusesReturns0) {
 }
 
 TEST_F(ReaderDecode, EveryFailureBeforeTheStartClosesAndReleasesWithoutAnEndCall) {
-    struct Failure {
-        const char* what;
-        std::function<void(FakeReader&)> inject;
-    };
-    const Failure failures[] = {
+    const fakes::ReaderFault failures[] = {
         {"advanced reader query",
-         [](FakeReader& r) {
-             r.queryOverride = [](REFIID iid) {
-                 return iid == wm::IID_IWMReaderAdvanced ? E_NOINTERFACE : S_OK;
-             };
-         }},
+         [](FakeReader& r) { fakes::RefuseQuery(r, wm::IID_IWMReaderAdvanced); }},
         {"user clock", [](FakeReader& r) { r.userClockResult = E_FAIL; }},
         {"start", [](FakeReader& r) { r.onStart = [](FakeReader&) { return E_FAIL; }; }},
     };

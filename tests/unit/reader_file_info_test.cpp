@@ -74,9 +74,8 @@ TEST_F(ReaderFileInfo, FillsTheRecordFromTheAttributesAndOutput0ThenClosesTheRea
     EXPECT_EQ(info.reserved1, 0u);
     EXPECT_EQ(info.reserved2, 0u);
     ExpectClosedAndReleased();
-    EXPECT_EQ(
-        fakes::CallLog::Instance().Matching("Reader."),
-        (std::vector<std::string>{"Reader.Open", "Reader.GetOutputProps(0)", "Reader.Close"}));
+    // Closed while the library still held the reader: Close, then the releases.
+    EXPECT_GT(reader_->refsAtClose.load(), 1);
 }
 
 TEST_F(ReaderFileInfo, ReadsDurationsOfEitherWidthAndIgnoresShorterValues) {
@@ -192,17 +191,8 @@ TEST_F(ReaderFileInfo, AShortAudioFormatBlockIsReadOnlyAsFarAsItGoes) {
 }
 
 TEST_F(ReaderFileInfo, EveryFailureAfterTheOpenClosesAndReleasesTheReader) {
-    struct Failure {
-        const char* what;
-        std::function<void(FakeReader&)> inject;
-    };
-    const Failure failures[] = {
-        {"header info query",
-         [](FakeReader& r) {
-             r.queryOverride = [](REFIID iid) {
-                 return iid == wm::IID_IWMHeaderInfo ? E_NOINTERFACE : S_OK;
-             };
-         }},
+    const fakes::ReaderFault failures[] = {
+        {"header info query", [](FakeReader& r) { fakes::RefuseQuery(r, wm::IID_IWMHeaderInfo); }},
         {"attribute count", [](FakeReader& r) { r.header->countResult = E_NOTIMPL; }},
         {"output properties", [](FakeReader& r) { r.outputPropsResult = E_FAIL; }},
         {"media type size", [](FakeReader& r) { r.outputs[0]->sizeQueryResult = E_FAIL; }},

@@ -9,55 +9,34 @@ namespace ffsdk {
 
 namespace {
 
-// The platform's results for these calls.
-
 constexpr size_t kMaxWord = std::numeric_limits<WORD>::max();
 
 // The header module numbers types as the ASF file stores them; the SDK has
-// its own numbering.
+// its own numbering. One table, read both ways.
+struct TypePair {
+    asf::AttrType stored;
+    wm::WMT_ATTR_DATATYPE sdk;
+};
+constexpr TypePair kTypes[] = {
+    {asf::AttrType::String, wm::WMT_TYPE_STRING}, {asf::AttrType::Binary, wm::WMT_TYPE_BINARY},
+    {asf::AttrType::Bool, wm::WMT_TYPE_BOOL},     {asf::AttrType::DWord, wm::WMT_TYPE_DWORD},
+    {asf::AttrType::QWord, wm::WMT_TYPE_QWORD},   {asf::AttrType::Word, wm::WMT_TYPE_WORD},
+    {asf::AttrType::Guid, wm::WMT_TYPE_GUID},
+};
+
 wm::WMT_ATTR_DATATYPE ToSdkType(asf::AttrType type) {
-    switch (type) {
-        case asf::AttrType::String:
-            return wm::WMT_TYPE_STRING;
-        case asf::AttrType::Binary:
-            return wm::WMT_TYPE_BINARY;
-        case asf::AttrType::Bool:
-            return wm::WMT_TYPE_BOOL;
-        case asf::AttrType::DWord:
-            return wm::WMT_TYPE_DWORD;
-        case asf::AttrType::QWord:
-            return wm::WMT_TYPE_QWORD;
-        case asf::AttrType::Word:
-            return wm::WMT_TYPE_WORD;
-        case asf::AttrType::Guid:
-            return wm::WMT_TYPE_GUID;
+    for (const TypePair& pair : kTypes) {
+        if (pair.stored == type) return pair.sdk;
     }
     return wm::WMT_TYPE_BINARY;
 }
 
 bool FromSdkType(wm::WMT_ATTR_DATATYPE type, asf::AttrType* out) {
-    switch (type) {
-        case wm::WMT_TYPE_DWORD:
-            *out = asf::AttrType::DWord;
+    for (const TypePair& pair : kTypes) {
+        if (pair.sdk == type) {
+            *out = pair.stored;
             return true;
-        case wm::WMT_TYPE_STRING:
-            *out = asf::AttrType::String;
-            return true;
-        case wm::WMT_TYPE_BINARY:
-            *out = asf::AttrType::Binary;
-            return true;
-        case wm::WMT_TYPE_BOOL:
-            *out = asf::AttrType::Bool;
-            return true;
-        case wm::WMT_TYPE_QWORD:
-            *out = asf::AttrType::QWord;
-            return true;
-        case wm::WMT_TYPE_WORD:
-            *out = asf::AttrType::Word;
-            return true;
-        case wm::WMT_TYPE_GUID:
-            *out = asf::AttrType::Guid;
-            return true;
+        }
     }
     return false;
 }
@@ -107,18 +86,15 @@ HRESULT HandOut(const asf::Attribute& attr, WCHAR* name, WORD* nameLength, BYTE*
     return S_OK;
 }
 
-}  // namespace
-
-HRESULT HeaderGetAttributeCount(const asf::Header& header, WORD stream, WORD* count) {
+HRESULT GetCount(const asf::Header& header, WORD stream, WORD* count) {
     if (count == nullptr) return E_POINTER;
     // Attributes past the 65,535th cannot be reached by a WORD index.
     *count = stream == 0 ? ReportedLength(header.count()) : 0;
     return S_OK;
 }
 
-HRESULT HeaderGetAttributeByIndex(const asf::Header& header, WORD index, WORD* stream, WCHAR* name,
-                                  WORD* nameLength, wm::WMT_ATTR_DATATYPE* type, BYTE* value,
-                                  WORD* valueLength) {
+HRESULT GetByIndex(const asf::Header& header, WORD index, WORD* stream, WCHAR* name,
+                   WORD* nameLength, wm::WMT_ATTR_DATATYPE* type, BYTE* value, WORD* valueLength) {
     if (stream == nullptr || nameLength == nullptr || type == nullptr || valueLength == nullptr) {
         return E_POINTER;
     }
@@ -129,8 +105,8 @@ HRESULT HeaderGetAttributeByIndex(const asf::Header& header, WORD index, WORD* s
     return HandOut(*attr, name, nameLength, value, valueLength);
 }
 
-HRESULT HeaderGetAttributeByName(const asf::Header& header, WORD* stream, const WCHAR* name,
-                                 wm::WMT_ATTR_DATATYPE* type, BYTE* value, WORD* valueLength) {
+HRESULT GetByName(const asf::Header& header, WORD* stream, const WCHAR* name,
+                  wm::WMT_ATTR_DATATYPE* type, BYTE* value, WORD* valueLength) {
     if (stream == nullptr || name == nullptr || type == nullptr || valueLength == nullptr) {
         return E_POINTER;
     }
@@ -148,8 +124,8 @@ HRESULT HeaderGetAttributeByName(const asf::Header& header, WORD* stream, const 
     }
 }
 
-HRESULT HeaderSetAttribute(asf::Header& header, WORD stream, const WCHAR* name,
-                           wm::WMT_ATTR_DATATYPE type, const BYTE* value, WORD valueLength) {
+HRESULT Set(asf::Header& header, WORD stream, const WCHAR* name, wm::WMT_ATTR_DATATYPE type,
+            const BYTE* value, WORD valueLength) {
     if (name == nullptr) return E_POINTER;
     if (value == nullptr && valueLength > 0) return E_POINTER;
     if (stream != 0) return E_INVALIDARG;
@@ -167,6 +143,58 @@ HRESULT HeaderSetAttribute(asf::Header& header, WORD stream, const WCHAR* name,
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
+}
+
+}  // namespace
+
+HRESULT HeaderInfo::GetAttributeCount(WORD streamNum, WORD* attributes) {
+    return WithHeader([&](asf::Header& h) { return GetCount(h, streamNum, attributes); });
+}
+
+HRESULT HeaderInfo::GetAttributeByIndex(WORD index, WORD* streamNum, WCHAR* name, WORD* nameLength,
+                                        wm::WMT_ATTR_DATATYPE* type, BYTE* value,
+                                        WORD* valueLength) {
+    return WithHeader([&](asf::Header& h) {
+        return GetByIndex(h, index, streamNum, name, nameLength, type, value, valueLength);
+    });
+}
+
+HRESULT HeaderInfo::GetAttributeByName(WORD* streamNum, const WCHAR* name,
+                                       wm::WMT_ATTR_DATATYPE* type, BYTE* value,
+                                       WORD* valueLength) {
+    return WithHeader(
+        [&](asf::Header& h) { return GetByName(h, streamNum, name, type, value, valueLength); });
+}
+
+HRESULT HeaderInfo::SetAttribute(WORD streamNum, const WCHAR* name, wm::WMT_ATTR_DATATYPE type,
+                                 const BYTE* value, WORD valueLength) {
+    return WithHeader(
+        [&](asf::Header& h) { return Set(h, streamNum, name, type, value, valueLength); });
+}
+
+HRESULT HeaderInfo::GetMarkerCount(WORD*) {
+    return E_NOTIMPL;
+}
+HRESULT HeaderInfo::GetMarker(WORD, WCHAR*, WORD*, wm::QWORD*) {
+    return E_NOTIMPL;
+}
+HRESULT HeaderInfo::AddMarker(const WCHAR*, wm::QWORD) {
+    return E_NOTIMPL;
+}
+HRESULT HeaderInfo::RemoveMarker(WORD) {
+    return E_NOTIMPL;
+}
+HRESULT HeaderInfo::GetScriptCount(WORD*) {
+    return E_NOTIMPL;
+}
+HRESULT HeaderInfo::GetScript(WORD, WCHAR*, WORD*, WCHAR*, WORD*, wm::QWORD*) {
+    return E_NOTIMPL;
+}
+HRESULT HeaderInfo::AddScript(const WCHAR*, const WCHAR*, wm::QWORD) {
+    return E_NOTIMPL;
+}
+HRESULT HeaderInfo::RemoveScript(WORD) {
+    return E_NOTIMPL;
 }
 
 }  // namespace ffsdk

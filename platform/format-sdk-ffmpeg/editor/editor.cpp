@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "common/com_call.h"
-#include "common/header_attributes.h"
 
 namespace ffsdk {
 
@@ -72,65 +71,12 @@ HRESULT Editor::Flush() {
     });
 }
 
-HRESULT Editor::GetAttributeCount(WORD streamNum, WORD* attributes) {
+HRESULT Editor::WithHeader(const HeaderUse& use) {
     return Guarded([&]() -> HRESULT {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!open_) return wm::NS_E_INVALID_REQUEST;
-        return HeaderGetAttributeCount(header_, streamNum, attributes);
+        return use(header_);
     });
-}
-
-HRESULT Editor::GetAttributeByIndex(WORD index, WORD* streamNum, WCHAR* name, WORD* nameLength,
-                                    wm::WMT_ATTR_DATATYPE* type, BYTE* value, WORD* valueLength) {
-    return Guarded([&]() -> HRESULT {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!open_) return wm::NS_E_INVALID_REQUEST;
-        return HeaderGetAttributeByIndex(header_, index, streamNum, name, nameLength, type, value,
-                                         valueLength);
-    });
-}
-
-HRESULT Editor::GetAttributeByName(WORD* streamNum, const WCHAR* name, wm::WMT_ATTR_DATATYPE* type,
-                                   BYTE* value, WORD* valueLength) {
-    return Guarded([&]() -> HRESULT {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!open_) return wm::NS_E_INVALID_REQUEST;
-        return HeaderGetAttributeByName(header_, streamNum, name, type, value, valueLength);
-    });
-}
-
-HRESULT Editor::SetAttribute(WORD streamNum, const WCHAR* name, wm::WMT_ATTR_DATATYPE type,
-                             const BYTE* value, WORD valueLength) {
-    return Guarded([&]() -> HRESULT {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!open_) return wm::NS_E_INVALID_REQUEST;
-        return HeaderSetAttribute(header_, streamNum, name, type, value, valueLength);
-    });
-}
-
-HRESULT Editor::GetMarkerCount(WORD*) {
-    return E_NOTIMPL;
-}
-HRESULT Editor::GetMarker(WORD, WCHAR*, WORD*, wm::QWORD*) {
-    return E_NOTIMPL;
-}
-HRESULT Editor::AddMarker(const WCHAR*, wm::QWORD) {
-    return E_NOTIMPL;
-}
-HRESULT Editor::RemoveMarker(WORD) {
-    return E_NOTIMPL;
-}
-HRESULT Editor::GetScriptCount(WORD*) {
-    return E_NOTIMPL;
-}
-HRESULT Editor::GetScript(WORD, WCHAR*, WORD*, WCHAR*, WORD*, wm::QWORD*) {
-    return E_NOTIMPL;
-}
-HRESULT Editor::AddScript(const WCHAR*, const WCHAR*, wm::QWORD) {
-    return E_NOTIMPL;
-}
-HRESULT Editor::RemoveScript(WORD) {
-    return E_NOTIMPL;
 }
 
 }  // namespace ffsdk

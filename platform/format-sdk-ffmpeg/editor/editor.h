@@ -17,7 +17,7 @@
 //   NS_E_INVALID_INPUT_FORMAT  not an ASF file, or its header is damaged or cut short
 // Flush fails with NS_E_FILE_WRITE when the file could not be rewritten (the
 // original is then unchanged and the edits are still held).
-// Markers and scripts are not supported (E_NOTIMPL).
+// Markers and scripts are not supported (E_NOTIMPL, see header_attributes.h).
 #pragma once
 
 #include <mutex>
@@ -25,11 +25,12 @@
 
 #include "asf/asf_header.h"
 #include "common/com_object.h"
+#include "common/header_attributes.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
 
-class Editor final : public ComObject<wm::IWMMetadataEditor, wm::IWMHeaderInfo> {
+class Editor final : public ComObject<wm::IWMMetadataEditor, HeaderInfo> {
   public:
     // One reference, owned by the caller; null when out of memory.
     static Editor* Create();
@@ -39,32 +40,11 @@ class Editor final : public ComObject<wm::IWMMetadataEditor, wm::IWMHeaderInfo> 
     HRESULT STDMETHODCALLTYPE Close() override;
     HRESULT STDMETHODCALLTYPE Flush() override;
 
-    // IWMHeaderInfo
-    HRESULT STDMETHODCALLTYPE GetAttributeCount(WORD streamNum, WORD* attributes) override;
-    HRESULT STDMETHODCALLTYPE GetAttributeByIndex(WORD index, WORD* streamNum, WCHAR* name,
-                                                  WORD* nameLength, wm::WMT_ATTR_DATATYPE* type,
-                                                  BYTE* value, WORD* valueLength) override;
-    HRESULT STDMETHODCALLTYPE GetAttributeByName(WORD* streamNum, const WCHAR* name,
-                                                 wm::WMT_ATTR_DATATYPE* type, BYTE* value,
-                                                 WORD* valueLength) override;
-    HRESULT STDMETHODCALLTYPE SetAttribute(WORD streamNum, const WCHAR* name,
-                                           wm::WMT_ATTR_DATATYPE type, const BYTE* value,
-                                           WORD valueLength) override;
-    HRESULT STDMETHODCALLTYPE GetMarkerCount(WORD* markers) override;
-    HRESULT STDMETHODCALLTYPE GetMarker(WORD index, WCHAR* markerName, WORD* markerNameLength,
-                                        wm::QWORD* markerTime) override;
-    HRESULT STDMETHODCALLTYPE AddMarker(const WCHAR* markerName, wm::QWORD markerTime) override;
-    HRESULT STDMETHODCALLTYPE RemoveMarker(WORD index) override;
-    HRESULT STDMETHODCALLTYPE GetScriptCount(WORD* scripts) override;
-    HRESULT STDMETHODCALLTYPE GetScript(WORD index, WCHAR* type, WORD* typeLength, WCHAR* command,
-                                        WORD* commandLength, wm::QWORD* scriptTime) override;
-    HRESULT STDMETHODCALLTYPE AddScript(const WCHAR* type, const WCHAR* command,
-                                        wm::QWORD scriptTime) override;
-    HRESULT STDMETHODCALLTYPE RemoveScript(WORD index) override;
-
   private:
     Editor() = default;
     ~Editor() override = default;
+
+    HRESULT WithHeader(const HeaderUse& use) override;
 
     std::mutex mutex_;  // guards everything below
     bool open_ = false;

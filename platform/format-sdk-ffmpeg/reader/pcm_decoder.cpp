@@ -36,11 +36,11 @@ PcmDecoder::~PcmDecoder() {
 }
 
 void PcmDecoder::Close() {
-    av_frame_free(&frame_);
-    av_packet_free(&packet_);
-    swr_free(&swr_);
-    avcodec_free_context(&codec_);
-    avformat_close_input(&format_);
+    frame_.reset();
+    packet_.reset();
+    swr_.reset();
+    codec_.reset();
+    format_.reset();
     std::vector<BYTE>().swap(pcm_);
     stream_ = -1;
     rate_ = 0;
@@ -54,9 +54,11 @@ HRESULT PcmDecoder::Open(const std::string& path) {
     const AVInputFormat* asf = av_find_input_format("asf");
     if (asf == nullptr) {
         hr = E_FAIL;
-    } else if (avformat_open_input(&format_, path.c_str(), asf, nullptr) == 0) {
+    } else if (AVFormatContext* input = nullptr;
+               avformat_open_input(&input, path.c_str(), asf, nullptr) == 0) {
+        format_.reset(input);
         const AVCodec* decoder = nullptr;
-        stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+        stream_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
         if (stream_ == AVERROR_DECODER_NOT_FOUND) {
             hr = wm::NS_E_AUDIO_CODEC_NOT_INSTALLED;
         } else if (stream_ >= 0 && decoder != nullptr) {
@@ -65,15 +67,15 @@ HRESULT PcmDecoder::Open(const std::string& path) {
             }
             hr = E_OUTOFMEMORY;
             AVStream* st = format_->streams[stream_];
-            codec_ = avcodec_alloc_context3(decoder);
-            packet_ = av_packet_alloc();
-            frame_ = av_frame_alloc();
+            codec_.reset(avcodec_alloc_context3(decoder));
+            packet_.reset(av_packet_alloc());
+            frame_.reset(av_frame_alloc());
             if (codec_ != nullptr && packet_ != nullptr && frame_ != nullptr) {
                 hr = wm::NS_E_INVALID_INPUT_FORMAT;
-                if (avcodec_parameters_to_context(codec_, st->codecpar) >= 0) {
+                if (avcodec_parameters_to_context(codec_.get(), st->codecpar) >= 0) {
                     codec_->thread_count = 1;
                     codec_->pkt_timebase = st->time_base;
-                    if (avcodec_open2(codec_, decoder, nullptr) == 0) {
+                    if (avcodec_open2(codec_.get(), decoder, nullptr) == 0) {
                         const int rate = codec_->sample_rate;
                         const int channels = codec_->ch_layout.nb_channels;
                         if (rate > 0 && channels > 0 && channels <= kMaxChannels) {
@@ -83,11 +85,11 @@ HRESULT PcmDecoder::Open(const std::string& path) {
                             // conversion only, never a remix.
                             AVChannelLayout layout;
                             av_channel_layout_default(&layout, channels);
-                            if (swr_alloc_set_opts2(&swr_, &layout, AV_SAMPLE_FMT_S16, rate,
-                                                    &layout, codec_->sample_fmt, rate, 0,
-                                                    nullptr) == 0 &&
-                                swr_init(swr_) == 0) {
-                                hr = S_OK;
+                            SwrContext* swr = nullptr;
+                            if (swr_alloc_set_opts2(&swr, &layout, AV_SAMPLE_FMT_S16, rate, &layout,
+                                                    codec_->sample_fmt, rate, 0, nullptr) == 0) {
+                                swr_.reset(swr);
+                                if (swr_init(swr_.get()) == 0) hr = S_OK;
                             }
                             av_channel_layout_uninit(&layout);
                         }
@@ -102,14 +104,14 @@ HRESULT PcmDecoder::Open(const std::string& path) {
     }
     draining_ = false;
     ended_ = false;
-    drop_until_ = 0;
-    have_base_ = false;
+    dropUntil_ = 0;
+    haveBase_ = false;
     origin_ = 0;
     // Decoders may hold back their first packets (WMA's first two frames give
     // no audio), so the decoded audio can begin later than the packets do.
     // Times are counted from the first decoded sample.
-    have_pending_ = Next(&pending_);
-    if (have_pending_) {
+    havePending_ = Next(&pending_);
+    if (havePending_) {
         origin_ = static_cast<int64_t>(pending_.time);
         base_ -= pending_.time;
         pending_.time = 0;
@@ -121,45 +123,45 @@ HRESULT PcmDecoder::Open(const std::string& path) {
 bool PcmDecoder::Seek(uint64_t start) {
     if (format_ == nullptr) return false;
     if (untouched_ && start == 0) return true;  // the first block is still waiting
-    have_pending_ = false;
+    havePending_ = false;
     // Land a little early: after a jump the decoder needs a few frames before
     // its output is whole again, and those frames fall before `start`.
     int64_t from = static_cast<int64_t>(start) + origin_ - kSeekLeadIn;
     if (from < 0) from = 0;
     const int64_t target = av_rescale_q(from, kUnitBase, format_->streams[stream_]->time_base);
-    if (av_seek_frame(format_, stream_, target, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(format_, stream_, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
-        avformat_seek_file(format_, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) < 0) {
+    if (av_seek_frame(format_.get(), stream_, target, AVSEEK_FLAG_BACKWARD) < 0 &&
+        av_seek_frame(format_.get(), stream_, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
+        avformat_seek_file(format_.get(), -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) < 0) {
         ended_ = true;
         return false;
     }
-    avcodec_flush_buffers(codec_);
+    avcodec_flush_buffers(codec_.get());
     // Drop whatever the converter might still hold.
-    if (swr_init(swr_) < 0) {
+    if (swr_init(swr_.get()) < 0) {
         ended_ = true;
         return false;
     }
     untouched_ = false;
     draining_ = false;
     ended_ = false;
-    drop_until_ = start;
-    have_base_ = false;
+    dropUntil_ = start;
+    haveBase_ = false;
     return true;
 }
 
 bool PcmDecoder::Next(PcmBlock* block) {
     if (format_ == nullptr) return false;
     untouched_ = false;
-    if (have_pending_) {
-        have_pending_ = false;
+    if (havePending_) {
+        havePending_ = false;
         *block = pending_;
         return true;
     }
     while (!ended_) {
-        const int received = avcodec_receive_frame(codec_, frame_);
+        const int received = avcodec_receive_frame(codec_.get(), frame_.get());
         if (received == 0) {
             const bool kept = Convert(block);
-            av_frame_unref(frame_);
+            av_frame_unref(frame_.get());
             if (kept) return true;
             continue;
         }
@@ -167,17 +169,17 @@ bool PcmDecoder::Next(PcmBlock* block) {
             ended_ = true;  // AVERROR_EOF after the flush, or a decoder failure
             break;
         }
-        if (av_read_frame(format_, packet_) < 0) {
+        if (av_read_frame(format_.get(), packet_.get()) < 0) {
             // End of file, a truncated file or a read error: flush the decoder.
             draining_ = true;
-            if (avcodec_send_packet(codec_, nullptr) < 0) ended_ = true;
+            if (avcodec_send_packet(codec_.get(), nullptr) < 0) ended_ = true;
             continue;
         }
         if (packet_->stream_index == stream_) {
             // A packet the decoder rejects is skipped, as a player would.
-            (void)avcodec_send_packet(codec_, packet_);
+            (void)avcodec_send_packet(codec_.get(), packet_.get());
         }
-        av_packet_unref(packet_);
+        av_packet_unref(packet_.get());
     }
     return false;
 }
@@ -192,7 +194,7 @@ bool PcmDecoder::Convert(PcmBlock* block) {
         frame_->sample_rate != static_cast<int>(rate_)) {
         return false;
     }
-    const int capacity = swr_get_out_samples(swr_, frame_->nb_samples);
+    const int capacity = swr_get_out_samples(swr_.get(), frame_->nb_samples);
     if (capacity <= 0) return false;
     const size_t frameBytes = static_cast<size_t>(channels_) * 2;
     try {
@@ -202,42 +204,42 @@ bool PcmDecoder::Convert(PcmBlock* block) {
     }
     uint8_t* out = pcm_.data();
     const int got =
-        swr_convert(swr_, &out, capacity, const_cast<const uint8_t**>(frame_->extended_data),
+        swr_convert(swr_.get(), &out, capacity, const_cast<const uint8_t**>(frame_->extended_data),
                     frame_->nb_samples);
     if (got <= 0) return false;
 
     // Times follow the sample count from the first frame after a start, so
     // they do not pick up the millisecond rounding of the packet times.
     int64_t stamp = frame_->best_effort_timestamp;
-    const uint64_t expected = base_ + SamplesToTime(samples_since_base_);
+    const uint64_t expected = base_ + SamplesToTime(samplesSinceBase_);
     if (stamp != AV_NOPTS_VALUE) {
         stamp = av_rescale_q(stamp, format_->streams[stream_]->time_base, kUnitBase) - origin_;
         if (stamp < 0) stamp = 0;
         const int64_t drift = stamp - static_cast<int64_t>(expected);
-        if (!have_base_ || drift > kResyncThreshold || drift < -kResyncThreshold) {
+        if (!haveBase_ || drift > kResyncThreshold || drift < -kResyncThreshold) {
             base_ = static_cast<uint64_t>(stamp);
-            samples_since_base_ = 0;
+            samplesSinceBase_ = 0;
         }
-    } else if (!have_base_) {
-        base_ = drop_until_;
-        samples_since_base_ = 0;
+    } else if (!haveBase_) {
+        base_ = dropUntil_;
+        samplesSinceBase_ = 0;
     }
-    have_base_ = true;
-    uint64_t time = base_ + SamplesToTime(samples_since_base_);
-    samples_since_base_ += static_cast<uint64_t>(got);
+    haveBase_ = true;
+    uint64_t time = base_ + SamplesToTime(samplesSinceBase_);
+    samplesSinceBase_ += static_cast<uint64_t>(got);
 
     size_t first = 0;
     const size_t count = static_cast<size_t>(got);
-    if (drop_until_ > 0) {
+    if (dropUntil_ > 0) {
         const uint64_t end = time + SamplesToTime(count);
-        if (end <= drop_until_) return false;
-        if (time < drop_until_) {
-            first = static_cast<size_t>(av_rescale(static_cast<int64_t>(drop_until_ - time),
+        if (end <= dropUntil_) return false;
+        if (time < dropUntil_) {
+            first = static_cast<size_t>(av_rescale(static_cast<int64_t>(dropUntil_ - time),
                                                    static_cast<int64_t>(rate_), kUnitsPerSecond));
             if (first >= count) return false;
             time += SamplesToTime(first);
         }
-        drop_until_ = 0;
+        dropUntil_ = 0;
     }
     block->time = time;
     block->duration = SamplesToTime(count - first);

@@ -9,13 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/av_owner.h"
 #include "wmsdk.h"
-
-struct AVFormatContext;
-struct AVCodecContext;
-struct AVPacket;
-struct AVFrame;
-struct SwrContext;
 
 namespace ffsdk {
 
@@ -56,11 +51,11 @@ class PcmDecoder {
     bool Convert(PcmBlock* block);
     uint64_t SamplesToTime(uint64_t samples) const;
 
-    AVFormatContext* format_ = nullptr;
-    AVCodecContext* codec_ = nullptr;
-    SwrContext* swr_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* frame_ = nullptr;
+    AvOwner<AVFormatContext> format_;
+    AvOwner<AVCodecContext> codec_;
+    AvOwner<SwrContext> swr_;
+    AvOwner<AVPacket> packet_;
+    AvOwner<AVFrame> frame_;
     int stream_ = -1;
     uint32_t rate_ = 0;
     uint16_t channels_ = 0;
@@ -69,15 +64,15 @@ class PcmDecoder {
     // The first block is decoded at Open, to learn where the decoded audio
     // begins on the demuxer's clock (origin_); it waits here for the first Next.
     PcmBlock pending_;
-    bool have_pending_ = false;
+    bool havePending_ = false;
     int64_t origin_ = 0;     // demuxer time (100 ns) of the first decoded sample
     bool untouched_ = true;  // nothing delivered since Open: no seek needed for 0
     bool draining_ = false;  // the demuxer is done; the decoder is being flushed
     bool ended_ = false;
-    uint64_t drop_until_ = 0;  // audio before this time is dropped
-    bool have_base_ = false;   // block times run on from base_ by sample count
+    uint64_t dropUntil_ = 0;  // audio before this time is dropped
+    bool haveBase_ = false;   // block times run on from base_ by sample count
     uint64_t base_ = 0;
-    uint64_t samples_since_base_ = 0;
+    uint64_t samplesSinceBase_ = 0;
 };
 
 }  // namespace ffsdk

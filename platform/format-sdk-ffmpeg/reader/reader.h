@@ -1,11 +1,10 @@
 // The reader object WMCreateReaderPriv hands out: IWMReader, IWMReaderAdvanced
-// and IWMHeaderInfo over one ASF file.
+// and IWMHeaderInfo over one ASF file. This is the COM face; the playback
+// itself (worker thread, requests, pacing, delivery) is reader_session.h.
 //
-// Threads: every Open starts a worker thread of its own. The worker opens the
-// file, reports WMT_OPENED, and then runs the Start and Stop requests in the
-// order they were made, calling the host's callback (status, samples, OnTime)
-// from that thread only. The worker shares its state with this object through
-// a shared_ptr.
+// Threads: every Open starts a session with a worker thread of its own, which
+// calls the host's callback (status, samples, OnTime) from that thread only.
+// The worker shares its state with this object through a shared_ptr.
 //
 // Close waits until the worker is out of any callback and has ended, so no
 // callback starts after Close has returned; the callback's references are
@@ -25,13 +24,14 @@
 #include <thread>
 
 #include "common/com_object.h"
+#include "common/header_attributes.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
 
 struct ReaderSession;
 
-class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, wm::IWMHeaderInfo> {
+class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, HeaderInfo> {
   public:
     // One reference, owned by the caller; null when out of memory.
     static Reader* Create();
@@ -51,65 +51,72 @@ class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, wm::
     HRESULT STDMETHODCALLTYPE Start(wm::QWORD start, wm::QWORD duration, float rate,
                                     void* context) override;
     HRESULT STDMETHODCALLTYPE Stop() override;
-    HRESULT STDMETHODCALLTYPE Pause() override;
-    HRESULT STDMETHODCALLTYPE Resume() override;
+    HRESULT STDMETHODCALLTYPE Pause() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Resume() override { return E_NOTIMPL; }
 
-    // IWMReaderAdvanced
+    // IWMReaderAdvanced: the user clock; everything else is off or unsupported.
     HRESULT STDMETHODCALLTYPE SetUserProvidedClock(BOOL userClock) override;
     HRESULT STDMETHODCALLTYPE GetUserProvidedClock(BOOL* userClock) override;
     HRESULT STDMETHODCALLTYPE DeliverTime(wm::QWORD time) override;
-    HRESULT STDMETHODCALLTYPE SetManualStreamSelection(BOOL selection) override;
-    HRESULT STDMETHODCALLTYPE GetManualStreamSelection(BOOL* selection) override;
-    HRESULT STDMETHODCALLTYPE SetStreamsSelected(WORD streamCount, WORD* streamNumbers,
-                                                 wm::WMT_STREAM_SELECTION* selections) override;
-    HRESULT STDMETHODCALLTYPE GetStreamSelected(WORD streamNum,
-                                                wm::WMT_STREAM_SELECTION* selection) override;
-    HRESULT STDMETHODCALLTYPE SetReceiveSelectionCallbacks(BOOL getCallbacks) override;
-    HRESULT STDMETHODCALLTYPE GetReceiveSelectionCallbacks(BOOL* getCallbacks) override;
-    HRESULT STDMETHODCALLTYPE SetReceiveStreamSamples(WORD streamNum, BOOL receive) override;
-    HRESULT STDMETHODCALLTYPE GetReceiveStreamSamples(WORD streamNum, BOOL* receive) override;
-    HRESULT STDMETHODCALLTYPE SetAllocateForOutput(DWORD outputNum, BOOL allocate) override;
-    HRESULT STDMETHODCALLTYPE GetAllocateForOutput(DWORD outputNum, BOOL* allocate) override;
-    HRESULT STDMETHODCALLTYPE SetAllocateForStream(WORD streamNum, BOOL allocate) override;
-    HRESULT STDMETHODCALLTYPE GetAllocateForStream(WORD streamNum, BOOL* allocate) override;
-    HRESULT STDMETHODCALLTYPE GetStatistics(wm::WM_READER_STATISTICS* statistics) override;
-    HRESULT STDMETHODCALLTYPE SetClientInfo(wm::WM_READER_CLIENTINFO* clientInfo) override;
-    HRESULT STDMETHODCALLTYPE GetMaxOutputSampleSize(DWORD outputNum, DWORD* maxSize) override;
-    HRESULT STDMETHODCALLTYPE GetMaxStreamSampleSize(WORD streamNum, DWORD* maxSize) override;
-    HRESULT STDMETHODCALLTYPE NotifyLateDelivery(wm::QWORD lateness) override;
-
-    // IWMHeaderInfo (attributes of the open file; markers and scripts: none)
-    HRESULT STDMETHODCALLTYPE GetAttributeCount(WORD streamNum, WORD* attributes) override;
-    HRESULT STDMETHODCALLTYPE GetAttributeByIndex(WORD index, WORD* streamNum, WCHAR* name,
-                                                  WORD* nameLength, wm::WMT_ATTR_DATATYPE* type,
-                                                  BYTE* value, WORD* valueLength) override;
-    HRESULT STDMETHODCALLTYPE GetAttributeByName(WORD* streamNum, const WCHAR* name,
-                                                 wm::WMT_ATTR_DATATYPE* type, BYTE* value,
-                                                 WORD* valueLength) override;
-    // Changes only what this reader reports; the file is not written.
-    HRESULT STDMETHODCALLTYPE SetAttribute(WORD streamNum, const WCHAR* name,
-                                           wm::WMT_ATTR_DATATYPE type, const BYTE* value,
-                                           WORD valueLength) override;
-    HRESULT STDMETHODCALLTYPE GetMarkerCount(WORD* markers) override;
-    HRESULT STDMETHODCALLTYPE GetMarker(WORD index, WCHAR* markerName, WORD* markerNameLength,
-                                        wm::QWORD* markerTime) override;
-    HRESULT STDMETHODCALLTYPE AddMarker(const WCHAR* markerName, wm::QWORD markerTime) override;
-    HRESULT STDMETHODCALLTYPE RemoveMarker(WORD index) override;
-    HRESULT STDMETHODCALLTYPE GetScriptCount(WORD* scripts) override;
-    HRESULT STDMETHODCALLTYPE GetScript(WORD index, WCHAR* type, WORD* typeLength, WCHAR* command,
-                                        WORD* commandLength, wm::QWORD* scriptTime) override;
-    HRESULT STDMETHODCALLTYPE AddScript(const WCHAR* type, const WCHAR* command,
-                                        wm::QWORD scriptTime) override;
-    HRESULT STDMETHODCALLTYPE RemoveScript(WORD index) override;
+    HRESULT STDMETHODCALLTYPE SetManualStreamSelection(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetManualStreamSelection(BOOL* selection) override {
+        return AnswerFalse(selection);
+    }
+    HRESULT STDMETHODCALLTYPE SetStreamsSelected(WORD, WORD*, wm::WMT_STREAM_SELECTION*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetStreamSelected(WORD, wm::WMT_STREAM_SELECTION*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetReceiveSelectionCallbacks(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetReceiveSelectionCallbacks(BOOL* getCallbacks) override {
+        return AnswerFalse(getCallbacks);
+    }
+    HRESULT STDMETHODCALLTYPE SetReceiveStreamSamples(WORD, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetReceiveStreamSamples(WORD, BOOL* receive) override {
+        return AnswerFalse(receive);
+    }
+    HRESULT STDMETHODCALLTYPE SetAllocateForOutput(DWORD, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAllocateForOutput(DWORD, BOOL* allocate) override {
+        return AnswerFalse(allocate);
+    }
+    HRESULT STDMETHODCALLTYPE SetAllocateForStream(WORD, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAllocateForStream(WORD, BOOL* allocate) override {
+        return AnswerFalse(allocate);
+    }
+    HRESULT STDMETHODCALLTYPE GetStatistics(wm::WM_READER_STATISTICS*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetClientInfo(wm::WM_READER_CLIENTINFO*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetMaxOutputSampleSize(DWORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMaxStreamSampleSize(WORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NotifyLateDelivery(wm::QWORD) override { return S_OK; }
 
   private:
+    // The answer for the options this reader never turns on.
+    static HRESULT AnswerFalse(BOOL* setting) {
+        if (setting == nullptr) return E_POINTER;
+        *setting = FALSE;
+        return S_OK;
+    }
+
     Reader() = default;
     ~Reader() override;
+
+    // The open file's attributes; SetAttribute changes only what this reader
+    // reports, the file is not written.
+    HRESULT WithHeader(const HeaderUse& use) override;
 
     // Destroys the reader, except on its own worker thread (see above).
     void LastReleased() override;
 
     std::shared_ptr<ReaderSession> CurrentSession();
+    // Runs `body(session, lock)` with the current session locked, if a file
+    // is open; NS_E_INVALID_REQUEST otherwise. Nothing thrown gets past it.
+    template <typename Body>
+    HRESULT WithOpenSession(Body&& body);
     // Lets go of a finished worker thread: joins it, or detaches it when the
     // caller is that thread.
     static void LetGo(std::thread& worker);
@@ -117,7 +124,7 @@ class Reader final : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, wm::
     std::mutex mutex_;  // guards session_ and worker_
     std::shared_ptr<ReaderSession> session_;
     std::thread worker_;
-    std::atomic<bool> user_clock_{false};
+    std::atomic<bool> userClock_{false};
 };
 
 }  // namespace ffsdk

@@ -48,14 +48,10 @@ void ResetFakes() {
     CallLog::Instance().Clear();
 }
 
-namespace {
-
 std::u16string Str(const WCHAR* text) {
     return text == nullptr ? u"" : std::u16string(text);
 }
 
-// Copies a stored media type (header + format block) into the caller's buffer
-// and points pbFormat at the copy's format block.
 HRESULT ServeMediaType(const std::vector<BYTE>& stored, HRESULT sizeResult, HRESULT fetchResult,
                        wm::WM_MEDIA_TYPE* type, DWORD* size) {
     if (size == nullptr) return E_POINTER;
@@ -72,12 +68,6 @@ HRESULT ServeMediaType(const std::vector<BYTE>& stored, HRESULT sizeResult, HRES
     *size = static_cast<DWORD>(stored.size());
     return S_OK;
 }
-
-HRESULT NotUsed() {
-    return E_NOTIMPL;
-}
-
-}  // namespace
 
 // ---- FakeBuffer --------------------------------------------------------------------
 
@@ -154,222 +144,12 @@ HRESULT FakeMediaProps::GetMediaType(wm::WM_MEDIA_TYPE* type, DWORD* size) {
     ++getMediaTypeCalls;
     return ServeMediaType(mediaType, sizeQueryResult, fetchResult, type, size);
 }
-HRESULT FakeMediaProps::SetMediaType(wm::WM_MEDIA_TYPE*) {
-    return NotUsed();
-}
-HRESULT FakeMediaProps::GetStreamGroupName(WCHAR*, WORD*) {
-    return NotUsed();
-}
-HRESULT FakeMediaProps::GetConnectionName(WCHAR*, WORD*) {
-    return NotUsed();
-}
 bool FakeMediaProps::QueryExtra(REFIID iid, void** out) {
     if (iid == wm::IID_IWMMediaProps) {
         *out = static_cast<wm::IWMMediaProps*>(this);
         return true;
     }
     return false;
-}
-
-// ---- FakeStreamConfig ----------------------------------------------------------------
-
-HRESULT FakeStreamConfig::Setter(const char* name) {
-    Log(std::string("StreamConfig.") + name);
-    return setterResult ? setterResult(name) : S_OK;
-}
-HRESULT FakeStreamConfig::GetStreamType(GUID* type) {
-    *type = wm::WMMEDIATYPE_Audio;
-    return S_OK;
-}
-HRESULT FakeStreamConfig::GetStreamNumber(WORD* number) {
-    *number = streamNumber;
-    return S_OK;
-}
-HRESULT FakeStreamConfig::SetStreamNumber(WORD number) {
-    const HRESULT hr = Setter("SetStreamNumber");
-    if (SUCCEEDED(hr)) streamNumber = number;
-    return hr;
-}
-HRESULT FakeStreamConfig::GetStreamName(WCHAR*, WORD*) {
-    return NotUsed();
-}
-HRESULT FakeStreamConfig::SetStreamName(const WCHAR* name) {
-    const HRESULT hr = Setter("SetStreamName");
-    if (SUCCEEDED(hr)) streamName = Str(name);
-    return hr;
-}
-HRESULT FakeStreamConfig::GetConnectionName(WCHAR*, WORD*) {
-    return NotUsed();
-}
-HRESULT FakeStreamConfig::SetConnectionName(const WCHAR* name) {
-    const HRESULT hr = Setter("SetConnectionName");
-    if (SUCCEEDED(hr)) connectionName = Str(name);
-    return hr;
-}
-HRESULT FakeStreamConfig::GetBitrate(DWORD* value) {
-    *value = bitrate;
-    return S_OK;
-}
-HRESULT FakeStreamConfig::SetBitrate(DWORD value) {
-    const HRESULT hr = Setter("SetBitrate");
-    if (SUCCEEDED(hr)) bitrate = value;
-    return hr;
-}
-HRESULT FakeStreamConfig::GetBufferWindow(DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeStreamConfig::SetBufferWindow(DWORD) {
-    return NotUsed();
-}
-HRESULT FakeStreamConfig::GetType(GUID* type) {
-    return GetStreamType(type);
-}
-HRESULT FakeStreamConfig::GetMediaType(wm::WM_MEDIA_TYPE* type, DWORD* size) {
-    Log(type == nullptr ? "StreamConfig.GetMediaType(size)" : "StreamConfig.GetMediaType");
-    return ServeMediaType(mediaType, sizeQueryResult, fetchResult, type, size);
-}
-HRESULT FakeStreamConfig::SetMediaType(wm::WM_MEDIA_TYPE* type) {
-    const HRESULT hr = Setter("SetMediaType");
-    if (FAILED(hr)) return hr;
-    mediaTypeSet = true;
-    setType = *type;
-    setMediaTypeFormat.assign(type->pbFormat, type->pbFormat + type->cbFormat);
-    return hr;
-}
-
-// ---- FakeProfile ------------------------------------------------------------------------
-
-FakeProfile::~FakeProfile() {
-    if (newStream != nullptr) newStream->Release();
-}
-HRESULT FakeProfile::GetVersion(wm::WMT_VERSION*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::GetName(WCHAR*, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::SetName(const WCHAR* value) {
-    Log("Profile.SetName");
-    if (FAILED(setNameResult)) return setNameResult;
-    name = Str(value);
-    return S_OK;
-}
-HRESULT FakeProfile::GetDescription(WCHAR*, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::SetDescription(const WCHAR*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::GetStreamCount(DWORD* streams) {
-    *streams = addedStream != nullptr ? 1 : 0;
-    return S_OK;
-}
-HRESULT FakeProfile::GetStream(DWORD, wm::IWMStreamConfig**) {
-    return NotUsed();
-}
-HRESULT FakeProfile::GetStreamByNumber(WORD, wm::IWMStreamConfig**) {
-    return NotUsed();
-}
-HRESULT FakeProfile::RemoveStream(wm::IWMStreamConfig*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::RemoveStreamByNumber(WORD) {
-    return NotUsed();
-}
-HRESULT FakeProfile::AddStream(wm::IWMStreamConfig* config) {
-    Log("Profile.AddStream");
-    if (FAILED(addStreamResult)) return addStreamResult;
-    addedStream = config;
-    return addStreamResult;
-}
-HRESULT FakeProfile::ReconfigStream(wm::IWMStreamConfig*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::CreateNewStream(REFGUID type, wm::IWMStreamConfig** config) {
-    Log("Profile.CreateNewStream");
-    if (FAILED(createNewStreamResult)) return createNewStreamResult;
-    newStreamType = type;
-    if (newStream != nullptr) newStream->Release();
-    newStream = new FakeStreamConfig;
-    newStream->AddRef();
-    *config = newStream;
-    return S_OK;
-}
-HRESULT FakeProfile::GetMutualExclusionCount(DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::GetMutualExclusion(DWORD, wm::IWMMutualExclusion**) {
-    return NotUsed();
-}
-HRESULT FakeProfile::RemoveMutualExclusion(wm::IWMMutualExclusion*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::AddMutualExclusion(wm::IWMMutualExclusion*) {
-    return NotUsed();
-}
-HRESULT FakeProfile::CreateNewMutualExclusion(wm::IWMMutualExclusion**) {
-    return NotUsed();
-}
-
-// ---- FakeProfileManager -----------------------------------------------------------------
-
-FakeProfileManager::~FakeProfileManager() {
-    if (profile != nullptr) profile->Release();
-    for (auto* config : handedOut) config->Release();
-}
-HRESULT FakeProfileManager::CreateEmptyProfile(wm::WMT_VERSION version, wm::IWMProfile** out) {
-    Log("ProfileManager.CreateEmptyProfile");
-    if (FAILED(createEmptyProfileResult)) return createEmptyProfileResult;
-    profileVersion = version;
-    if (profile != nullptr) profile->Release();
-    profile = new FakeProfile;  // the manager's reference, for inspection
-    profile->AddRef();
-    *out = profile;
-    return S_OK;
-}
-HRESULT FakeProfileManager::LoadProfileByID(REFGUID, wm::IWMProfile**) {
-    return NotUsed();
-}
-HRESULT FakeProfileManager::LoadProfileByData(const WCHAR*, wm::IWMProfile**) {
-    return NotUsed();
-}
-HRESULT FakeProfileManager::SaveProfile(wm::IWMProfile*, WCHAR*, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeProfileManager::GetSystemProfileCount(DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeProfileManager::LoadSystemProfile(DWORD, wm::IWMProfile**) {
-    return NotUsed();
-}
-HRESULT FakeProfileManager::GetCodecInfoCount(REFGUID type, DWORD* count) {
-    Log("CodecInfo.GetCodecInfoCount");
-    if (FAILED(codecInfoCountResult)) return codecInfoCountResult;
-    *count = type == wm::WMMEDIATYPE_Audio ? static_cast<DWORD>(codecs.size()) : 0;
-    return S_OK;
-}
-HRESULT FakeProfileManager::GetCodecFormatCount(REFGUID type, DWORD codec, DWORD* formats) {
-    Log("CodecInfo.GetCodecFormatCount(" + std::to_string(codec) + ")");
-    if (FAILED(codecFormatCountResult)) return codecFormatCountResult;
-    if (type != wm::WMMEDIATYPE_Audio || codec >= codecs.size()) return E_INVALIDARG;
-    *formats = static_cast<DWORD>(codecs[codec].size());
-    return S_OK;
-}
-HRESULT FakeProfileManager::GetCodecFormat(REFGUID type, DWORD codec, DWORD format,
-                                           wm::IWMStreamConfig** config) {
-    Log("CodecInfo.GetCodecFormat(" + std::to_string(codec) + "," + std::to_string(format) + ")");
-    if (codecFormatResult) {
-        const HRESULT hr = codecFormatResult(codec, format);
-        if (FAILED(hr)) return hr;
-    }
-    if (type != wm::WMMEDIATYPE_Audio || codec >= codecs.size() || format >= codecs[codec].size())
-        return E_INVALIDARG;
-    auto* made = new FakeStreamConfig(codecs[codec][format]);
-    if (adjustConfig) adjustConfig(codec, format, *made);
-    made->AddRef();  // the manager keeps one to check the library released its own
-    handedOut.push_back(made);
-    *config = made;
-    return S_OK;
 }
 
 // ---- FakeHeaderInfo ------------------------------------------------------------------
@@ -480,31 +260,6 @@ HRESULT FakeHeaderInfo::SetAttribute(WORD stream, const WCHAR* name, wm::WMT_ATT
         }
     attributes.push_back(set.back());
     return S_OK;
-}
-
-HRESULT FakeHeaderInfo::GetMarkerCount(WORD*) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::GetMarker(WORD, WCHAR*, WORD*, wm::QWORD*) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::AddMarker(const WCHAR*, wm::QWORD) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::RemoveMarker(WORD) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::GetScriptCount(WORD*) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::GetScript(WORD, WCHAR*, WORD*, WCHAR*, WORD*, wm::QWORD*) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::AddScript(const WCHAR*, const WCHAR*, wm::QWORD) {
-    return NotUsed();
-}
-HRESULT FakeHeaderInfo::RemoveScript(WORD) {
-    return NotUsed();
 }
 
 }  // namespace fakes

@@ -139,6 +139,13 @@ Factories& ScriptedFactories();
 // Restores the defaults and clears the call log (call in every fixture's SetUp).
 void ResetFakes();
 
+// Helpers of the fakes' own methods.
+std::u16string Str(const WCHAR* text);  // "" for null
+// Copies a stored media type (header + format block) into the caller's buffer
+// and points pbFormat at the copy's format block.
+HRESULT ServeMediaType(const std::vector<BYTE>& stored, HRESULT sizeResult, HRESULT fetchResult,
+                       wm::WM_MEDIA_TYPE* type, DWORD* size);
+
 // ---- Sample buffers -------------------------------------------------------------
 
 class FakeBuffer : public FakeCom<wm::INSSBuffer> {
@@ -174,9 +181,9 @@ class FakeMediaProps : public FakeCom<wm::IWMOutputMediaProps> {
     explicit FakeMediaProps(std::vector<BYTE> type = {}) : mediaType(std::move(type)) {}
     HRESULT STDMETHODCALLTYPE GetType(GUID* type) override;
     HRESULT STDMETHODCALLTYPE GetMediaType(wm::WM_MEDIA_TYPE* type, DWORD* size) override;
-    HRESULT STDMETHODCALLTYPE SetMediaType(wm::WM_MEDIA_TYPE* type) override;
-    HRESULT STDMETHODCALLTYPE GetStreamGroupName(WCHAR* name, WORD* length) override;
-    HRESULT STDMETHODCALLTYPE GetConnectionName(WCHAR* name, WORD* length) override;
+    HRESULT STDMETHODCALLTYPE SetMediaType(wm::WM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetStreamGroupName(WCHAR*, WORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetConnectionName(WCHAR*, WORD*) override { return E_NOTIMPL; }
 
     std::vector<BYTE> mediaType;
     HRESULT sizeQueryResult = S_OK;  // GetMediaType without a buffer
@@ -195,14 +202,14 @@ class FakeStreamConfig : public FakeCom<wm::IWMStreamConfig, wm::IWMMediaProps> 
     HRESULT STDMETHODCALLTYPE GetStreamType(GUID* type) override;
     HRESULT STDMETHODCALLTYPE GetStreamNumber(WORD* number) override;
     HRESULT STDMETHODCALLTYPE SetStreamNumber(WORD number) override;
-    HRESULT STDMETHODCALLTYPE GetStreamName(WCHAR* name, WORD* length) override;
+    HRESULT STDMETHODCALLTYPE GetStreamName(WCHAR*, WORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetStreamName(const WCHAR* name) override;
-    HRESULT STDMETHODCALLTYPE GetConnectionName(WCHAR* name, WORD* length) override;
+    HRESULT STDMETHODCALLTYPE GetConnectionName(WCHAR*, WORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetConnectionName(const WCHAR* name) override;
     HRESULT STDMETHODCALLTYPE GetBitrate(DWORD* bitrate) override;
     HRESULT STDMETHODCALLTYPE SetBitrate(DWORD bitrate) override;
-    HRESULT STDMETHODCALLTYPE GetBufferWindow(DWORD* window) override;
-    HRESULT STDMETHODCALLTYPE SetBufferWindow(DWORD window) override;
+    HRESULT STDMETHODCALLTYPE GetBufferWindow(DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetBufferWindow(DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetType(GUID* type) override;
     HRESULT STDMETHODCALLTYPE GetMediaType(wm::WM_MEDIA_TYPE* type, DWORD* size) override;
     HRESULT STDMETHODCALLTYPE SetMediaType(wm::WM_MEDIA_TYPE* type) override;
@@ -223,6 +230,9 @@ class FakeStreamConfig : public FakeCom<wm::IWMStreamConfig, wm::IWMMediaProps> 
 
   private:
     HRESULT Setter(const char* name);
+    // Records the setter's call and, unless scripted to fail, keeps the value.
+    template <typename T>
+    HRESULT Store(const char* name, T& field, T value);
 };
 
 // One audio codec's formats: each entry is a media type (see MakeAudioType).
@@ -231,25 +241,34 @@ using CodecFormats = std::vector<std::vector<BYTE>>;
 // A profile as CreateEmptyProfile gives it; records its name and streams.
 class FakeProfile : public FakeCom<wm::IWMProfile> {
   public:
-    HRESULT STDMETHODCALLTYPE GetVersion(wm::WMT_VERSION* version) override;
-    HRESULT STDMETHODCALLTYPE GetName(WCHAR* name, DWORD* length) override;
+    HRESULT STDMETHODCALLTYPE GetVersion(wm::WMT_VERSION*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetName(WCHAR*, DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetName(const WCHAR* name) override;
-    HRESULT STDMETHODCALLTYPE GetDescription(WCHAR* description, DWORD* length) override;
-    HRESULT STDMETHODCALLTYPE SetDescription(const WCHAR* description) override;
+    HRESULT STDMETHODCALLTYPE GetDescription(WCHAR*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDescription(const WCHAR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStreamCount(DWORD* streams) override;
-    HRESULT STDMETHODCALLTYPE GetStream(DWORD index, wm::IWMStreamConfig** config) override;
-    HRESULT STDMETHODCALLTYPE GetStreamByNumber(WORD number, wm::IWMStreamConfig** config) override;
-    HRESULT STDMETHODCALLTYPE RemoveStream(wm::IWMStreamConfig* config) override;
-    HRESULT STDMETHODCALLTYPE RemoveStreamByNumber(WORD number) override;
+    HRESULT STDMETHODCALLTYPE GetStream(DWORD, wm::IWMStreamConfig**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetStreamByNumber(WORD, wm::IWMStreamConfig**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE RemoveStream(wm::IWMStreamConfig*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RemoveStreamByNumber(WORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE AddStream(wm::IWMStreamConfig* config) override;
-    HRESULT STDMETHODCALLTYPE ReconfigStream(wm::IWMStreamConfig* config) override;
+    HRESULT STDMETHODCALLTYPE ReconfigStream(wm::IWMStreamConfig*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE CreateNewStream(REFGUID type, wm::IWMStreamConfig** config) override;
-    HRESULT STDMETHODCALLTYPE GetMutualExclusionCount(DWORD* count) override;
-    HRESULT STDMETHODCALLTYPE GetMutualExclusion(DWORD index,
-                                                 wm::IWMMutualExclusion** exclusion) override;
-    HRESULT STDMETHODCALLTYPE RemoveMutualExclusion(wm::IWMMutualExclusion* exclusion) override;
-    HRESULT STDMETHODCALLTYPE AddMutualExclusion(wm::IWMMutualExclusion* exclusion) override;
-    HRESULT STDMETHODCALLTYPE CreateNewMutualExclusion(wm::IWMMutualExclusion** exclusion) override;
+    HRESULT STDMETHODCALLTYPE GetMutualExclusionCount(DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMutualExclusion(DWORD, wm::IWMMutualExclusion**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE RemoveMutualExclusion(wm::IWMMutualExclusion*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE AddMutualExclusion(wm::IWMMutualExclusion*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CreateNewMutualExclusion(wm::IWMMutualExclusion**) override {
+        return E_NOTIMPL;
+    }
 
     std::u16string name;
     HRESULT setNameResult = S_OK;
@@ -267,13 +286,19 @@ class FakeProfileManager : public FakeCom<wm::IWMProfileManager, wm::IWMCodecInf
   public:
     HRESULT STDMETHODCALLTYPE CreateEmptyProfile(wm::WMT_VERSION version,
                                                  wm::IWMProfile** profile) override;
-    HRESULT STDMETHODCALLTYPE LoadProfileByID(REFGUID id, wm::IWMProfile** profile) override;
-    HRESULT STDMETHODCALLTYPE LoadProfileByData(const WCHAR* data,
-                                                wm::IWMProfile** profile) override;
-    HRESULT STDMETHODCALLTYPE SaveProfile(wm::IWMProfile* profile, WCHAR* data,
-                                          DWORD* length) override;
-    HRESULT STDMETHODCALLTYPE GetSystemProfileCount(DWORD* count) override;
-    HRESULT STDMETHODCALLTYPE LoadSystemProfile(DWORD index, wm::IWMProfile** profile) override;
+    HRESULT STDMETHODCALLTYPE LoadProfileByID(REFGUID, wm::IWMProfile**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE LoadProfileByData(const WCHAR*, wm::IWMProfile**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SaveProfile(wm::IWMProfile*, WCHAR*, DWORD*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetSystemProfileCount(DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE LoadSystemProfile(DWORD, wm::IWMProfile**) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE GetCodecInfoCount(REFGUID type, DWORD* codecs) override;
     HRESULT STDMETHODCALLTYPE GetCodecFormatCount(REFGUID type, DWORD codec,
                                                   DWORD* formats) override;
@@ -318,17 +343,20 @@ class FakeHeaderInfo : public FakeCom<wm::IWMHeaderInfo> {
     HRESULT STDMETHODCALLTYPE SetAttribute(WORD stream, const WCHAR* name,
                                            wm::WMT_ATTR_DATATYPE type, const BYTE* value,
                                            WORD valueLength) override;
-    HRESULT STDMETHODCALLTYPE GetMarkerCount(WORD* markers) override;
-    HRESULT STDMETHODCALLTYPE GetMarker(WORD index, WCHAR* name, WORD* length,
-                                        wm::QWORD* time) override;
-    HRESULT STDMETHODCALLTYPE AddMarker(const WCHAR* name, wm::QWORD time) override;
-    HRESULT STDMETHODCALLTYPE RemoveMarker(WORD index) override;
-    HRESULT STDMETHODCALLTYPE GetScriptCount(WORD* scripts) override;
-    HRESULT STDMETHODCALLTYPE GetScript(WORD index, WCHAR* type, WORD* typeLength, WCHAR* command,
-                                        WORD* commandLength, wm::QWORD* time) override;
-    HRESULT STDMETHODCALLTYPE AddScript(const WCHAR* type, const WCHAR* command,
-                                        wm::QWORD time) override;
-    HRESULT STDMETHODCALLTYPE RemoveScript(WORD index) override;
+    HRESULT STDMETHODCALLTYPE GetMarkerCount(WORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMarker(WORD, WCHAR*, WORD*, wm::QWORD*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE AddMarker(const WCHAR*, wm::QWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RemoveMarker(WORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetScriptCount(WORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetScript(WORD, WCHAR*, WORD*, WCHAR*, WORD*, wm::QWORD*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE AddScript(const WCHAR*, const WCHAR*, wm::QWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE RemoveScript(WORD) override { return E_NOTIMPL; }
 
     std::vector<FakeAttribute> attributes;
     HRESULT countResult = S_OK;

@@ -8,12 +8,14 @@ namespace fakes {
 
 namespace {
 // The reader whose callback this thread is running, if any.
-thread_local const FakeReader* t_delivering = nullptr;
+thread_local const FakeReader* deliveringReader = nullptr;
 
 class Delivering {
   public:
-    explicit Delivering(const FakeReader* reader) : outer_(t_delivering) { t_delivering = reader; }
-    ~Delivering() { t_delivering = outer_; }
+    explicit Delivering(const FakeReader* reader) : outer_(deliveringReader) {
+        deliveringReader = reader;
+    }
+    ~Delivering() { deliveringReader = outer_; }
     Delivering(const Delivering&) = delete;
     Delivering& operator=(const Delivering&) = delete;
 
@@ -21,9 +23,6 @@ class Delivering {
     const FakeReader* outer_;
 };
 
-HRESULT NotUsed() {
-    return E_NOTIMPL;
-}
 }  // namespace
 
 FakeReader::FakeReader() : header(new FakeHeaderInfo) {}
@@ -55,12 +54,12 @@ HRESULT FakeReader::QueryInterface(REFIID iid, void** out) {
         *out = static_cast<wm::IWMHeaderInfo*>(header);
         return S_OK;
     }
-    return FakeCom::QueryInterface(iid, out);
+    return ReaderDefaults::QueryInterface(iid, out);
 }
 
 ULONG FakeReader::Release() {
-    if (t_delivering == this && Refs() <= 2) ++callsThatWouldHang;
-    return FakeCom::Release();
+    if (deliveringReader == this && Refs() <= 2) ++callsThatWouldHang;
+    return ReaderDefaults::Release();
 }
 
 void FakeReader::ReleaseCallbacks() {
@@ -88,8 +87,9 @@ HRESULT FakeReader::Open(const WCHAR* url, wm::IWMReaderCallback* cb, void*) {
 
 HRESULT FakeReader::Close() {
     Log("Reader.Close");
-    if (t_delivering == this) ++callsThatWouldHang;
+    if (deliveringReader == this) ++callsThatWouldHang;
     ++closeCalls;
+    refsAtClose = Refs();
     closed = true;
     ReleaseCallbacks();
     return closeResult;
@@ -110,16 +110,6 @@ HRESULT FakeReader::GetOutputProps(DWORD outputNum, wm::IWMOutputMediaProps** ou
     return S_OK;
 }
 
-HRESULT FakeReader::SetOutputProps(DWORD, wm::IWMOutputMediaProps*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetOutputFormatCount(DWORD, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetOutputFormat(DWORD, DWORD, wm::IWMOutputMediaProps**) {
-    return NotUsed();
-}
-
 HRESULT FakeReader::Start(wm::QWORD start, wm::QWORD duration, float rate, void*) {
     Log("Reader.Start(" + std::to_string(start) + ")");
     startTime = start;
@@ -137,18 +127,12 @@ HRESULT FakeReader::Stop() {
     return S_OK;
 }
 
-HRESULT FakeReader::Pause() {
-    return NotUsed();
-}
-HRESULT FakeReader::Resume() {
-    return NotUsed();
-}
-
 // ---- IWMReaderAdvanced ----------------------------------------------------------------------
 
-HRESULT FakeReader::SetUserProvidedClock(BOOL userClock) {
-    Log("ReaderAdvanced.SetUserProvidedClock(" + std::to_string(userClock) + ")");
+HRESULT FakeReader::SetUserProvidedClock(BOOL setting) {
+    Log("ReaderAdvanced.SetUserProvidedClock(" + std::to_string(setting) + ")");
     ++userClockCalls;
+    userClock = setting;
     return userClockResult;
 }
 
@@ -162,61 +146,6 @@ HRESULT FakeReader::DeliverTime(wm::QWORD time) {
 std::vector<wm::QWORD> FakeReader::DeliveredTimes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return delivered_;
-}
-
-HRESULT FakeReader::GetUserProvidedClock(BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetManualStreamSelection(BOOL) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetManualStreamSelection(BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetStreamsSelected(WORD, WORD*, wm::WMT_STREAM_SELECTION*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetStreamSelected(WORD, wm::WMT_STREAM_SELECTION*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetReceiveSelectionCallbacks(BOOL) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetReceiveSelectionCallbacks(BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetReceiveStreamSamples(WORD, BOOL) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetReceiveStreamSamples(WORD, BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetAllocateForOutput(DWORD, BOOL) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetAllocateForOutput(DWORD, BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetAllocateForStream(WORD, BOOL) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetAllocateForStream(WORD, BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetStatistics(wm::WM_READER_STATISTICS*) {
-    return NotUsed();
-}
-HRESULT FakeReader::SetClientInfo(wm::WM_READER_CLIENTINFO*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetMaxOutputSampleSize(DWORD, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeReader::GetMaxStreamSampleSize(WORD, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeReader::NotifyLateDelivery(wm::QWORD) {
-    return NotUsed();
 }
 
 // ---- Calling back ------------------------------------------------------------------------------
@@ -256,6 +185,20 @@ void FakeReader::RunAsync(std::function<void(FakeReader&)> body) {
 
 void FakeReader::Join() {
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+}
+
+void RefuseQuery(FakeReader& reader, const IID& iid) {
+    reader.queryOverride = [iid](REFIID asked) { return asked == iid ? E_NOINTERFACE : S_OK; };
+}
+
+void ReportOpenLater(FakeReader& reader, HRESULT status) {
+    reader.onOpen = [status](FakeReader& r) {
+        r.RunAsync([status](FakeReader& self) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            self.Report(wm::WMT_OPENED, status);
+        });
+        return S_OK;
+    };
 }
 
 // ---- FakeHost ----------------------------------------------------------------------------------

@@ -21,54 +21,69 @@
 
 namespace fakes {
 
-class FakeReader : public FakeCom<wm::IWMReader, wm::IWMReaderAdvanced> {
+// Every IWMReader and IWMReaderAdvanced method the library does not use
+// answers E_NOTIMPL, as an unimplemented call would.
+class ReaderDefaults : public FakeCom<wm::IWMReader, wm::IWMReaderAdvanced> {
+  public:
+    HRESULT STDMETHODCALLTYPE SetOutputProps(DWORD, wm::IWMOutputMediaProps*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetOutputFormatCount(DWORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetOutputFormat(DWORD, DWORD, wm::IWMOutputMediaProps**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Pause() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Resume() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetUserProvidedClock(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetManualStreamSelection(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetManualStreamSelection(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetStreamsSelected(WORD, WORD*, wm::WMT_STREAM_SELECTION*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetStreamSelected(WORD, wm::WMT_STREAM_SELECTION*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetReceiveSelectionCallbacks(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetReceiveSelectionCallbacks(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetReceiveStreamSamples(WORD, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetReceiveStreamSamples(WORD, BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetAllocateForOutput(DWORD, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAllocateForOutput(DWORD, BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetAllocateForStream(WORD, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAllocateForStream(WORD, BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetStatistics(wm::WM_READER_STATISTICS*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetClientInfo(wm::WM_READER_CLIENTINFO*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetMaxOutputSampleSize(DWORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMaxStreamSampleSize(WORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NotifyLateDelivery(wm::QWORD) override { return E_NOTIMPL; }
+
+  protected:
+    ~ReaderDefaults() override = default;
+};
+
+class FakeReader : public ReaderDefaults {
   public:
     FakeReader();
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE Release() override;
 
-    // IWMReader.
+    // IWMReader and IWMReaderAdvanced, as far as the library uses them.
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* url, wm::IWMReaderCallback* callback,
                                    void* context) override;
     HRESULT STDMETHODCALLTYPE Close() override;
     HRESULT STDMETHODCALLTYPE GetOutputCount(DWORD* outputs) override;
     HRESULT STDMETHODCALLTYPE GetOutputProps(DWORD outputNum,
                                              wm::IWMOutputMediaProps** output) override;
-    HRESULT STDMETHODCALLTYPE SetOutputProps(DWORD outputNum,
-                                             wm::IWMOutputMediaProps* output) override;
-    HRESULT STDMETHODCALLTYPE GetOutputFormatCount(DWORD outputNum, DWORD* formats) override;
-    HRESULT STDMETHODCALLTYPE GetOutputFormat(DWORD outputNum, DWORD formatNum,
-                                              wm::IWMOutputMediaProps** props) override;
     HRESULT STDMETHODCALLTYPE Start(wm::QWORD start, wm::QWORD duration, float rate,
                                     void* context) override;
     HRESULT STDMETHODCALLTYPE Stop() override;
-    HRESULT STDMETHODCALLTYPE Pause() override;
-    HRESULT STDMETHODCALLTYPE Resume() override;
-
-    // IWMReaderAdvanced.
     HRESULT STDMETHODCALLTYPE SetUserProvidedClock(BOOL userClock) override;
-    HRESULT STDMETHODCALLTYPE GetUserProvidedClock(BOOL* userClock) override;
     HRESULT STDMETHODCALLTYPE DeliverTime(wm::QWORD time) override;
-    HRESULT STDMETHODCALLTYPE SetManualStreamSelection(BOOL selection) override;
-    HRESULT STDMETHODCALLTYPE GetManualStreamSelection(BOOL* selection) override;
-    HRESULT STDMETHODCALLTYPE SetStreamsSelected(WORD count, WORD* numbers,
-                                                 wm::WMT_STREAM_SELECTION* selections) override;
-    HRESULT STDMETHODCALLTYPE GetStreamSelected(WORD number,
-                                                wm::WMT_STREAM_SELECTION* selection) override;
-    HRESULT STDMETHODCALLTYPE SetReceiveSelectionCallbacks(BOOL get) override;
-    HRESULT STDMETHODCALLTYPE GetReceiveSelectionCallbacks(BOOL* get) override;
-    HRESULT STDMETHODCALLTYPE SetReceiveStreamSamples(WORD number, BOOL receive) override;
-    HRESULT STDMETHODCALLTYPE GetReceiveStreamSamples(WORD number, BOOL* receive) override;
-    HRESULT STDMETHODCALLTYPE SetAllocateForOutput(DWORD output, BOOL allocate) override;
-    HRESULT STDMETHODCALLTYPE GetAllocateForOutput(DWORD output, BOOL* allocate) override;
-    HRESULT STDMETHODCALLTYPE SetAllocateForStream(WORD number, BOOL allocate) override;
-    HRESULT STDMETHODCALLTYPE GetAllocateForStream(WORD number, BOOL* allocate) override;
-    HRESULT STDMETHODCALLTYPE GetStatistics(wm::WM_READER_STATISTICS* statistics) override;
-    HRESULT STDMETHODCALLTYPE SetClientInfo(wm::WM_READER_CLIENTINFO* info) override;
-    HRESULT STDMETHODCALLTYPE GetMaxOutputSampleSize(DWORD output, DWORD* size) override;
-    HRESULT STDMETHODCALLTYPE GetMaxStreamSampleSize(WORD number, DWORD* size) override;
-    HRESULT STDMETHODCALLTYPE NotifyLateDelivery(wm::QWORD lateness) override;
 
     // ---- Script ----
 
@@ -100,6 +115,9 @@ class FakeReader : public FakeCom<wm::IWMReader, wm::IWMReaderAdvanced> {
     std::atomic<bool> stopRequested{false};
     std::atomic<int> closeCalls{0};
     std::atomic<int> userClockCalls{0};
+    std::atomic<BOOL> userClock{FALSE};  // as last set
+    // The reader's references when Close came (the library's included).
+    std::atomic<long> refsAtClose{0};
     // Calls the platform's reader never returns from: Close, or the release of
     // the last reference besides the test's, made on a thread while it is
     // inside one of this reader's callbacks (its delivery thread).
@@ -134,6 +152,17 @@ class FakeReader : public FakeCom<wm::IWMReader, wm::IWMReaderAdvanced> {
     std::atomic<bool> callbacksReleased_{false};
     std::thread worker_;
 };
+
+// A fault to inject into a reader before the library uses it, by name.
+struct ReaderFault {
+    const char* what;
+    std::function<void(FakeReader&)> inject;
+};
+// Makes the reader's QueryInterface refuse `iid`.
+void RefuseQuery(FakeReader& reader, const IID& iid);
+// Makes Open succeed and report WMT_OPENED with `status` a little later, from
+// the reader's own thread (after the library has begun to wait).
+void ReportOpenLater(FakeReader& reader, HRESULT status);
 
 // ---- The host's side of a decode ---------------------------------------------------------
 
