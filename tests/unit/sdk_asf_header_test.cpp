@@ -475,16 +475,17 @@ TEST_F(AsfFile, RewriteKeepsDataAndFfprobeSeesNewTitle) {
 
 TEST_F(AsfFile, RefusesOtherFilesAndLeavesThemAlone) {
     asf::Header h;
-    EXPECT_FALSE(h.readFile(dir_));
-    EXPECT_FALSE(h.readFile(dir_ + "/missing.wma"));
+    EXPECT_EQ(h.readFile(dir_).code(), wm::NS_E_FILE_OPEN_FAILED);
+    EXPECT_EQ(h.readFile(dir_ + "/missing.wma").code(), wm::NS_E_FILE_NOT_FOUND);
+    EXPECT_EQ(h.readFile(dir_ + "/missing/a.wma").code(), wm::NS_E_FILE_NOT_FOUND);
     spit(dir_ + "/empty.wma", {});
-    EXPECT_FALSE(h.readFile(dir_ + "/empty.wma"));
+    EXPECT_EQ(h.readFile(dir_ + "/empty.wma").code(), wm::NS_E_INVALID_INPUT_FORMAT);
     spit(dir_ + "/a.wav",
          cat({Bytes{'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E'}, Bytes(200)}));
-    EXPECT_FALSE(h.readFile(dir_ + "/a.wav"));
+    EXPECT_EQ(h.readFile(dir_ + "/a.wav").code(), wm::NS_E_INVALID_INPUT_FORMAT);
     const Bytes hdr = richHeader();
     spit(dir_ + "/nodata.wma", hdr);  // a header with no Data Object after it
-    EXPECT_FALSE(h.readFile(dir_ + "/nodata.wma"));
+    EXPECT_EQ(h.readFile(dir_ + "/nodata.wma").code(), wm::NS_E_INVALID_INPUT_FORMAT);
 
     // A file whose header is not the one parsed is not rewritten.
     spit(dir_ + "/a.wma", cat({hdr, dataObject(64)}));
@@ -492,8 +493,8 @@ TEST_F(AsfFile, RefusesOtherFilesAndLeavesThemAlone) {
     const Bytes other = cat({header({fileProps(2, 0, 0)}), dataObject(2000)});
     spit(dir_ + "/a.wma", other);
     ASSERT_TRUE(h.set(u"Title", AttrType::String, str(u"x").data(), 4));
-    EXPECT_FALSE(h.rewriteFile(dir_ + "/a.wma"));
-    EXPECT_FALSE(h.rewriteFile(dir_ + "/missing.wma"));
+    EXPECT_EQ(h.rewriteFile(dir_ + "/a.wma").code(), wm::NS_E_FILE_WRITE);
+    EXPECT_EQ(h.rewriteFile(dir_ + "/missing.wma").code(), wm::E_PATH_NOT_FOUND);
     EXPECT_EQ(slurp(dir_ + "/a.wma"), other);
     EXPECT_EQ(listDir(), "a.wav\na.wma\nempty.wma\nnodata.wma\n");  // no temporary left
 }

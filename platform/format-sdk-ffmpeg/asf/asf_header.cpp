@@ -186,6 +186,11 @@ bool preadAll(int fd, uint8_t* buf, size_t n, uint64_t offset) {
     return true;
 }
 
+// Why the last file call failed; the write itself when errno says nothing.
+ffsdk::Result FileFailure() {
+    return errno != 0 ? ffsdk::ResultFromErrno(errno) : ffsdk::Result(wm::NS_E_FILE_WRITE);
+}
+
 bool writeAll(int fd, const uint8_t* buf, size_t n) {
     while (n > 0) {
         ssize_t r = ::write(fd, buf, n);
@@ -229,27 +234,35 @@ bool Header::parse(const uint8_t* data, size_t len) {
     return false;
 }
 
-bool Header::readFile(const std::string& path) {
+ffsdk::Result Header::readFile(const std::string& path) {
     *this = Header();
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.ok()) {
+        return errno == ENOENT || errno == ENOTDIR ? wm::NS_E_FILE_NOT_FOUND
+                                                   : wm::NS_E_FILE_OPEN_FAILED;
+    }
     struct stat st;
-    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return wm::NS_E_FILE_OPEN_FAILED;
     const uint64_t file_size = static_cast<uint64_t>(st.st_size);
     uint8_t fixed[kHeaderFixed];
-    if (file_size < kHeaderFixed || !preadAll(fd.get(), fixed, sizeof fixed, 0)) return false;
-    if (rdGuid(fixed) != kHeaderGuid) return false;
+    if (file_size < kHeaderFixed || !preadAll(fd.get(), fixed, sizeof fixed, 0)) {
+        return wm::NS_E_INVALID_INPUT_FORMAT;
+    }
+    if (rdGuid(fixed) != kHeaderGuid) return wm::NS_E_INVALID_INPUT_FORMAT;
     const uint64_t header_size = rd64(fixed + 16);
     if (header_size < kHeaderFixed || header_size > kMaxHeaderSize || header_size > file_size ||
         file_size - header_size < kDataObjectFixed) {
-        return false;
+        return wm::NS_E_INVALID_INPUT_FORMAT;
     }
     std::vector<uint8_t> buf(static_cast<size_t>(header_size) + kDataObjectFixed);
-    if (!preadAll(fd.get(), buf.data(), buf.size(), 0)) return false;
+    if (!preadAll(fd.get(), buf.data(), buf.size(), 0)) return wm::NS_E_INVALID_INPUT_FORMAT;
     Header h;
-    if (!h.parseHeader(buf.data(), buf.size(), file_size) || !h.has_data_) return false;
+    if (!h.parseHeader(buf.data(), buf.size(), file_size) || !h.has_data_) {
+        return wm::NS_E_INVALID_INPUT_FORMAT;
+    }
     *this = std::move(h);
-    return true;
+    return S_OK;
 }
 
 bool Header::parseHeader(const uint8_t* data, size_t len, uint64_t total_size) {
@@ -880,25 +893,27 @@ std::vector<uint8_t> Header::serialize() const {
 
 // --------------------------------------------------------- file rewriting
 
-bool Header::rewriteFile(const std::string& path) {
-    if (!valid_) return false;
+ffsdk::Result Header::rewriteFile(const std::string& path) {
+    if (!valid_) return wm::NS_E_INVALID_REQUEST;
+    errno = 0;
     // Replace the file a symbolic link points to, not the link.
     char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return false;
+    if (!resolved) return FileFailure();
     const std::string target(resolved);
     std::free(resolved);
 
     Fd in(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st;
-    if (!in.ok() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (!in.ok() || ::fstat(in.get(), &st) != 0) return FileFailure();
+    if (!S_ISREG(st.st_mode)) return wm::NS_E_FILE_WRITE;
     const uint64_t old_size = static_cast<uint64_t>(st.st_size);
-    if (old_size < header_size_) return false;
+    if (old_size < header_size_) return wm::NS_E_FILE_WRITE;
 
     // The file must still start with the header this object describes,
     // otherwise the bytes copied after the new header would not match it.
     std::vector<uint8_t> current(original_.size());
     if (!preadAll(in.get(), current.data(), current.size(), 0) || current != original_) {
-        return false;
+        return wm::NS_E_FILE_WRITE;
     }
 
     Header updated(*this);
@@ -907,7 +922,7 @@ bool Header::rewriteFile(const std::string& path) {
 
     std::string tmp_name = target + ".tmp-XXXXXX";
     Fd out(::mkostemp(&tmp_name[0], O_CLOEXEC));
-    if (!out.ok()) return false;
+    if (!out.ok()) return FileFailure();
     // File systems without Unix permissions (FAT) refuse chmod but give
     // every file the same mode; that is fine as long as the modes agree.
     struct stat tmp_st;
@@ -935,9 +950,10 @@ bool Header::rewriteFile(const std::string& path) {
     ok = out.close() && ok;
     ok = ok && ::rename(tmp_name.c_str(), target.c_str()) == 0;
     if (!ok) {
+        const ffsdk::Result failure = FileFailure();
         out.reset();
         ::unlink(tmp_name.c_str());
-        return false;
+        return failure;
     }
     // Make the rename itself durable.
     const size_t slash = target.find_last_of('/');
@@ -954,13 +970,13 @@ bool Header::rewriteFile(const std::string& path) {
     Header fresh;
     if (!fresh.parseHeader(head.data(), head.size(), new_size)) {
         *this = Header();
-        return true;
+        return S_OK;
     }
     fresh.has_data_ = has_data;
     fresh.data_size_ = data_size;
     fresh.data_object_packets_ = data_packets;
     *this = std::move(fresh);
-    return true;
+    return S_OK;
 }
 
 }  // namespace asf

@@ -9,8 +9,9 @@
 // Metadata Library inside the Header Extension. File Properties, Stream
 // Properties and Stream Bitrate Properties are decoded read-only.
 //
-// Only the C++ standard library is used, plus POSIX file calls in readFile and
-// rewriteFile (the standard library has no fsync, mkstemp or atomic rename).
+// Only the C++ standard library and the core's result type are used, plus
+// POSIX file calls in readFile and rewriteFile (the standard library has no
+// fsync, mkstemp or atomic rename).
 #pragma once
 
 #include <array>
@@ -19,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/result.h"
 
 namespace asf {
 
@@ -93,8 +96,11 @@ class Header {
     bool parse(const uint8_t* data, size_t len);
 
     // Reads and parses the header of a file, which must be a regular file
-    // whose header is followed by a Data Object.
-    bool readFile(const std::string& path);
+    // whose header is followed by a Data Object. Fails with
+    // NS_E_FILE_NOT_FOUND when nothing is at the path (or a folder on it is
+    // missing), NS_E_FILE_OPEN_FAILED when it cannot be opened or is not a
+    // regular file, NS_E_INVALID_INPUT_FORMAT when it holds no such header.
+    ffsdk::Result readFile(const std::string& path);
 
     bool valid() const { return valid_; }
 
@@ -153,8 +159,10 @@ class Header {
     // crash leaves either the old or the new file whole. The original's
     // permission bits are kept; a symbolic link is followed and its target
     // replaced. On success this object then describes the new file; on
-    // failure the original is untouched and no temporary is left behind.
-    bool rewriteFile(const std::string& path);
+    // failure the original is untouched and no temporary is left behind, and
+    // the result says why (a file system error where there is one,
+    // NS_E_FILE_WRITE when the file changed or is not a regular file).
+    ffsdk::Result rewriteFile(const std::string& path);
 
     // ---- File Properties.
     const GuidBytes& fileId() const { return file_id_; }

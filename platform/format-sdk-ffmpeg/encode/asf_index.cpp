@@ -8,8 +8,6 @@
 #include <memory>
 #include <new>
 
-#include "encode/results.h"
-
 namespace ffsdk {
 namespace {
 
@@ -65,8 +63,8 @@ bool WriteAt(FILE* f, uint64_t at, const void* buf, size_t len) {
     return fseeko(f, static_cast<off_t>(at), SEEK_SET) == 0 && std::fwrite(buf, 1, len, f) == len;
 }
 
-int32_t WriteFailure() {
-    return errno != 0 ? ResultFromErrno(errno) : kE_FAIL;
+Result WriteFailure() {
+    return errno != 0 ? ResultFromErrno(errno) : Result(E_FAIL);
 }
 
 // Serialises the Index Object. Entries are byte offsets from the first data
@@ -133,26 +131,26 @@ bool AsfIndexBuilder::finish(uint64_t endMs) {
     return fillBefore(endMs, true);
 }
 
-int32_t AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t streamNumber,
-                       uint64_t firstPacketOffset, uint32_t packetSize, uint64_t prerollMs) {
+Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t streamNumber,
+                      uint64_t firstPacketOffset, uint32_t packetSize, uint64_t prerollMs) {
     errno = 0;
     File f(std::fopen(path, "r+b"));
     if (!f) return WriteFailure();
 
     uint8_t fixed[kHeaderObjectFixedSize];
     if (!ReadAt(f.get(), 0, fixed, sizeof fixed) || std::memcmp(fixed, kHeaderGuid, 16) != 0) {
-        return kE_UNEXPECTED;
+        return E_UNEXPECTED;
     }
     const uint64_t headerSize = Read64(fixed + 16);
-    if (headerSize < kHeaderObjectFixedSize || headerSize > kMaxHeaderSize) return kE_UNEXPECTED;
+    if (headerSize < kHeaderObjectFixedSize || headerSize > kMaxHeaderSize) return E_UNEXPECTED;
 
     try {
         std::vector<uint8_t> header(static_cast<size_t>(headerSize));
-        if (!ReadAt(f.get(), 0, header.data(), header.size())) return kE_UNEXPECTED;
+        if (!ReadAt(f.get(), 0, header.data(), header.size())) return E_UNEXPECTED;
         uint64_t fileProps = 0;
         for (uint64_t at = kHeaderObjectFixedSize; at + kObjectHeaderSize <= headerSize;) {
             const uint64_t size = Read64(&header[at + 16]);
-            if (size < kObjectHeaderSize || size > headerSize - at) return kE_UNEXPECTED;
+            if (size < kObjectHeaderSize || size > headerSize - at) return E_UNEXPECTED;
             if (std::memcmp(&header[at], kFilePropertiesGuid, 16) == 0 &&
                 size >= kFilePropertiesSize) {
                 fileProps = at;
@@ -160,22 +158,22 @@ int32_t AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t 
             }
             at += size;
         }
-        if (fileProps == 0) return kE_UNEXPECTED;
+        if (fileProps == 0) return E_UNEXPECTED;
         const uint8_t* fp = &header[fileProps];
         if (Read64(fp + kFpPreroll) != prerollMs || Read32(fp + kFpMinPacket) != packetSize ||
             Read32(fp + kFpMaxPacket) != packetSize) {
-            return kE_UNEXPECTED;
+            return E_UNEXPECTED;
         }
 
         uint8_t data[kDataObjectFixedSize];
         if (!ReadAt(f.get(), headerSize, data, sizeof data) ||
             std::memcmp(data, kDataGuid, 16) != 0 ||
             headerSize + kDataObjectFixedSize != firstPacketOffset) {
-            return kE_UNEXPECTED;
+            return E_UNEXPECTED;
         }
         const uint64_t end = headerSize + Read64(data + 16);
         if (fseeko(f.get(), 0, SEEK_END) != 0 || static_cast<uint64_t>(ftello(f.get())) != end) {
-            return kE_UNEXPECTED;
+            return E_UNEXPECTED;
         }
 
         const std::vector<uint8_t> object = BuildIndexObject(index, streamNumber, packetSize);
@@ -189,11 +187,11 @@ int32_t AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t 
             return WriteFailure();
         }
     } catch (const std::bad_alloc&) {
-        return kE_OUTOFMEMORY;
+        return E_OUTOFMEMORY;
     }
     errno = 0;
     if (std::fclose(f.release()) != 0) return WriteFailure();
-    return kS_OK;
+    return S_OK;
 }
 
 }  // namespace ffsdk
