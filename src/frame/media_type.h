@@ -3,6 +3,7 @@
 #pragma once
 
 #include "heap_buffer.h"
+#include "wave_format.h"
 #include "wmsdk.h"
 
 namespace mervane {
@@ -11,9 +12,10 @@ namespace mervane {
 // Fails with the SDK's result, or E_OUTOFMEMORY when the buffer cannot be had.
 HRESULT ReadMediaType(wm::IWMMediaProps* props, HeapBuffer& buffer);
 
-// The WAVEFORMATEX a media type read by ReadMediaType carries, or null when the
-// type is not a WAVEFORMATEX one: a foreign format type, a type shorter than its
-// header, or a format block that is too short or does not lie inside the buffer.
-const wm::WAVEFORMATEX* WaveFormatOf(const HeapBuffer& buffer);
+// Decodes the WAVEFORMATEX a media type read by ReadMediaType carries; false
+// when the type is not a WAVEFORMATEX one: a foreign format type, a type shorter
+// than its header, or a format block that is too short or does not lie inside
+// the buffer.
+bool WaveFormatOf(const HeapBuffer& buffer, WaveFormat* wave);
 
 }  // namespace mervane

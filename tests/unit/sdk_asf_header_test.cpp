@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "asf/asf_header.h"
+#include "wave_format.h"
 
 namespace {
 
@@ -170,11 +171,11 @@ TEST(AsfHeader, DecodesPropertiesStreamsAndAttributes) {
     EXPECT_FALSE(h.hasDataObject());
     ASSERT_EQ(h.streams().size(), 1u);
     EXPECT_EQ(h.streams()[0].kind, asf::StreamKind::Audio);
-    asf::WaveFormat wf;
-    ASSERT_TRUE(asf::decodeWaveFormat(h.streams()[0].type_specific.data(),
-                                      h.streams()[0].type_specific.size(), &wf));
-    EXPECT_EQ(wf.block_align, 743);
-    EXPECT_EQ(wf.extra.size(), 10u);
+    mervane::WaveFormat wf;
+    ASSERT_TRUE(mervane::ReadWholeWaveFormat(h.streams()[0].type_specific.data(),
+                                             h.streams()[0].type_specific.size(), &wf));
+    EXPECT_EQ(wf.blockAlign, 743);
+    EXPECT_EQ(wf.cbSize, 10u);
 
     std::vector<std::u16string> names;
     for (size_t i = 0; i < h.count(); ++i) names.push_back(h.at(i)->name);

@@ -216,8 +216,8 @@ TEST(WmaCatalog, MatchesWhatTheEncoderProduces) {
         EXPECT_EQ(e->sampleRate, order[i].rate);
         EXPECT_EQ(e->channels, order[i].channels);
         EXPECT_EQ(e->bitrate, order[i].bitrate);
-        ffsdk::WaveFormat wf;
-        ASSERT_TRUE(ffsdk::ParseWaveFormat(e->format, ffsdk::kWmaV2FormatSize, &wf));
+        mervane::WaveFormat wf;
+        ASSERT_TRUE(mervane::ReadWholeWaveFormat(e->format, ffsdk::kWmaV2FormatSize, &wf));
         EXPECT_EQ(wf.formatTag, 0x0161);
         EXPECT_EQ(wf.channels, e->channels);
         EXPECT_EQ(wf.samplesPerSec, e->sampleRate);

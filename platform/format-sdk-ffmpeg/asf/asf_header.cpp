@@ -10,6 +10,8 @@
 #include <cstring>
 #include <utility>
 
+#include "wave_format.h"
+
 namespace asf {
 namespace {
 
@@ -203,24 +205,6 @@ bool writeAll(int fd, const uint8_t* buf, size_t n) {
 }
 
 }  // namespace
-
-bool decodeWaveFormat(const uint8_t* data, size_t len, WaveFormat* out) {
-    if (!data || !out || len < 16) return false;
-    WaveFormat wf;
-    wf.format_tag = rd16(data);
-    wf.channels = rd16(data + 2);
-    wf.samples_per_sec = rd32(data + 4);
-    wf.avg_bytes_per_sec = rd32(data + 8);
-    wf.block_align = rd16(data + 12);
-    wf.bits_per_sample = rd16(data + 14);
-    if (len >= 18) {
-        size_t extra = rd16(data + 16);
-        if (extra > len - 18) return false;
-        wf.extra.assign(data + 18, data + 18 + extra);
-    }
-    *out = std::move(wf);
-    return true;
-}
 
 // ---------------------------------------------------------------- parsing
 
@@ -490,9 +474,14 @@ uint32_t Header::bitrate() const {
     uint64_t sum = 0;
     bool any_audio = false;
     for (const Stream& s : streams_) {
-        if (s.kind != StreamKind::Audio || s.type_specific.size() < 12) continue;
+        // Reaching nAvgBytesPerSec is enough.
+        mervane::WaveFormat wf;
+        if (s.kind != StreamKind::Audio ||
+            !mervane::ReadWaveFormat(s.type_specific.data(), s.type_specific.size(), &wf, 12)) {
+            continue;
+        }
         any_audio = true;
-        sum += static_cast<uint64_t>(rd32(s.type_specific.data() + 8)) * 8;
+        sum += uint64_t{wf.avgBytesPerSec} * 8;
     }
     return any_audio ? clamp32(sum) : max_bitrate_;
 }

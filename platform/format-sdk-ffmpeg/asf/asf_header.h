@@ -67,22 +67,6 @@ struct Stream {
     std::vector<uint8_t> error_correction;  // error correction data, as stored
 };
 
-// The fields of a WAVEFORMATEX (as found in an audio stream's type-specific
-// data). A 16-byte PCMWAVEFORMAT without cbSize is accepted (no extra bytes).
-struct WaveFormat {
-    uint16_t format_tag = 0;
-    uint16_t channels = 0;
-    uint32_t samples_per_sec = 0;
-    uint32_t avg_bytes_per_sec = 0;
-    uint16_t block_align = 0;
-    uint16_t bits_per_sample = 0;
-    std::vector<uint8_t> extra;  // the cbSize bytes after the structure
-};
-
-// Decodes a WAVEFORMATEX; false if it is shorter than 16 bytes or cbSize
-// claims more bytes than there are.
-bool decodeWaveFormat(const uint8_t* data, size_t len, WaveFormat* out);
-
 class Header {
   public:
     // Headers larger than this are refused rather than read into memory.

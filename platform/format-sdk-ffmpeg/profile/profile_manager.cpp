@@ -61,8 +61,10 @@ HRESULT ProfileManager::GetCodecFormat(REFGUID mediaType, DWORD codecIndex, DWOR
     const WmaCatalogEntry* entry = WmaCatalogAt(formatIndex);
     if (entry == nullptr) return E_INVALIDARG;
 
-    WaveFormat parsed;
-    if (!ParseWaveFormat(entry->format, kWmaV2FormatSize, &parsed)) return E_UNEXPECTED;
+    mervane::WaveFormat parsed;
+    if (!mervane::ReadWholeWaveFormat(entry->format, kWmaV2FormatSize, &parsed)) {
+        return E_UNEXPECTED;
+    }
     wm::WM_MEDIA_TYPE type{};
     type.majortype = wm::WMMEDIATYPE_Audio;
     type.subtype = wm::AudioSubtype(parsed.formatTag);
