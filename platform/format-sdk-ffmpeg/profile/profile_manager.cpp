@@ -1,5 +1,6 @@
 #include "profile_manager.h"
 
+#include "com_ptr.h"
 #include "encode/codec_catalog.h"
 #include "profile/profile.h"
 #include "profile/stream_config.h"
@@ -76,15 +77,12 @@ HRESULT ProfileManager::GetCodecFormat(REFGUID mediaType, DWORD codecIndex, DWOR
     type.cbFormat = static_cast<ULONG>(kWmaV2FormatSize);
     type.pbFormat = const_cast<BYTE*>(entry->format);
 
-    StreamConfig* stream = StreamConfig::Create(wm::WMMEDIATYPE_Audio);
-    if (stream == nullptr) return E_OUTOFMEMORY;
+    mervane::ComPtr<StreamConfig> stream(StreamConfig::Create(wm::WMMEDIATYPE_Audio));
+    if (!stream) return E_OUTOFMEMORY;
     HRESULT hr = stream->SetMediaType(&type);
     if (SUCCEEDED(hr)) hr = stream->SetBitrate(entry->bitrate);
-    if (FAILED(hr)) {
-        stream->Release();
-        return hr;
-    }
-    *config = stream;
+    if (FAILED(hr)) return hr;
+    *config = stream.Detach();
     return S_OK;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "com_ptr.h"
+
 namespace ffsdk {
 
 namespace {
@@ -61,14 +63,8 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
         GUID type{};
         HRESULT hr = source->GetStreamType(&type);
         if (FAILED(hr)) return hr;
-        StreamConfig* copy = Create(type);
-        if (copy == nullptr) return E_OUTOFMEMORY;
-        struct Holder {
-            StreamConfig* p;
-            ~Holder() {
-                if (p != nullptr) p->Release();
-            }
-        } holder{copy};
+        mervane::ComPtr<StreamConfig> copy(Create(type));
+        if (!copy) return E_OUTOFMEMORY;
 
         if (FAILED(hr = source->GetStreamNumber(&copy->number_))) return hr;
         if (FAILED(hr = source->GetBitrate(&copy->bitrate_))) return hr;
@@ -86,9 +82,9 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
             (which == 0 ? copy->streamName_ : copy->connectionName_) = std::move(name);
         }
 
-        wm::IWMMediaProps* props = nullptr;
+        mervane::ComPtr<wm::IWMMediaProps> props;
         if (FAILED(hr = source->QueryInterface(wm::IID_IWMMediaProps,
-                                               reinterpret_cast<void**>(&props)))) {
+                                               reinterpret_cast<void**>(props.Put())))) {
             return hr;
         }
         DWORD size = 0;
@@ -103,11 +99,10 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
         } else if (hr == wm::NS_E_INVALID_REQUEST) {
             hr = S_OK;  // no media type set yet
         }
-        props->Release();
+        props.Reset();
         if (FAILED(hr)) return hr;
 
-        *out = copy;
-        holder.p = nullptr;
+        *out = copy.Detach();
         return S_OK;
     });
 }
