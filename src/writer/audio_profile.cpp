@@ -104,16 +104,8 @@ HRESULT FindAudioFormat(const AudioRequest& request, wm::IWMProfile* profile,
     props.Reset();
     if (!best) return wm::NS_E_AUDIO_CODEC_NOT_INSTALLED;
 
-    wm::WM_MEDIA_TYPE type{};
-    type.majortype = wm::WMMEDIATYPE_Audio;
-    type.subtype = wm::AudioSubtype(chosen.formatTag);
-    type.bFixedSizeSamples = TRUE;
-    type.bTemporalCompression = FALSE;
-    type.lSampleSize = chosen.blockAlign;
-    type.formattype = wm::WMFORMAT_WaveFormatEx;
-    type.pUnk = nullptr;
-    type.cbFormat = kWaveFormatExSize + chosen.cbSize;
-    type.pbFormat = best.as<BYTE>();
+    wm::WM_MEDIA_TYPE type = AudioMediaType(chosen, best.as<BYTE>(),
+                                            static_cast<ULONG>(kWaveFormatExSize + chosen.cbSize));
 
     hr = profile->CreateNewStream(wm::WMMEDIATYPE_Audio, stream.Put());
     if (FAILED(hr)) return hr;

@@ -108,15 +108,11 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
 }
 
 HRESULT StreamConfig::GetStreamType(GUID* streamType) {
-    if (streamType == nullptr) return E_POINTER;
-    *streamType = streamType_;
-    return S_OK;
+    return CopyOut(streamType_, streamType);
 }
 
 HRESULT StreamConfig::GetStreamNumber(WORD* streamNum) {
-    if (streamNum == nullptr) return E_POINTER;
-    *streamNum = number_;
-    return S_OK;
+    return CopyOut(number_, streamNum);
 }
 
 HRESULT StreamConfig::SetStreamNumber(WORD streamNum) {
@@ -131,11 +127,7 @@ HRESULT StreamConfig::GetStreamName(WCHAR* name, WORD* length) {
 }
 
 HRESULT StreamConfig::SetStreamName(const WCHAR* name) {
-    if (name == nullptr) return E_POINTER;
-    return Guarded([&] {
-        streamName_ = name;
-        return S_OK;
-    });
+    return AssignWide(&streamName_, name);
 }
 
 HRESULT StreamConfig::GetConnectionName(WCHAR* name, WORD* length) {
@@ -143,17 +135,11 @@ HRESULT StreamConfig::GetConnectionName(WCHAR* name, WORD* length) {
 }
 
 HRESULT StreamConfig::SetConnectionName(const WCHAR* name) {
-    if (name == nullptr) return E_POINTER;
-    return Guarded([&] {
-        connectionName_ = name;
-        return S_OK;
-    });
+    return AssignWide(&connectionName_, name);
 }
 
 HRESULT StreamConfig::GetBitrate(DWORD* bitrate) {
-    if (bitrate == nullptr) return E_POINTER;
-    *bitrate = bitrate_;
-    return S_OK;
+    return CopyOut(bitrate_, bitrate);
 }
 
 HRESULT StreamConfig::SetBitrate(DWORD bitrate) {
@@ -162,9 +148,7 @@ HRESULT StreamConfig::SetBitrate(DWORD bitrate) {
 }
 
 HRESULT StreamConfig::GetBufferWindow(DWORD* bufferWindowMs) {
-    if (bufferWindowMs == nullptr) return E_POINTER;
-    *bufferWindowMs = bufferWindowMs_;
-    return S_OK;
+    return CopyOut(bufferWindowMs_, bufferWindowMs);
 }
 
 HRESULT StreamConfig::SetBufferWindow(DWORD bufferWindowMs) {
@@ -173,9 +157,7 @@ HRESULT StreamConfig::SetBufferWindow(DWORD bufferWindowMs) {
 }
 
 HRESULT StreamConfig::GetType(GUID* type) {
-    if (type == nullptr) return E_POINTER;
-    *type = streamType_;
-    return S_OK;
+    return CopyOut(streamType_, type);
 }
 
 HRESULT StreamConfig::GetMediaType(wm::WM_MEDIA_TYPE* mediaType, DWORD* size) {

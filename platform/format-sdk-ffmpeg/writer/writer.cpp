@@ -284,9 +284,7 @@ HRESULT Writer::SetLiveSource(BOOL) {
 }
 
 HRESULT Writer::IsRealTime(BOOL* realTime) {
-    if (realTime == nullptr) return E_POINTER;
-    *realTime = FALSE;
-    return S_OK;
+    return CopyOut(FALSE, realTime);
 }
 
 HRESULT Writer::GetWriterTime(wm::QWORD* currentTime) {
