@@ -18,38 +18,43 @@ std::vector<uint8_t> LittleEndian(uint64_t v, size_t bytes) {
     return out;
 }
 
+// The value length a type always has (Bool as handed out), or 0 for String
+// and Binary, whose length varies.
+size_t FixedLength(AttrType type) {
+    switch (type) {
+        case AttrType::Bool:
+        case AttrType::DWord:
+            return 4;
+        case AttrType::QWord:
+            return 8;
+        case AttrType::Word:
+            return 2;
+        case AttrType::Guid:
+            return 16;
+        default:
+            return 0;
+    }
+}
+
 // The value's bytes as the attribute view shows them, with their type; a
 // length that does not fit the stored type shows as Binary.
 Attribute ViewOf(const Record& r) {
     Attribute a{r.name, AttrType::Binary, r.value};
     const size_t n = r.value.size();
-    switch (r.type) {
-        case 0:
-            a.type = AttrType::String;
-            a.value = TerminatedString(r.value.data(), n);
-            break;
-        case 2:
-            // 4 bytes in Extended Content Description, 2 in the Metadata
-            // objects; either is accepted wherever it appears.
-            if (n == 4 || n == 2) {
-                a.type = AttrType::Bool;
-                a.value.resize(4, 0);
-            }
-            break;
-        case 3:
-            if (n == 4) a.type = AttrType::DWord;
-            break;
-        case 4:
-            if (n == 8) a.type = AttrType::QWord;
-            break;
-        case 5:
-            if (n == 2) a.type = AttrType::Word;
-            break;
-        case 6:
-            if (n == 16) a.type = AttrType::Guid;
-            break;
-        default:
-            break;
+    const AttrType stored = static_cast<AttrType>(r.type);
+    if (stored == AttrType::String) {
+        a.type = AttrType::String;
+        a.value = TerminatedString(r.value.data(), n);
+    } else if (stored == AttrType::Bool) {
+        // 4 bytes in Extended Content Description, 2 in the Metadata objects;
+        // either is accepted wherever it appears.
+        if (n == 4 || n == 2) {
+            a.type = AttrType::Bool;
+            a.value.resize(4, 0);
+        }
+    } else if (r.type <= static_cast<uint16_t>(AttrType::Guid) && n == FixedLength(stored) &&
+               n != 0) {
+        a.type = stored;
     }
     return a;
 }
@@ -61,17 +66,9 @@ bool LengthFits(AttrType type, size_t len) {
             return len % 2 == 0;
         case AttrType::Binary:
             return true;
-        case AttrType::Bool:
-        case AttrType::DWord:
-            return len == 4;
-        case AttrType::QWord:
-            return len == 8;
-        case AttrType::Word:
-            return len == 2;
-        case AttrType::Guid:
-            return len == 16;
         default:
-            return false;
+            return static_cast<uint16_t>(type) <= static_cast<uint16_t>(AttrType::Guid) &&
+                   len == FixedLength(type);
     }
 }
 
