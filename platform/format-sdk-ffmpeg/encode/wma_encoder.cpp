@@ -82,59 +82,57 @@ struct WmaFileEncoder::State {
     uint64_t endMs = 0;                // play duration, known once finishing
     int64_t firstPacketOffset = 0;
     AsfIndexBuilder index;
-
-    // Presentation time of packet k in ms: 0 and 1 for the lead packets, then
-    // the time of the first sample each completes, kept after the lead's.
-    uint64_t packetTimeMs(uint64_t k) const {
-        if (k < kLeadPackets) return k;
-        const uint64_t samples = (k - kLeadPackets) * frameLength;
-        return std::max<uint64_t>(kLeadPackets, (samples * 1000 + rate / 2) / rate);
-    }
-
-    // Sends `frame` (or, with flush, the end of input) and muxes what comes out.
-    Result sendFrame(bool flush = false);
-    Result muxPacket();
 };
 
-Result WmaFileEncoder::State::sendFrame(bool flush) {
+uint64_t WmaFileEncoder::packetTimeMs(uint64_t k) const {
+    if (k < kLeadPackets) return k;
+    const uint64_t samples = (k - kLeadPackets) * state_->frameLength;
+    return std::max<uint64_t>(kLeadPackets, (samples * 1000 + state_->rate / 2) / state_->rate);
+}
+
+Result WmaFileEncoder::sendFrame(bool flush) {
+    State& s = *state_;
     if (!flush) {
-        frame->pts = static_cast<int64_t>(framesSent * frameLength);
-        ++framesSent;
+        s.frame->pts = static_cast<int64_t>(s.framesSent * s.frameLength);
+        ++s.framesSent;
     }
-    int ret = avcodec_send_frame(codec.get(), flush ? nullptr : frame.get());
+    int ret = avcodec_send_frame(s.codec.get(), flush ? nullptr : s.frame.get());
     if (ret < 0) return ResultFromAv(ret);
-    while ((ret = avcodec_receive_packet(codec.get(), packet.get())) == 0) {
+    while ((ret = avcodec_receive_packet(s.codec.get(), s.packet.get())) == 0) {
         const Result muxed = muxPacket();
-        av_packet_unref(packet.get());
+        av_packet_unref(s.packet.get());
         if (!muxed) return muxed;
     }
     return ret == AVERROR(EAGAIN) || ret == AVERROR_EOF ? S_OK : ResultFromAv(ret);
 }
 
-Result WmaFileEncoder::State::muxPacket() {
-    const uint64_t k = packetsMuxed++;
+Result WmaFileEncoder::muxPacket() {
+    State& s = *state_;
+    const uint64_t k = s.packetsMuxed++;
     // Anything after the packet that completes the last written sample holds
     // only the padding.
-    if (k > lastPacket) return S_OK;
+    if (k > s.lastPacket) return S_OK;
     const uint64_t startMs = packetTimeMs(k);
     // A zero duration would make the muxer substitute a whole frame's.
-    const uint64_t stopMs = k == lastPacket ? std::max(endMs, startMs + 1) : packetTimeMs(k + 1);
+    const uint64_t stopMs =
+        k == s.lastPacket ? std::max(s.endMs, startMs + 1) : packetTimeMs(k + 1);
 
-    AVStream* stream = format->streams[0];
+    AVStream* stream = s.format->streams[0];
     const AVRational ms{1, 1000};
-    packet->stream_index = 0;
-    packet->pts = av_rescale_q(static_cast<int64_t>(startMs), ms, stream->time_base);
-    packet->dts = packet->pts;
-    packet->duration = av_rescale_q(static_cast<int64_t>(stopMs - startMs), ms, stream->time_base);
+    s.packet->stream_index = 0;
+    s.packet->pts = av_rescale_q(static_cast<int64_t>(startMs), ms, stream->time_base);
+    s.packet->dts = s.packet->pts;
+    s.packet->duration =
+        av_rescale_q(static_cast<int64_t>(stopMs - startMs), ms, stream->time_base);
 
-    const int64_t at = avio_tell(format->pb) - firstPacketOffset;
+    const int64_t at = avio_tell(s.format->pb) - s.firstPacketOffset;
     if (at < 0) return E_UNEXPECTED;
     const uint64_t dataPacket = static_cast<uint64_t>(at) / kPacketSize;
     if (dataPacket > UINT32_MAX) return wm::E_DISK_FULL;  // beyond what ASF addresses
-    if (!index.addPayload(startMs + kPrerollMs, static_cast<uint32_t>(dataPacket))) {
+    if (!s.index.addPayload(startMs + kPrerollMs, static_cast<uint32_t>(dataPacket))) {
         return E_OUTOFMEMORY;
     }
-    const int ret = av_write_frame(format.get(), packet.get());
+    const int ret = av_write_frame(s.format.get(), s.packet.get());
     return ret < 0 ? ResultFromAv(ret) : S_OK;
 }
 
@@ -235,10 +233,9 @@ Result WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_
     for (int ch = 0; ch < c->ch_layout.nb_channels; ++ch) {
         std::memset(f->data[ch], 0, sizeof(float) * s->frameLength);
     }
-    const Result primed = s->sendFrame();
-    if (!primed) return fail(primed);
-
     state_ = std::move(s);
+    const Result primed = sendFrame();
+    if (!primed) return fail(primed);
     return S_OK;
 }
 
@@ -263,7 +260,7 @@ Result WmaFileEncoder::write(const int16_t* interleaved, size_t frames) {
         framesWritten_ += n;
         if (s.filled == s.frameLength) {
             s.filled = 0;
-            const Result sent = s.sendFrame();
+            const Result sent = sendFrame();
             if (!sent) return fail(sent);
         }
     }
@@ -290,11 +287,11 @@ Result WmaFileEncoder::finish() {
                 std::fill(dst + s.filled, dst + s.frameLength, 0.0f);
             }
             s.filled = 0;
-            const Result sent = s.sendFrame();
+            const Result sent = sendFrame();
             if (!sent) return fail(sent);
         }
     }
-    const Result flushed = s.sendFrame(true);
+    const Result flushed = sendFrame(true);
     if (!flushed) return fail(flushed);
     if (s.packetsMuxed <= s.lastPacket) return fail(E_UNEXPECTED);
 

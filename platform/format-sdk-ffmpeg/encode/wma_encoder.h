@@ -63,6 +63,13 @@ class WmaFileEncoder {
   private:
     struct State;
     Result fail(Result result);
+    // Presentation time of packet k in ms: 0 and 1 for the lead packets, then
+    // the time of the first sample each completes, kept after the lead's.
+    uint64_t packetTimeMs(uint64_t k) const;
+    // Sends the state's frame (or, with flush, the end of input) and muxes
+    // what comes out.
+    Result sendFrame(bool flush = false);
+    Result muxPacket();
 
     std::unique_ptr<State> state_;
     uint64_t framesWritten_ = 0;
