@@ -76,12 +76,12 @@ bool Header::parseObject(const GuidBytes& id, const uint8_t* object, size_t size
     } else if (id == kBitratePropsGuid && !hasBitrates_) {
         if (!parseBitrates(body, bodySize)) return false;
     } else if (id == kContentDescGuid && !contentDesc_.present) {
-        if (!contentDesc_.parse(body, bodySize)) return false;
+        if (!ParseContentDescription(body, bodySize, &contentDesc_)) return false;
         o.slot = Slot::ContentDesc;
     } else if (id == kExtContentDescGuid && !extContentDesc_.present) {
-        if (!extContentDesc_.parse(body, bodySize)) return false;
+        if (!ParseRecords(body, bodySize, &extContentDesc_)) return false;
         o.slot = Slot::ExtContentDesc;
-    } else if (id == kHeaderExtGuid && !headerExt_.present) {
+    } else if (id == kHeaderExtGuid && !headerExt_.present()) {
         if (!headerExt_.parse(body, bodySize)) return false;
         o.slot = Slot::HeaderExt;
     }
@@ -204,9 +204,9 @@ uint64_t Header::serializedSize() const {
         if (!rewritten(o)) {
             n += o.raw.size();
         } else if (o.slot == Slot::ContentDesc) {
-            n += contentDesc_.size();
+            n += ContentDescriptionSize(contentDesc_);
         } else if (o.slot == Slot::ExtContentDesc) {
-            n += extContentDesc_.size();
+            n += RecordsSize(extContentDesc_);
         } else {
             n += headerExt_.size();
         }
@@ -228,9 +228,9 @@ std::vector<uint8_t> Header::serialize() const {
         if (!rewritten(o)) {
             AppendBytes(&out, o.raw);
         } else if (o.slot == Slot::ContentDesc) {
-            contentDesc_.encode(&out);
+            EncodeContentDescription(contentDesc_, &out);
         } else if (o.slot == Slot::ExtContentDesc) {
-            extContentDesc_.encode(&out);
+            EncodeRecords(extContentDesc_, &out);
         } else {
             headerExt_.encode(&out);
         }

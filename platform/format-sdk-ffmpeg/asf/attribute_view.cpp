@@ -105,13 +105,13 @@ void Header::rebuildAttributes() {
         }
     }
     addRecordAttributes(extContentDesc_);
-    addRecordAttributes(headerExt_.metadata);
-    addRecordAttributes(headerExt_.metadataLibrary);
+    addRecordAttributes(headerExt_.metadata());
+    addRecordAttributes(headerExt_.metadataLibrary());
 }
 
 void Header::addRecordAttributes(const RecordList& list) {
     for (const Record& r : list.items) {
-        if (list.isFileRecord(r)) attrs_.push_back(ViewOf(r));
+        if (IsFileRecord(list, r)) attrs_.push_back(ViewOf(r));
     }
 }
 
@@ -132,9 +132,10 @@ void Header::setContentDesc(size_t field, const std::vector<uint8_t>& value) {
     contentDesc_.dirty = true;
     // Keep same-named string copies in step (see the header for why).
     const std::u16string_view name = kContentNames[field];
-    for (RecordList* list : {&extContentDesc_, &headerExt_.metadata, &headerExt_.metadataLibrary}) {
+    for (RecordList* list :
+         {&extContentDesc_, &headerExt_.metadata(), &headerExt_.metadataLibrary()}) {
         for (Record& r : list->items) {
-            if (!list->isFileRecord(r)) continue;
+            if (!IsFileRecord(*list, r)) continue;
             if (r.type != 0 || !EqualsIgnoreAsciiCase(r.name, name)) continue;
             r.value = value;
             list->dirty = true;
@@ -143,7 +144,7 @@ void Header::setContentDesc(size_t field, const std::vector<uint8_t>& value) {
 }
 
 RecordList& Header::ensureMetadataLibrary() {
-    if (!headerExt_.present) addObject(Slot::HeaderExt);
+    if (!headerExt_.present()) addObject(Slot::HeaderExt);
     return headerExt_.ensureMetadataLibrary();
 }
 
@@ -176,10 +177,10 @@ bool Header::set(std::u16string_view name, AttrType type, const uint8_t* data, s
                (type != AttrType::Guid && value.size() <= kMaxWord);
     };
     auto matches = [&](const RecordList& list, const Record& r) {
-        return list.isFileRecord(r) && r.name == name;
+        return IsFileRecord(list, r) && r.name == name;
     };
-    RecordList& metadataLibrary = headerExt_.metadataLibrary;
-    RecordList* lists[3] = {&extContentDesc_, &headerExt_.metadata, &metadataLibrary};
+    RecordList& metadataLibrary = headerExt_.metadataLibrary();
+    RecordList* lists[3] = {&extContentDesc_, &headerExt_.metadata(), &metadataLibrary};
 
     // Decide where the value goes before changing anything.
     bool updateInPlace = false;

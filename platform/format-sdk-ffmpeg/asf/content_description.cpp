@@ -4,7 +4,7 @@
 
 namespace asf {
 
-bool ContentDescription::parse(const uint8_t* body, size_t n) {
+bool ParseContentDescription(const uint8_t* body, size_t n, ContentDescription* out) {
     if (n < 10) return false;
     size_t total = 0;
     size_t lengths[5];
@@ -15,23 +15,23 @@ bool ContentDescription::parse(const uint8_t* body, size_t n) {
     if (total > n - 10) return false;
     const uint8_t* s = body + 10;
     for (size_t i = 0; i < 5; ++i) {
-        fields[i].assign(s, s + lengths[i]);
+        out->fields[i].assign(s, s + lengths[i]);
         s += lengths[i];
     }
-    present = true;
+    out->present = true;
     return true;
 }
 
-uint64_t ContentDescription::size() const {
+uint64_t ContentDescriptionSize(const ContentDescription& cd) {
     uint64_t n = kObjectHeaderSize + 10;
-    for (const auto& f : fields) n += f.size();
+    for (const auto& f : cd.fields) n += f.size();
     return n;
 }
 
-void ContentDescription::encode(std::vector<uint8_t>* out) const {
+void EncodeContentDescription(const ContentDescription& cd, std::vector<uint8_t>* out) {
     const size_t start = BeginObject(out, kContentDescGuid);
-    for (const auto& f : fields) AppendLe16(out, static_cast<uint32_t>(f.size()));
-    for (const auto& f : fields) AppendBytes(out, f);
+    for (const auto& f : cd.fields) AppendLe16(out, static_cast<uint32_t>(f.size()));
+    for (const auto& f : cd.fields) AppendBytes(out, f);
     EndObject(out, start);
 }
 

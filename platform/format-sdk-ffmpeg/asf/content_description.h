@@ -18,11 +18,11 @@ struct ContentDescription {
     bool present = false;
     bool dirty = false;                          // changed since parsed
     std::array<std::vector<uint8_t>, 5> fields;  // the stored bytes
-
-    // Decodes the object's body (after its GUID and size).
-    bool parse(const uint8_t* body, size_t n);
-    uint64_t size() const;
-    void encode(std::vector<uint8_t>* out) const;
 };
+
+// Decodes the object's body (after its GUID and size) into `out`.
+bool ParseContentDescription(const uint8_t* body, size_t n, ContentDescription* out);
+uint64_t ContentDescriptionSize(const ContentDescription& cd);
+void EncodeContentDescription(const ContentDescription& cd, std::vector<uint8_t>* out);
 
 }  // namespace asf

@@ -24,24 +24,25 @@ bool HeaderExtension::parse(const uint8_t* body, size_t n) {
             const uint8_t* objectBody = object + kObjectHeaderSize;
             // Only the first object of each decoded kind is decoded; a repeated
             // one is kept as it is.
-            if (id == kMetadataGuid && !metadata.present) {
-                if (!metadata.parse(objectBody, size - kObjectHeaderSize)) return false;
+            if (id == kMetadataGuid && !metadata_.present) {
+                if (!ParseRecords(objectBody, size - kObjectHeaderSize, &metadata_)) return false;
                 o.slot = Slot::Metadata;
-            } else if (id == kMetadataLibraryGuid && !metadataLibrary.present) {
-                if (!metadataLibrary.parse(objectBody, size - kObjectHeaderSize)) return false;
+            } else if (id == kMetadataLibraryGuid && !metadataLibrary_.present) {
+                if (!ParseRecords(objectBody, size - kObjectHeaderSize, &metadataLibrary_))
+                    return false;
                 o.slot = Slot::MetadataLibrary;
             }
             objects_.push_back(std::move(o));
             return true;
         });
     if (!ok) return false;
-    present = true;
+    present_ = true;
     return true;
 }
 
 const RecordList* HeaderExtension::listOf(const Inner& o) const {
-    return o.slot == Slot::Metadata          ? &metadata
-           : o.slot == Slot::MetadataLibrary ? &metadataLibrary
+    return o.slot == Slot::Metadata          ? &metadata_
+           : o.slot == Slot::MetadataLibrary ? &metadataLibrary_
                                              : nullptr;
 }
 
@@ -49,7 +50,7 @@ uint64_t HeaderExtension::size() const {
     uint64_t n = kObjectHeaderSize + kFixedSize + trailing_.size();
     for (const Inner& o : objects_) {
         const RecordList* list = listOf(o);
-        n += list && (list->dirty || o.raw.empty()) ? list->size() : o.raw.size();
+        n += list && (list->dirty || o.raw.empty()) ? RecordsSize(*list) : o.raw.size();
     }
     return n;
 }
@@ -62,7 +63,7 @@ void HeaderExtension::encode(std::vector<uint8_t>* out) const {
     for (const Inner& o : objects_) {
         const RecordList* list = listOf(o);
         if (list && (list->dirty || o.raw.empty())) {
-            list->encode(out);
+            EncodeRecords(*list, out);
         } else {
             AppendBytes(out, o.raw);
         }
@@ -73,19 +74,19 @@ void HeaderExtension::encode(std::vector<uint8_t>* out) const {
 }
 
 RecordList& HeaderExtension::ensureMetadataLibrary() {
-    if (!present) {
+    if (!present_) {
         fixed_.assign(kHeaderExtReservedGuid.begin(), kHeaderExtReservedGuid.end());
         AppendLe16(&fixed_, 6);
-        present = true;
+        present_ = true;
     }
-    if (!metadataLibrary.present) {
+    if (!metadataLibrary_.present) {
         Inner o;
         o.slot = Slot::MetadataLibrary;
         objects_.push_back(std::move(o));
-        metadataLibrary.present = true;
+        metadataLibrary_.present = true;
     }
     dirty_ = true;
-    return metadataLibrary;
+    return metadataLibrary_;
 }
 
 }  // namespace asf

@@ -17,15 +17,16 @@ class HeaderExtension {
     bool parse(const uint8_t* body, size_t n);
     uint64_t size() const;
     void encode(std::vector<uint8_t>* out) const;
-    bool dirty() const { return dirty_ || metadata.dirty || metadataLibrary.dirty; }
+    bool dirty() const { return dirty_ || metadata_.dirty || metadataLibrary_.dirty; }
+    bool present() const { return present_; }
+    RecordList& metadata() { return metadata_; }
+    const RecordList& metadata() const { return metadata_; }
+    RecordList& metadataLibrary() { return metadataLibrary_; }
+    const RecordList& metadataLibrary() const { return metadataLibrary_; }
 
     // Creates the Metadata Library object (and the extension's own fields,
     // for an extension new to the header) if missing.
     RecordList& ensureMetadataLibrary();
-
-    bool present = false;
-    RecordList metadata{ListKind::Metadata};
-    RecordList metadataLibrary{ListKind::MetadataLibrary};
 
   private:
     enum class Slot : uint8_t { Raw, Metadata, MetadataLibrary };
@@ -35,7 +36,10 @@ class HeaderExtension {
     };
     const RecordList* listOf(const Inner& o) const;
 
+    bool present_ = false;
     bool dirty_ = false;
+    RecordList metadata_{ListKind::Metadata};
+    RecordList metadataLibrary_{ListKind::MetadataLibrary};
     std::vector<uint8_t> fixed_;     // reserved GUID + reserved WORD
     std::vector<uint8_t> trailing_;  // bytes after the extension data, kept
     std::vector<Inner> objects_;

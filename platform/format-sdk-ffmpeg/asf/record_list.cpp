@@ -50,38 +50,39 @@ const GuidBytes& GuidOf(ListKind kind) {
 
 }  // namespace
 
-bool RecordList::parse(const uint8_t* body, size_t n) {
+bool ParseRecords(const uint8_t* body, size_t n, RecordList* list) {
     if (n < 2) return false;
     const size_t count = ReadLe16(body);
     size_t pos = 2;
     std::vector<Record> read;
     for (size_t i = 0; i < count; ++i) {
         Record r;
-        const bool ok = kind == ListKind::ExtContentDesc ? ReadExtContentRecord(body, n, &pos, &r)
-                                                         : ReadMetadataRecord(body, n, &pos, &r);
+        const bool ok = list->kind == ListKind::ExtContentDesc
+                            ? ReadExtContentRecord(body, n, &pos, &r)
+                            : ReadMetadataRecord(body, n, &pos, &r);
         if (!ok) return false;
         r.name = DecodeName(r.nameRaw.data(), r.nameRaw.size());
         read.push_back(std::move(r));
     }
-    items = std::move(read);
-    present = true;
+    list->items = std::move(read);
+    list->present = true;
     return true;
 }
 
-uint64_t RecordList::size() const {
-    const size_t fixed = kind == ListKind::ExtContentDesc ? 6 : 12;
+uint64_t RecordsSize(const RecordList& list) {
+    const size_t fixed = list.kind == ListKind::ExtContentDesc ? 6 : 12;
     uint64_t n = kObjectHeaderSize + 2;
-    for (const Record& r : items) n += fixed + r.nameRaw.size() + r.value.size();
+    for (const Record& r : list.items) n += fixed + r.nameRaw.size() + r.value.size();
     return n;
 }
 
-void RecordList::encode(std::vector<uint8_t>* out) const {
-    const size_t start = BeginObject(out, GuidOf(kind));
-    AppendLe16(out, static_cast<uint32_t>(items.size()));
-    for (const Record& r : items) {
+void EncodeRecords(const RecordList& list, std::vector<uint8_t>* out) {
+    const size_t start = BeginObject(out, GuidOf(list.kind));
+    AppendLe16(out, static_cast<uint32_t>(list.items.size()));
+    for (const Record& r : list.items) {
         const uint32_t nameLength = static_cast<uint32_t>(r.nameRaw.size());
         const uint32_t valueLength = static_cast<uint32_t>(r.value.size());
-        if (kind == ListKind::ExtContentDesc) {
+        if (list.kind == ListKind::ExtContentDesc) {
             AppendLe16(out, nameLength);
             AppendBytes(out, r.nameRaw);
             AppendLe16(out, r.type);

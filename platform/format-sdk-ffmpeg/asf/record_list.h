@@ -24,22 +24,20 @@ struct Record {
 };
 
 struct RecordList {
-    explicit RecordList(ListKind k) : kind(k) {}
-
-    // Decodes the object's body (after its GUID and size) into items.
-    bool parse(const uint8_t* body, size_t n);
-    uint64_t size() const;
-    void encode(std::vector<uint8_t>* out) const;
-    // Whether a record is an attribute of the file (stream 0) rather than of
-    // one stream.
-    bool isFileRecord(const Record& r) const {
-        return kind == ListKind::ExtContentDesc || r.stream == 0;
-    }
-
     ListKind kind;
     bool present = false;
     bool dirty = false;  // changed since parsed
-    std::vector<Record> items;
+    std::vector<Record> items{};
 };
+
+// Decodes the object's body (after its GUID and size) into list->items.
+bool ParseRecords(const uint8_t* body, size_t n, RecordList* list);
+uint64_t RecordsSize(const RecordList& list);
+void EncodeRecords(const RecordList& list, std::vector<uint8_t>* out);
+// Whether a record is an attribute of the file (stream 0) rather than of one
+// stream.
+inline bool IsFileRecord(const RecordList& list, const Record& r) {
+    return list.kind == ListKind::ExtContentDesc || r.stream == 0;
+}
 
 }  // namespace asf
