@@ -2,11 +2,12 @@
 // view the platform's IWMHeaderInfo gives for stream 0, editing, and writing
 // the edited header back into the file.
 //
-// The class is implemented in four files: asf_header.cpp (parsing and
-// serializing), attribute_view.cpp (the attribute view and its editing rules),
-// header_file.cpp (reading a file's header, the atomic rewrite). The objects
-// attributes live in have files of their own (content_description,
-// record_list, header_extension).
+// The class is implemented in three files: asf_header.cpp (parsing and
+// serializing), attribute_view.cpp (the attribute view and its editing rules)
+// and header_file.cpp (reading a file's header, the atomic rewrite). The
+// objects attributes live in have files of their own (content_description,
+// record_list, header_extension); guids.h and object_io.h hold what every
+// object is made of.
 //
 // Every header object is kept as the bytes it was read from, so objects this
 // module does not understand (or did not change) are written back byte for

@@ -21,8 +21,9 @@
 // is buffered, packets go straight to the muxer, and the seek index keeps one
 // 32-bit entry per second.
 //
-// No method throws. Failures return the reason as a Result; after a failure in write() or finish()
-// the file is closed as it stands and the encoder is ready for another open().
+// No method throws. Failures return the reason as a Result; after a failure
+// in write() or finish() the file is closed as it stands and the encoder is
+// ready for another open().
 #pragma once
 
 #include <cstddef>
