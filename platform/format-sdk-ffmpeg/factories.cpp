@@ -7,30 +7,32 @@
 #include "writer/file_sink.h"
 #include "writer/writer.h"
 
+namespace {
+
+// Hands out one reference to a new Object through `out`.
+template <typename Object, typename Iface>
+HRESULT CreateInto(Iface** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = Object::Create();
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
 extern "C" {
 HRESULT WMCreateReaderPriv(wm::IWMReader** reader) {
-    if (reader == nullptr) return E_POINTER;
-    *reader = ffsdk::Reader::Create();
-    return *reader != nullptr ? S_OK : E_OUTOFMEMORY;
+    return CreateInto<ffsdk::Reader>(reader);
 }
 HRESULT WMCreateWriterPriv(wm::IWMWriter** writer) {
-    if (writer == nullptr) return E_POINTER;
-    *writer = ffsdk::Writer::Create();
-    return *writer != nullptr ? S_OK : E_OUTOFMEMORY;
+    return CreateInto<ffsdk::Writer>(writer);
 }
 HRESULT WMCreateProfileManager(wm::IWMProfileManager** manager) {
-    if (manager == nullptr) return E_POINTER;
-    *manager = ffsdk::ProfileManager::Create();
-    return *manager != nullptr ? S_OK : E_OUTOFMEMORY;
+    return CreateInto<ffsdk::ProfileManager>(manager);
 }
 HRESULT WMCreateEditor(wm::IWMMetadataEditor** editor) {
-    if (editor == nullptr) return E_POINTER;
-    *editor = ffsdk::Editor::Create();
-    return *editor != nullptr ? S_OK : E_OUTOFMEMORY;
+    return CreateInto<ffsdk::Editor>(editor);
 }
 HRESULT WMCreateWriterFileSink(wm::IWMWriterFileSink** sink) {
-    if (sink == nullptr) return E_POINTER;
-    *sink = ffsdk::FileSink::Create();
-    return *sink != nullptr ? S_OK : E_OUTOFMEMORY;
+    return CreateInto<ffsdk::FileSink>(sink);
 }
 }

@@ -40,9 +40,9 @@ void ReportFormats(FormatCallback callback) {
             config.Reset();
 
             if (FAILED(mervane::ReadMediaType(props.Get(), mediaType))) return;
-            const wm::WAVEFORMATEX* wave = mervane::WaveFormatOf(mediaType);
-            if (wave == nullptr) return;
-            callback(wave->nAvgBytesPerSec * 8, wave->nChannels, wave->nSamplesPerSec);
+            mervane::WaveFormat wave;
+            if (!mervane::WaveFormatOf(mediaType, &wave)) return;
+            callback(wave.avgBytesPerSec * 8, wave.channels, wave.samplesPerSec);
         }
     }
 }

@@ -14,19 +14,19 @@ HRESULT ReadMediaType(wm::IWMMediaProps* props, HeapBuffer& buffer) {
     return props->GetMediaType(buffer.as<wm::WM_MEDIA_TYPE>(), &size);
 }
 
-const wm::WAVEFORMATEX* WaveFormatOf(const HeapBuffer& buffer) {
-    if (!buffer || buffer.size() < sizeof(wm::WM_MEDIA_TYPE)) return nullptr;
+bool WaveFormatOf(const HeapBuffer& buffer, WaveFormat* wave) {
+    if (!buffer || buffer.size() < sizeof(wm::WM_MEDIA_TYPE)) return false;
     const auto* type = buffer.as<const wm::WM_MEDIA_TYPE>();
-    if (type->formattype != wm::WMFORMAT_WaveFormatEx) return nullptr;
-    if (type->pbFormat == nullptr || type->cbFormat < sizeof(wm::WAVEFORMATEX)) return nullptr;
+    if (type->formattype != wm::WMFORMAT_WaveFormatEx) return false;
+    if (type->pbFormat == nullptr || type->cbFormat < sizeof(wm::WAVEFORMATEX)) return false;
     // The SDK places the format block inside the media type's own buffer; one
     // that points elsewhere cannot be trusted for cbFormat bytes.
     const auto begin = reinterpret_cast<uintptr_t>(buffer.get());
     const auto format = reinterpret_cast<uintptr_t>(type->pbFormat);
     if (format < begin || format > begin + buffer.size() ||
         type->cbFormat > begin + buffer.size() - format)
-        return nullptr;
-    return reinterpret_cast<const wm::WAVEFORMATEX*>(type->pbFormat);
+        return false;
+    return ReadWaveFormat(type->pbFormat, type->cbFormat, wave);
 }
 
 }  // namespace mervane

@@ -158,12 +158,12 @@ bool ReadFormat(wm::IWMReader* reader, AudioFormatInfo* info) {
     const auto format = reinterpret_cast<uintptr_t>(type->pbFormat);
     if (format < begin || format >= begin + buffer.size()) return false;
     const size_t available = begin + buffer.size() - format;
-    if (available < offsetof(wm::WAVEFORMATEX, nAvgBytesPerSec)) return false;
-    wm::WAVEFORMATEX wave{};
-    std::memcpy(&wave, type->pbFormat, std::min(available, sizeof wave));
+    mervane::WaveFormat wave;
+    if (!mervane::ReadWaveFormat(type->pbFormat, available, &wave, mervane::kWaveFormatRateSize))
+        return false;
     info->formatKind = 3;
-    info->sampleRate = wave.nSamplesPerSec;
-    info->channels = wave.nChannels;
+    info->sampleRate = wave.samplesPerSec;
+    info->channels = wave.channels;
     info->reserved0 = 0;
     info->reserved1 = 0;
     info->reserved2 = 0;

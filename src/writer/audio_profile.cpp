@@ -13,21 +13,20 @@ namespace mervane {
 
 namespace {
 
-bool Matches(const wm::WAVEFORMATEX& wave, const AudioRequest& request) {
+bool Matches(const WaveFormat& wave, const AudioRequest& request) {
     // The difference is taken as a signed 32-bit number, as the bitrates are
     // 32-bit values on both sides.
-    const auto difference = static_cast<int32_t>(wave.nAvgBytesPerSec * 8u - request.bitrate);
+    const auto difference = static_cast<int32_t>(wave.avgBytesPerSec * 8u - request.bitrate);
     return difference > -(kBitrateTolerance + 1) && difference < kBitrateTolerance + 1 &&
-           wave.nSamplesPerSec == request.sampleRate && wave.nChannels == request.channels &&
-           wave.wFormatTag == request.formatTag;
+           wave.samplesPerSec == request.sampleRate && wave.channels == request.channels &&
+           wave.formatTag == request.formatTag;
 }
 
 // Keeps a copy of the format block of the best match so far. The copy is at
 // least 18 + cbSize bytes (zero-filled past what the SDK gave), so the stream's
 // media type never points past its end.
-HRESULT KeepFormat(const wm::WM_MEDIA_TYPE& type, HeapBuffer& best) {
-    const auto* wave = reinterpret_cast<const wm::WAVEFORMATEX*>(type.pbFormat);
-    const size_t declared = sizeof(wm::WAVEFORMATEX) + wave->cbSize;
+HRESULT KeepFormat(const wm::WM_MEDIA_TYPE& type, const WaveFormat& wave, HeapBuffer& best) {
+    const size_t declared = kWaveFormatExSize + wave.cbSize;
     const size_t size = std::max<size_t>(type.cbFormat, declared);
     best = HeapBuffer();
     HeapBuffer copy(size);
@@ -65,6 +64,7 @@ HRESULT FindAudioFormat(const AudioRequest& request, wm::IWMProfile* profile,
     ComPtr<wm::IWMCodecInfo> codecInfo;
     HeapBuffer best;
     HeapBuffer candidate;
+    WaveFormat chosen;
 
     HRESULT hr =
         manager->QueryInterface(wm::IID_IWMCodecInfo, reinterpret_cast<void**>(codecInfo.Put()));
@@ -90,35 +90,28 @@ HRESULT FindAudioFormat(const AudioRequest& request, wm::IWMProfile* profile,
             }
             hr = ReadMediaType(props.Get(), candidate);
             if (FAILED(hr)) return hr;
-            const wm::WAVEFORMATEX* wave = WaveFormatOf(candidate);
-            if (wave == nullptr) return E_FAIL;
-            if (!Matches(*wave, request)) continue;
-            if (best && wave->nBlockAlign < best.as<wm::WAVEFORMATEX>()->nBlockAlign) continue;
-            hr = KeepFormat(*candidate.as<wm::WM_MEDIA_TYPE>(), best);
+            WaveFormat wave;
+            if (!WaveFormatOf(candidate, &wave)) return E_FAIL;
+            if (!Matches(wave, request)) continue;
+            if (best && wave.blockAlign < chosen.blockAlign) continue;
+            hr = KeepFormat(*candidate.as<wm::WM_MEDIA_TYPE>(), wave, best);
             if (FAILED(hr)) return hr;
+            chosen = wave;
+            chosen.extra = nullptr;  // it pointed into the candidate
         }
     }
     candidate = HeapBuffer();
     props.Reset();
     if (!best) return wm::NS_E_AUDIO_CODEC_NOT_INSTALLED;
 
-    auto* chosen = best.as<wm::WAVEFORMATEX>();
-    wm::WM_MEDIA_TYPE type{};
-    type.majortype = wm::WMMEDIATYPE_Audio;
-    type.subtype = wm::AudioSubtype(chosen->wFormatTag);
-    type.bFixedSizeSamples = TRUE;
-    type.bTemporalCompression = FALSE;
-    type.lSampleSize = chosen->nBlockAlign;
-    type.formattype = wm::WMFORMAT_WaveFormatEx;
-    type.pUnk = nullptr;
-    type.cbFormat = sizeof(wm::WAVEFORMATEX) + chosen->cbSize;
-    type.pbFormat = best.as<BYTE>();
+    wm::WM_MEDIA_TYPE type = AudioMediaType(chosen, best.as<BYTE>(),
+                                            static_cast<ULONG>(kWaveFormatExSize + chosen.cbSize));
 
     hr = profile->CreateNewStream(wm::WMMEDIATYPE_Audio, stream.Put());
     if (FAILED(hr)) return hr;
     if (!stream) return E_POINTER;
     hr = ConfigureStream(stream.Get(), 1, SDK_TEXT("Audio Stream"), SDK_TEXT("Audio"),
-                         chosen->nAvgBytesPerSec * 8, &type);
+                         chosen.avgBytesPerSec * 8, &type);
     if (FAILED(hr)) return hr;
     return profile->AddStream(stream.Get());
 }

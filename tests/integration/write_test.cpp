@@ -12,6 +12,7 @@
 #include "decode_collector.h"
 #include "media.h"
 #include "mervane.h"
+#include "song_check.h"
 
 namespace {
 
@@ -196,12 +197,7 @@ TEST(WriteIntegration, OurFileReadsBackThroughTheLibrary) {
     ASSERT_EQ(SetWmaSongInfo(path.c_str(), &song), 1);
     SongInfo back{};
     ASSERT_EQ(GetWmaSongInfo(path.c_str(), &back), 1);
-    EXPECT_STREQ(back.title, song.title);
-    EXPECT_STREQ(back.author, song.author);
-    EXPECT_STREQ(back.album, song.album);
-    EXPECT_STREQ(back.year, song.year);
-    EXPECT_STREQ(back.track, song.track);
-    EXPECT_STREQ(back.genreId, song.genreId);
+    ExpectSameSong(song, back);
     EXPECT_EQ(media::ProbeFile(path).title, song.title);
     EXPECT_GE(AlignedSnr(pcm, media::DecodeWithFfmpeg(path), 2), 40.0) << "tags left audio alone";
 }

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "encode/codec_catalog.h"
-#include "encode/results.h"
 #include "encode/wma_encoder.h"
 
 extern "C" {
@@ -186,17 +185,15 @@ std::vector<int16_t> Sine(uint32_t rate, int channels, size_t frames, double hz)
     return pcm;
 }
 
-bool Encode(const std::string& path, const uint8_t* format, const std::vector<int16_t>& pcm,
-            int channels, size_t chunk, int32_t* error = nullptr) {
+ffsdk::Result Encode(const std::string& path, const uint8_t* format,
+                     const std::vector<int16_t>& pcm, int channels, size_t chunk) {
     ffsdk::WmaFileEncoder enc;
-    bool ok = enc.open(path.c_str(), format, ffsdk::kWmaV2FormatSize);
+    ffsdk::Result result = enc.open(path.c_str(), format, ffsdk::kWmaV2FormatSize);
     const size_t frames = pcm.size() / channels;
-    for (size_t at = 0; ok && at < frames; at += chunk) {
-        ok = enc.write(pcm.data() + at * channels, std::min(chunk, frames - at));
+    for (size_t at = 0; result.ok() && at < frames; at += chunk) {
+        result = enc.write(pcm.data() + at * channels, std::min(chunk, frames - at));
     }
-    ok = ok && enc.finish();
-    if (error != nullptr) *error = enc.lastError();
-    return ok;
+    return result.ok() ? enc.finish() : result;
 }
 
 TEST(WmaCatalog, MatchesWhatTheEncoderProduces) {
@@ -219,8 +216,8 @@ TEST(WmaCatalog, MatchesWhatTheEncoderProduces) {
         EXPECT_EQ(e->sampleRate, order[i].rate);
         EXPECT_EQ(e->channels, order[i].channels);
         EXPECT_EQ(e->bitrate, order[i].bitrate);
-        ffsdk::WaveFormat wf;
-        ASSERT_TRUE(ffsdk::ParseWaveFormat(e->format, ffsdk::kWmaV2FormatSize, &wf));
+        mervane::WaveFormat wf;
+        ASSERT_TRUE(mervane::ReadWholeWaveFormat(e->format, ffsdk::kWmaV2FormatSize, &wf));
         EXPECT_EQ(wf.formatTag, 0x0161);
         EXPECT_EQ(wf.channels, e->channels);
         EXPECT_EQ(wf.samplesPerSec, e->sampleRate);
@@ -418,9 +415,8 @@ TEST(WmaFileEncoder, RejectsBadUseAndFormats) {
     const ffsdk::WmaCatalogEntry* e = ffsdk::WmaCatalogAt(5);
     ffsdk::WmaFileEncoder enc;
     const int16_t pcm[4] = {};
-    EXPECT_FALSE(enc.write(pcm, 2));
-    EXPECT_EQ(enc.lastError(), ffsdk::kNS_E_INVALID_REQUEST);
-    EXPECT_FALSE(enc.finish());
+    EXPECT_EQ(enc.write(pcm, 2).code(), wm::NS_E_INVALID_REQUEST);
+    EXPECT_FALSE(enc.finish().ok());
 
     auto withField = [&](size_t at, uint32_t value, int size) {
         Bytes b(e->format, e->format + ffsdk::kWmaV2FormatSize);
@@ -437,25 +433,25 @@ TEST(WmaFileEncoder, RejectsBadUseAndFormats) {
         withField(16, 11, 2),     // cbSize past the buffer
     };
     for (const Bytes& b : bad) {
-        EXPECT_FALSE(enc.open(path.c_str(), b.data(), b.size()));
-        EXPECT_EQ(enc.lastError(), ffsdk::kNS_E_INVALID_INPUT_FORMAT);
+        EXPECT_EQ(enc.open(path.c_str(), b.data(), b.size()).code(), wm::NS_E_INVALID_INPUT_FORMAT);
         EXPECT_FALSE(enc.isOpen());
     }
-    EXPECT_FALSE(enc.open(dir.file("missing/x.wma").c_str(), e->format, ffsdk::kWmaV2FormatSize));
-    EXPECT_EQ(enc.lastError(), ffsdk::kE_PATH_NOT_FOUND);
+    EXPECT_EQ(
+        enc.open(dir.file("missing/x.wma").c_str(), e->format, ffsdk::kWmaV2FormatSize).code(),
+        wm::E_PATH_NOT_FOUND);
 
     // Open twice, abort, and the encoder is reusable; the aborted file stays.
-    ASSERT_TRUE(enc.open(path.c_str(), e->format, ffsdk::kWmaV2FormatSize));
+    ASSERT_TRUE(enc.open(path.c_str(), e->format, ffsdk::kWmaV2FormatSize).ok());
     EXPECT_EQ(enc.codecFrameLength(), 2048u);
-    EXPECT_FALSE(enc.open(path.c_str(), e->format, ffsdk::kWmaV2FormatSize));
-    EXPECT_EQ(enc.lastError(), ffsdk::kNS_E_INVALID_REQUEST);
-    EXPECT_TRUE(enc.write(pcm, 2));
+    EXPECT_EQ(enc.open(path.c_str(), e->format, ffsdk::kWmaV2FormatSize).code(),
+              wm::NS_E_INVALID_REQUEST);
+    EXPECT_TRUE(enc.write(pcm, 2).ok());
     enc.abort();
     EXPECT_FALSE(enc.isOpen());
     EXPECT_EQ(access(path.c_str(), F_OK), 0);
     const std::string colon = dir.file("a:b.wma");
-    ASSERT_TRUE(enc.open(colon.c_str(), e->format, ffsdk::kWmaV2FormatSize));
-    EXPECT_TRUE(enc.finish());
+    ASSERT_TRUE(enc.open(colon.c_str(), e->format, ffsdk::kWmaV2FormatSize).ok());
+    EXPECT_TRUE(enc.finish().ok());
     EXPECT_TRUE(ParseAsf(ReadFile(colon)).hasIndex);
 }
 

@@ -2,6 +2,13 @@
 // view the platform's IWMHeaderInfo gives for stream 0, editing, and writing
 // the edited header back into the file.
 //
+// The class is implemented in three files: asf_header.cpp (parsing and
+// serializing), attribute_view.cpp (the attribute view and its editing rules)
+// and header_file.cpp (reading a file's header, the atomic rewrite). The
+// objects attributes live in have files of their own (content_description,
+// record_list, header_extension); guids.h and object_io.h hold what every
+// object is made of.
+//
 // Every header object is kept as the bytes it was read from, so objects this
 // module does not understand (or did not change) are written back byte for
 // byte and in their original order. The objects attributes live in are also
@@ -9,8 +16,9 @@
 // Metadata Library inside the Header Extension. File Properties, Stream
 // Properties and Stream Bitrate Properties are decoded read-only.
 //
-// Only the C++ standard library is used, plus POSIX file calls in readFile and
-// rewriteFile (the standard library has no fsync, mkstemp or atomic rename).
+// Only the C++ standard library and the core's result type are used, plus
+// POSIX file calls in header_file.cpp (the standard library has no fsync,
+// mkstemp or atomic rename).
 #pragma once
 
 #include <array>
@@ -20,35 +28,14 @@
 #include <string_view>
 #include <vector>
 
+#include "asf/attribute.h"
+#include "asf/content_description.h"
+#include "asf/guids.h"
+#include "asf/header_extension.h"
+#include "asf/record_list.h"
+#include "common/result.h"
+
 namespace asf {
-
-// A GUID in its on-disk byte order (first three fields little-endian).
-using GuidBytes = std::array<uint8_t, 16>;
-
-// Attribute value types, numbered as the ASF file stores them (not as the
-// SDK's WMT_ATTR_DATATYPE, which orders them differently).
-enum class AttrType : uint16_t {
-    String = 0,
-    Binary = 1,
-    Bool = 2,
-    DWord = 3,
-    QWord = 4,
-    Word = 5,
-    Guid = 6,
-};
-
-// One attribute as IWMHeaderInfo hands it out. Value bytes:
-//   String  UTF-16LE, always ending in a 0 character
-//   Binary  as stored
-//   Bool    4 bytes (widened from the 2 bytes the Metadata objects store)
-//   DWord 4, QWord 8, Word 2, Guid 16 bytes, little-endian.
-// A stored value whose length does not fit its type is shown as Binary with
-// the stored bytes, so callers can rely on the lengths above.
-struct Attribute {
-    std::u16string name;
-    AttrType type = AttrType::Binary;
-    std::vector<uint8_t> value;
-};
 
 enum class StreamKind : uint8_t { Audio, Video, Other };
 
@@ -56,29 +43,13 @@ enum class StreamKind : uint8_t { Audio, Video, Other };
 struct Stream {
     uint16_t number = 0;  // 1..127
     StreamKind kind = StreamKind::Other;
-    GuidBytes type_guid{};
-    GuidBytes error_correction_guid{};
+    GuidBytes typeGuid{};
+    GuidBytes errorCorrectionGuid{};
     bool encrypted = false;
-    uint64_t time_offset = 0;               // 100 ns units
-    std::vector<uint8_t> type_specific;     // audio: WAVEFORMATEX incl. cbSize extra bytes
-    std::vector<uint8_t> error_correction;  // error correction data, as stored
+    uint64_t timeOffset = 0;               // 100 ns units
+    std::vector<uint8_t> typeSpecific;     // audio: WAVEFORMATEX incl. cbSize extra bytes
+    std::vector<uint8_t> errorCorrection;  // error correction data, as stored
 };
-
-// The fields of a WAVEFORMATEX (as found in an audio stream's type-specific
-// data). A 16-byte PCMWAVEFORMAT without cbSize is accepted (no extra bytes).
-struct WaveFormat {
-    uint16_t format_tag = 0;
-    uint16_t channels = 0;
-    uint32_t samples_per_sec = 0;
-    uint32_t avg_bytes_per_sec = 0;
-    uint16_t block_align = 0;
-    uint16_t bits_per_sample = 0;
-    std::vector<uint8_t> extra;  // the cbSize bytes after the structure
-};
-
-// Decodes a WAVEFORMATEX; false if it is shorter than 16 bytes or cbSize
-// claims more bytes than there are.
-bool decodeWaveFormat(const uint8_t* data, size_t len, WaveFormat* out);
 
 class Header {
   public:
@@ -93,8 +64,11 @@ class Header {
     bool parse(const uint8_t* data, size_t len);
 
     // Reads and parses the header of a file, which must be a regular file
-    // whose header is followed by a Data Object.
-    bool readFile(const std::string& path);
+    // whose header is followed by a Data Object. Fails with
+    // NS_E_FILE_NOT_FOUND when nothing is at the path (or a folder on it is
+    // missing), NS_E_FILE_OPEN_FAILED when it cannot be opened or is not a
+    // regular file, NS_E_INVALID_INPUT_FORMAT when it holds no such header.
+    ffsdk::Result readFile(const std::string& path);
 
     bool valid() const { return valid_; }
 
@@ -153,25 +127,27 @@ class Header {
     // crash leaves either the old or the new file whole. The original's
     // permission bits are kept; a symbolic link is followed and its target
     // replaced. On success this object then describes the new file; on
-    // failure the original is untouched and no temporary is left behind.
-    bool rewriteFile(const std::string& path);
+    // failure the original is untouched and no temporary is left behind, and
+    // the result says why (a file system error where there is one,
+    // NS_E_FILE_WRITE when the file changed or is not a regular file).
+    ffsdk::Result rewriteFile(const std::string& path);
 
     // ---- File Properties.
-    const GuidBytes& fileId() const { return file_id_; }
-    uint64_t fileSize() const { return file_size_; }  // the stored field
-    uint64_t creationDate() const { return creation_date_; }
-    uint64_t dataPacketCount() const { return data_packet_count_; }
-    uint64_t playDuration() const { return play_duration_; }  // 100 ns, includes preroll
-    uint64_t sendDuration() const { return send_duration_; }  // 100 ns
-    uint64_t prerollMs() const { return preroll_ms_; }        // milliseconds
+    const GuidBytes& fileId() const { return fileId_; }
+    uint64_t fileSize() const { return fileSize_; }  // the stored field
+    uint64_t creationDate() const { return creationDate_; }
+    uint64_t dataPacketCount() const { return dataPacketCount_; }
+    uint64_t playDuration() const { return playDuration_; }  // 100 ns, includes preroll
+    uint64_t sendDuration() const { return sendDuration_; }  // 100 ns
+    uint64_t prerollMs() const { return prerollMs_; }        // milliseconds
     uint32_t flags() const { return flags_; }
     bool broadcast() const { return (flags_ & 1u) != 0; }
     bool seekable() const { return (flags_ & 2u) != 0; }
-    uint32_t minPacketSize() const { return min_packet_size_; }
-    uint32_t maxPacketSize() const { return max_packet_size_; }
+    uint32_t minPacketSize() const { return minPacketSize_; }
+    uint32_t maxPacketSize() const { return maxPacketSize_; }
     // ASF data packets have one fixed size: min and max packet size agree.
-    uint32_t packetSize() const { return max_packet_size_; }
-    uint32_t maxBitrate() const { return max_bitrate_; }
+    uint32_t packetSize() const { return maxPacketSize_; }
+    uint32_t maxBitrate() const { return maxBitrate_; }
 
     // Playing duration in 100 ns units (play duration minus preroll, never
     // negative) and the file's bitrate in bit/s, as reported in "Duration"
@@ -184,108 +160,75 @@ class Header {
     const Stream* streamByNumber(uint16_t number) const;
 
     // ---- Layout of the parsed file.
-    uint64_t headerSize() const { return header_size_; }  // where the header ends
-    bool hasDataObject() const { return has_data_; }
-    uint64_t dataObjectOffset() const { return header_size_; }
+    uint64_t headerSize() const { return headerSize_; }  // where the header ends
+    bool hasDataObject() const { return hasData_; }
+    uint64_t dataObjectOffset() const { return headerSize_; }
     // The stored Data Object size, or the bytes left in the file when that
     // is 0 or larger than the file.
-    uint64_t dataObjectSize() const { return data_size_; }
-    uint64_t firstPacketOffset() const { return header_size_ + 50; }
+    uint64_t dataObjectSize() const { return dataSize_; }
+    uint64_t firstPacketOffset() const { return headerSize_ + 50; }
     // The packet count stored in the Data Object itself.
-    uint64_t dataObjectPacketCount() const { return data_object_packets_; }
+    uint64_t dataObjectPacketCount() const { return dataObjectPackets_; }
+    // Where the File Properties object starts in the file.
+    uint64_t filePropertiesOffset() const { return filePropsOffset_; }
 
   private:
     enum class Slot : uint8_t { Raw, FileProps, ContentDesc, ExtContentDesc, HeaderExt };
-    enum class InnerSlot : uint8_t { Raw, Metadata, MetadataLibrary };
-
-    struct Record {
-        uint16_t lang = 0;              // Metadata Library language index (reserved in Metadata)
-        uint16_t stream = 0;            // unused in Extended Content Description
-        std::vector<uint8_t> name_raw;  // stored name bytes, terminator included
-        std::u16string name;
-        uint16_t type = 0;
-        std::vector<uint8_t> value;  // stored value bytes
-    };
-    enum class ListKind : uint8_t { ExtContentDesc, Metadata, MetadataLibrary };
-    struct RecordList {
-        explicit RecordList(ListKind k) : kind(k) {}
-        ListKind kind;
-        bool present = false;
-        bool dirty = false;
-        std::vector<Record> items;
-    };
-
     struct Object {
         Slot slot = Slot::Raw;
         std::vector<uint8_t> raw;  // the whole object as read (empty for new ones)
     };
-    struct InnerObject {
-        InnerSlot slot = InnerSlot::Raw;
-        std::vector<uint8_t> raw;
-    };
 
-    bool parseHeader(const uint8_t* data, size_t len, uint64_t total_size);
+    bool parseHeader(const uint8_t* data, size_t len, uint64_t totalSize);
+    bool parseObject(const GuidBytes& id, const uint8_t* object, size_t size);
     bool parseFileProps(const uint8_t* p, size_t n);
     bool parseStream(const uint8_t* p, size_t n);
     bool parseBitrates(const uint8_t* p, size_t n);
-    bool parseContentDesc(const uint8_t* p, size_t n);
-    bool parseHeaderExt(const uint8_t* p, size_t n);
-    static bool parseRecords(const uint8_t* p, size_t n, RecordList* out);
+    bool parseDataObject(const uint8_t* p, size_t n, uint64_t available);
 
-    void encodeRecords(const RecordList& list, std::vector<uint8_t>* out) const;
-    void encodeContentDesc(std::vector<uint8_t>* out) const;
-    void encodeHeaderExt(std::vector<uint8_t>* out) const;
-    static uint64_t recordsSize(const RecordList& list);
-    uint64_t headerExtSize() const;
+    // Whether an object is written from its decoded form rather than as read.
+    bool rewritten(const Object& o) const;
     uint64_t serializedSize() const;
-    bool headerExtDirty() const { return he_dirty_ || meta_.dirty || metalib_.dirty; }
 
     void rebuildAttributes();
     void addRecordAttributes(const RecordList& list);
+    void addObject(Slot slot);
     RecordList& ensureMetadataLibrary();
-    bool setContentDesc(size_t field, const std::vector<uint8_t>& value);
+    void setContentDesc(size_t field, const std::vector<uint8_t>& value);
 
     bool valid_ = false;
     std::vector<uint8_t> original_;  // the header bytes as parsed
-    uint64_t header_size_ = 0;
-    uint64_t tail_size_ = 0;  // bytes after the header in the parsed file
-    std::array<uint8_t, 2> header_reserved_{{1, 2}};
+    uint64_t headerSize_ = 0;
+    uint64_t tailSize_ = 0;  // bytes after the header in the parsed file
+    std::array<uint8_t, 2> headerReserved_{{1, 2}};
 
     std::vector<Object> objects_;
 
-    GuidBytes file_id_{};
-    uint64_t file_size_ = 0;
-    uint64_t creation_date_ = 0;
-    uint64_t data_packet_count_ = 0;
-    uint64_t play_duration_ = 0;
-    uint64_t send_duration_ = 0;
-    uint64_t preroll_ms_ = 0;
+    bool hasFileProps_ = false;
+    uint64_t filePropsOffset_ = 0;
+    GuidBytes fileId_{};
+    uint64_t fileSize_ = 0;
+    uint64_t creationDate_ = 0;
+    uint64_t dataPacketCount_ = 0;
+    uint64_t playDuration_ = 0;
+    uint64_t sendDuration_ = 0;
+    uint64_t prerollMs_ = 0;
     uint32_t flags_ = 0;
-    uint32_t min_packet_size_ = 0;
-    uint32_t max_packet_size_ = 0;
-    uint32_t max_bitrate_ = 0;
+    uint32_t minPacketSize_ = 0;
+    uint32_t maxPacketSize_ = 0;
+    uint32_t maxBitrate_ = 0;
 
     std::vector<Stream> streams_;
-    bool has_bitrates_ = false;
-    uint64_t bitrate_sum_ = 0;
+    bool hasBitrates_ = false;
+    uint64_t bitrateSum_ = 0;
 
-    bool has_cd_ = false;
-    bool cd_dirty_ = false;
-    std::array<std::vector<uint8_t>, 5> cd_;
+    ContentDescription contentDesc_;
+    RecordList extContentDesc_{ListKind::ExtContentDesc};
+    HeaderExtension headerExt_;
 
-    RecordList ecd_{ListKind::ExtContentDesc};
-
-    bool has_he_ = false;
-    bool he_dirty_ = false;
-    std::vector<uint8_t> he_fixed_;     // reserved GUID + reserved WORD
-    std::vector<uint8_t> he_trailing_;  // bytes after the extension data, kept
-    std::vector<InnerObject> he_objects_;
-    RecordList meta_{ListKind::Metadata};
-    RecordList metalib_{ListKind::MetadataLibrary};
-
-    bool has_data_ = false;
-    uint64_t data_size_ = 0;
-    uint64_t data_object_packets_ = 0;
+    bool hasData_ = false;
+    uint64_t dataSize_ = 0;
+    uint64_t dataObjectPackets_ = 0;
 
     std::vector<Attribute> attrs_;
 };

@@ -20,6 +20,23 @@ HRESULT Guarded(Body&& body) noexcept {
     }
 }
 
+// A COM getter's body: hands out `value` through `out`.
+template <typename Out, typename Value>
+HRESULT CopyOut(const Value& value, Out* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = value;
+    return S_OK;
+}
+
+// A COM setter's body for a wide string.
+inline HRESULT AssignWide(std::u16string* target, const WCHAR* text) {
+    if (text == nullptr) return E_POINTER;
+    return Guarded([&] {
+        *target = text;
+        return S_OK;
+    });
+}
+
 // The SDK's wide paths as the UTF-8 the file system takes; false for an empty
 // or unconvertible path.
 inline bool ToUtf8(const WCHAR* text, std::string* out) {

@@ -3,19 +3,20 @@
 #include <cstring>
 #include <new>
 
+#include "com_ptr.h"
+
 namespace ffsdk {
 
 MemoryBuffer* MemoryBuffer::Create(DWORD size) {
-    auto* buffer = new (std::nothrow) MemoryBuffer;
-    if (buffer == nullptr) return nullptr;
+    mervane::ComPtr<MemoryBuffer> buffer(new (std::nothrow) MemoryBuffer);
+    if (!buffer) return nullptr;
     try {
         buffer->bytes_.assign(size == 0 ? 1 : size, 0);
     } catch (...) {
-        buffer->Release();
         return nullptr;
     }
     buffer->length_ = size;
-    return buffer;
+    return buffer.Detach();
 }
 
 MemoryBuffer* MemoryBuffer::Copy(const BYTE* data, DWORD size) {

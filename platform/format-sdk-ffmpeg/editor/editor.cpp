@@ -1,29 +1,11 @@
 #include "editor/editor.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <new>
 #include <utility>
 
 #include "common/com_call.h"
 
 namespace ffsdk {
-
-namespace {
-
-// Tells a missing file from one that is there but cannot be edited, before
-// the header is read.
-HRESULT CheckEditableFile(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? wm::NS_E_FILE_NOT_FOUND
-                                                   : wm::NS_E_FILE_OPEN_FAILED;
-    }
-    return S_ISREG(st.st_mode) ? S_OK : wm::NS_E_FILE_OPEN_FAILED;
-}
-
-}  // namespace
 
 Editor* Editor::Create() {
     return new (std::nothrow) Editor;
@@ -36,15 +18,9 @@ HRESULT Editor::Open(const WCHAR* filename) {
         if (open_) return wm::NS_E_INVALID_REQUEST;
         std::string path;
         if (!ToUtf8(filename, &path)) return E_INVALIDARG;
-        const HRESULT hr = CheckEditableFile(path);
-        if (FAILED(hr)) return hr;
         asf::Header header;
-        if (!header.readFile(path)) {
-            // readFile also fails when the file vanishes or cannot be read
-            // between the check and the read; the check tells which.
-            const HRESULT again = CheckEditableFile(path);
-            return FAILED(again) ? again : wm::NS_E_INVALID_INPUT_FORMAT;
-        }
+        const Result read = header.readFile(path);
+        if (!read) return read.code();
         header_ = std::move(header);
         path_ = std::move(path);
         open_ = true;
@@ -67,7 +43,8 @@ HRESULT Editor::Flush() {
     return Guarded([&]() -> HRESULT {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!open_) return wm::NS_E_INVALID_REQUEST;
-        return header_.rewriteFile(path_) ? S_OK : wm::NS_E_FILE_WRITE;
+        // The editor's callers are told only that the write failed.
+        return header_.rewriteFile(path_).ok() ? S_OK : wm::NS_E_FILE_WRITE;
     });
 }
 

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/result.h"
+
 namespace ffsdk {
 
 class AsfIndexBuilder {
@@ -43,8 +45,8 @@ class AsfIndexBuilder {
 // appends an Index Object for stream `streamNumber` built from `index`, and
 // sets the File Properties file size to the new length. The file must end
 // with its Data object, and its first data packet offset, packet size and
-// preroll must be the values the index was computed with. Returns an HRESULT.
-int32_t AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t streamNumber,
-                       uint64_t firstPacketOffset, uint32_t packetSize, uint64_t prerollMs);
+// preroll must be the values the index was computed with.
+Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t streamNumber,
+                      uint64_t firstPacketOffset, uint32_t packetSize, uint64_t prerollMs);
 
 }  // namespace ffsdk

@@ -9,29 +9,19 @@ namespace {
 
 using FormatBytes = std::array<uint8_t, kWmaV2FormatSize>;
 
-constexpr void Put16(FormatBytes& b, size_t at, uint32_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-constexpr void Put32(FormatBytes& b, size_t at, uint32_t v) {
-    Put16(b, at, v & 0xFFFF);
-    Put16(b, at + 2, v >> 16);
-}
-
 constexpr FormatBytes MakeFormat(uint32_t rate, uint16_t channels, uint32_t bitrate,
                                  uint16_t blockAlign) {
     FormatBytes b{};
-    Put16(b, 0, kWmaV2FormatTag);
-    Put16(b, 2, channels);
-    Put32(b, 4, rate);
-    Put32(b, 8, bitrate / 8);
-    Put16(b, 12, blockAlign);
-    Put16(b, 14, 16);  // wBitsPerSample
-    Put16(b, 16, 10);  // cbSize
+    mervane::StoreLe(&b[0], kWmaV2FormatTag, 2);
+    mervane::StoreLe(&b[2], channels, 2);
+    mervane::StoreLe(&b[4], rate, 4);
+    mervane::StoreLe(&b[8], bitrate / 8, 4);
+    mervane::StoreLe(&b[12], blockAlign, 2);
+    mervane::StoreLe(&b[14], 16, 2);  // wBitsPerSample
+    mervane::StoreLe(&b[16], 10, 2);  // cbSize
     // Codec data: flags1 (DWORD) 0, flags2 (WORD) 1 = exponents coded with
     // VLC, no bit reservoir, no variable block length; four reserved bytes.
-    Put16(b, kWaveFormatExSize + 4, 1);
+    mervane::StoreLe(&b[mervane::kWaveFormatExSize + 4], 1, 2);
     return b;
 }
 
@@ -79,30 +69,7 @@ constexpr std::array<WmaCatalogEntry, kCount> MakeEntries(std::index_sequence<I.
 constexpr std::array<WmaCatalogEntry, kCount> kEntries =
     MakeEntries(std::make_index_sequence<kCount>());
 
-uint16_t Read16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t Read32(const uint8_t* p) {
-    return static_cast<uint32_t>(Read16(p)) | (static_cast<uint32_t>(Read16(p + 2)) << 16);
-}
-
 }  // namespace
-
-bool ParseWaveFormat(const uint8_t* bytes, size_t len, WaveFormat* out) {
-    if (bytes == nullptr || out == nullptr || len < kWaveFormatExSize) return false;
-    WaveFormat f;
-    f.formatTag = Read16(bytes);
-    f.channels = Read16(bytes + 2);
-    f.samplesPerSec = Read32(bytes + 4);
-    f.avgBytesPerSec = Read32(bytes + 8);
-    f.blockAlign = Read16(bytes + 12);
-    f.bitsPerSample = Read16(bytes + 14);
-    f.cbSize = Read16(bytes + 16);
-    if (len - kWaveFormatExSize < f.cbSize) return false;
-    f.extra = bytes + kWaveFormatExSize;
-    *out = f;
-    return true;
-}
 
 size_t WmaCatalogCount() {
     return kCount;
@@ -113,9 +80,9 @@ const WmaCatalogEntry* WmaCatalogAt(size_t index) {
 }
 
 int WmaCatalogFind(const uint8_t* format, size_t len) {
-    WaveFormat f;
-    if (!ParseWaveFormat(format, len, &f)) return -1;
-    const size_t used = kWaveFormatExSize + f.cbSize;
+    mervane::WaveFormat f;
+    if (!mervane::ReadWholeWaveFormat(format, len, &f)) return -1;
+    const size_t used = mervane::kWaveFormatExSize + f.cbSize;
     if (used != kWmaV2FormatSize) return -1;
     for (size_t i = 0; i < kCount; ++i) {
         if (std::memcmp(kFormats[i].data(), format, used) == 0) return static_cast<int>(i);

@@ -40,29 +40,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "wave_format.h"
+
 namespace ffsdk {
 
 constexpr uint16_t kWmaV2FormatTag = 0x0161;
-// WAVEFORMATEX without its extra bytes.
-constexpr size_t kWaveFormatExSize = 18;
 // The catalogue's WAVEFORMATEX size: 18 bytes plus the codec's 10.
-constexpr size_t kWmaV2FormatSize = kWaveFormatExSize + 10;
-
-// WAVEFORMATEX fields, decoded from little-endian bytes.
-struct WaveFormat {
-    uint16_t formatTag = 0;
-    uint16_t channels = 0;
-    uint32_t samplesPerSec = 0;
-    uint32_t avgBytesPerSec = 0;
-    uint16_t blockAlign = 0;
-    uint16_t bitsPerSample = 0;
-    uint16_t cbSize = 0;
-    const uint8_t* extra = nullptr;  // cbSize bytes inside the parsed buffer
-};
-
-// Decodes a WAVEFORMATEX. Fails when len is under 18 bytes or does not hold
-// the cbSize extra bytes it announces; bytes past 18 + cbSize are ignored.
-bool ParseWaveFormat(const uint8_t* bytes, size_t len, WaveFormat* out);
+constexpr size_t kWmaV2FormatSize = mervane::kWaveFormatExSize + 10;
 
 struct WmaCatalogEntry {
     uint32_t sampleRate;

@@ -8,7 +8,6 @@
 
 #include "encode/asf_index.h"
 #include "encode/codec_catalog.h"
-#include "encode/results.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -53,13 +52,13 @@ void QuietFfmpegLog() {
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
-int32_t ResultFromAv(int err) {
-    if (err == AVERROR(ENOMEM)) return kE_OUTOFMEMORY;
+Result ResultFromAv(int err) {
+    if (err == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
     if (err < 0 && err > -4096) return ResultFromErrno(-err);  // AVERROR(errno)
-    return kE_FAIL;
+    return E_FAIL;
 }
 
-bool FormatIsPlausible(const WaveFormat& f) {
+bool FormatIsPlausible(const mervane::WaveFormat& f) {
     return f.formatTag == kWmaV2FormatTag && (f.channels == 1 || f.channels == 2) &&
            f.samplesPerSec > 0 && f.samplesPerSec <= kMaxSampleRate &&
            uint64_t{f.avgBytesPerSec} * 8 >= kMinBitrate && f.bitsPerSample == 16;
@@ -83,60 +82,58 @@ struct WmaFileEncoder::State {
     uint64_t endMs = 0;                // play duration, known once finishing
     int64_t firstPacketOffset = 0;
     AsfIndexBuilder index;
-
-    // Presentation time of packet k in ms: 0 and 1 for the lead packets, then
-    // the time of the first sample each completes, kept after the lead's.
-    uint64_t packetTimeMs(uint64_t k) const {
-        if (k < kLeadPackets) return k;
-        const uint64_t samples = (k - kLeadPackets) * frameLength;
-        return std::max<uint64_t>(kLeadPackets, (samples * 1000 + rate / 2) / rate);
-    }
-
-    // Sends `frame` (or, with flush, the end of input) and muxes what comes out.
-    int32_t sendFrame(bool flush = false);
-    int32_t muxPacket();
 };
 
-int32_t WmaFileEncoder::State::sendFrame(bool flush) {
-    if (!flush) {
-        frame->pts = static_cast<int64_t>(framesSent * frameLength);
-        ++framesSent;
-    }
-    int ret = avcodec_send_frame(codec.get(), flush ? nullptr : frame.get());
-    if (ret < 0) return ResultFromAv(ret);
-    while ((ret = avcodec_receive_packet(codec.get(), packet.get())) == 0) {
-        const int32_t hr = muxPacket();
-        av_packet_unref(packet.get());
-        if (hr != kS_OK) return hr;
-    }
-    return ret == AVERROR(EAGAIN) || ret == AVERROR_EOF ? kS_OK : ResultFromAv(ret);
+uint64_t WmaFileEncoder::packetTimeMs(uint64_t k) const {
+    if (k < kLeadPackets) return k;
+    const uint64_t samples = (k - kLeadPackets) * state_->frameLength;
+    return std::max<uint64_t>(kLeadPackets, (samples * 1000 + state_->rate / 2) / state_->rate);
 }
 
-int32_t WmaFileEncoder::State::muxPacket() {
-    const uint64_t k = packetsMuxed++;
+Result WmaFileEncoder::sendFrame(bool flush) {
+    State& s = *state_;
+    if (!flush) {
+        s.frame->pts = static_cast<int64_t>(s.framesSent * s.frameLength);
+        ++s.framesSent;
+    }
+    int ret = avcodec_send_frame(s.codec.get(), flush ? nullptr : s.frame.get());
+    if (ret < 0) return ResultFromAv(ret);
+    while ((ret = avcodec_receive_packet(s.codec.get(), s.packet.get())) == 0) {
+        const Result muxed = muxPacket();
+        av_packet_unref(s.packet.get());
+        if (!muxed) return muxed;
+    }
+    return ret == AVERROR(EAGAIN) || ret == AVERROR_EOF ? S_OK : ResultFromAv(ret);
+}
+
+Result WmaFileEncoder::muxPacket() {
+    State& s = *state_;
+    const uint64_t k = s.packetsMuxed++;
     // Anything after the packet that completes the last written sample holds
     // only the padding.
-    if (k > lastPacket) return kS_OK;
+    if (k > s.lastPacket) return S_OK;
     const uint64_t startMs = packetTimeMs(k);
     // A zero duration would make the muxer substitute a whole frame's.
-    const uint64_t stopMs = k == lastPacket ? std::max(endMs, startMs + 1) : packetTimeMs(k + 1);
+    const uint64_t stopMs =
+        k == s.lastPacket ? std::max(s.endMs, startMs + 1) : packetTimeMs(k + 1);
 
-    AVStream* stream = format->streams[0];
+    AVStream* stream = s.format->streams[0];
     const AVRational ms{1, 1000};
-    packet->stream_index = 0;
-    packet->pts = av_rescale_q(static_cast<int64_t>(startMs), ms, stream->time_base);
-    packet->dts = packet->pts;
-    packet->duration = av_rescale_q(static_cast<int64_t>(stopMs - startMs), ms, stream->time_base);
+    s.packet->stream_index = 0;
+    s.packet->pts = av_rescale_q(static_cast<int64_t>(startMs), ms, stream->time_base);
+    s.packet->dts = s.packet->pts;
+    s.packet->duration =
+        av_rescale_q(static_cast<int64_t>(stopMs - startMs), ms, stream->time_base);
 
-    const int64_t at = avio_tell(format->pb) - firstPacketOffset;
-    if (at < 0) return kE_UNEXPECTED;
+    const int64_t at = avio_tell(s.format->pb) - s.firstPacketOffset;
+    if (at < 0) return E_UNEXPECTED;
     const uint64_t dataPacket = static_cast<uint64_t>(at) / kPacketSize;
-    if (dataPacket > UINT32_MAX) return kE_DISK_FULL;  // beyond what ASF addresses
-    if (!index.addPayload(startMs + kPrerollMs, static_cast<uint32_t>(dataPacket))) {
-        return kE_OUTOFMEMORY;
+    if (dataPacket > UINT32_MAX) return wm::E_DISK_FULL;  // beyond what ASF addresses
+    if (!s.index.addPayload(startMs + kPrerollMs, static_cast<uint32_t>(dataPacket))) {
+        return E_OUTOFMEMORY;
     }
-    const int ret = av_write_frame(format.get(), packet.get());
-    return ret < 0 ? ResultFromAv(ret) : kS_OK;
+    const int ret = av_write_frame(s.format.get(), s.packet.get());
+    return ret < 0 ? ResultFromAv(ret) : S_OK;
 }
 
 WmaFileEncoder::WmaFileEncoder() = default;
@@ -150,58 +147,54 @@ uint32_t WmaFileEncoder::codecFrameLength() const {
     return state_ ? state_->frameLength : 0;
 }
 
-bool WmaFileEncoder::fail(int32_t hr) {
-    lastError_ = hr;
+Result WmaFileEncoder::fail(Result result) {
     state_.reset();
-    return false;
+    return result;
 }
 
 void WmaFileEncoder::abort() {
     state_.reset();
 }
 
-bool WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_t len) {
-    if (state_) {
-        lastError_ = kNS_E_INVALID_REQUEST;
-        return false;
-    }
+Result WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_t len) {
+    if (state_) return wm::NS_E_INVALID_REQUEST;
     framesWritten_ = 0;
-    if (path == nullptr || waveFormatEx == nullptr) return fail(kE_POINTER);
-    WaveFormat wf;
-    if (!ParseWaveFormat(waveFormatEx, len, &wf) || !FormatIsPlausible(wf)) {
-        return fail(kNS_E_INVALID_INPUT_FORMAT);
+    if (path == nullptr || waveFormatEx == nullptr) return fail(E_POINTER);
+    mervane::WaveFormat wf;
+    if (!mervane::ReadWholeWaveFormat(waveFormatEx, len, &wf) || !FormatIsPlausible(wf)) {
+        return fail(wm::NS_E_INVALID_INPUT_FORMAT);
     }
     QuietFfmpegLog();
 
     std::unique_ptr<State> s(new (std::nothrow) State);
-    if (!s) return fail(kE_OUTOFMEMORY);
+    if (!s) return fail(E_OUTOFMEMORY);
     try {
         s->path = path;
     } catch (const std::bad_alloc&) {
-        return fail(kE_OUTOFMEMORY);
+        return fail(E_OUTOFMEMORY);
     }
     s->channels = wf.channels;
     s->rate = wf.samplesPerSec;
 
     const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
-    if (encoder == nullptr) return fail(kNS_E_AUDIO_CODEC_NOT_INSTALLED);
+    if (encoder == nullptr) return fail(wm::NS_E_AUDIO_CODEC_NOT_INSTALLED);
     s->codec.reset(avcodec_alloc_context3(encoder));
     s->frame.reset(av_frame_alloc());
     s->packet.reset(av_packet_alloc());
-    if (!s->codec || !s->frame || !s->packet) return fail(kE_OUTOFMEMORY);
+    if (!s->codec || !s->frame || !s->packet) return fail(E_OUTOFMEMORY);
     AVCodecContext* c = s->codec.get();
     c->sample_rate = static_cast<int>(wf.samplesPerSec);
     av_channel_layout_default(&c->ch_layout, wf.channels);
     c->bit_rate = int64_t{wf.avgBytesPerSec} * 8;
     c->sample_fmt = AV_SAMPLE_FMT_FLTP;
     c->time_base = AVRational{1, c->sample_rate};
-    if (avcodec_open2(c, encoder, nullptr) < 0) return fail(kNS_E_INVALID_INPUT_FORMAT);
+    if (avcodec_open2(c, encoder, nullptr) < 0) return fail(wm::NS_E_INVALID_INPUT_FORMAT);
     // The muxer stores the encoder's block size and codec data; a format the
     // encoder would not reproduce exactly must not be accepted.
     if (c->block_align != wf.blockAlign || c->extradata_size != wf.cbSize ||
         (wf.cbSize != 0 && std::memcmp(c->extradata, wf.extra, wf.cbSize) != 0) ||
         c->frame_size <= 0) {
-        return fail(kNS_E_INVALID_INPUT_FORMAT);
+        return fail(wm::NS_E_INVALID_INPUT_FORMAT);
     }
     s->frameLength = static_cast<uint32_t>(c->frame_size);
 
@@ -210,17 +203,17 @@ bool WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_t 
     f->format = c->sample_fmt;
     f->sample_rate = c->sample_rate;
     if (av_channel_layout_copy(&f->ch_layout, &c->ch_layout) < 0 || av_frame_get_buffer(f, 0) < 0) {
-        return fail(kE_OUTOFMEMORY);
+        return fail(E_OUTOFMEMORY);
     }
 
     AVFormatContext* fmt = nullptr;
     int ret = avformat_alloc_output_context2(&fmt, nullptr, "asf", nullptr);
     if (ret < 0 || fmt == nullptr) return fail(ResultFromAv(ret));
     s->format.reset(fmt);
-    if (av_opt_set_int(fmt->priv_data, "packet_size", kPacketSize, 0) < 0) return fail(kE_FAIL);
+    if (av_opt_set_int(fmt->priv_data, "packet_size", kPacketSize, 0) < 0) return fail(E_FAIL);
     AVStream* stream = avformat_new_stream(fmt, nullptr);
-    if (stream == nullptr) return fail(kE_OUTOFMEMORY);
-    if (avcodec_parameters_from_context(stream->codecpar, c) < 0) return fail(kE_OUTOFMEMORY);
+    if (stream == nullptr) return fail(E_OUTOFMEMORY);
+    if (avcodec_parameters_from_context(stream->codecpar, c) < 0) return fail(E_OUTOFMEMORY);
     stream->time_base = AVRational{1, 1000};
 
     // "file:" keeps a colon in the name from selecting another protocol.
@@ -228,7 +221,7 @@ bool WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_t 
     try {
         url = "file:" + s->path;
     } catch (const std::bad_alloc&) {
-        return fail(kE_OUTOFMEMORY);
+        return fail(E_OUTOFMEMORY);
     }
     ret = avio_open(&fmt->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) return fail(ResultFromAv(ret));
@@ -240,26 +233,21 @@ bool WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_t 
     for (int ch = 0; ch < c->ch_layout.nb_channels; ++ch) {
         std::memset(f->data[ch], 0, sizeof(float) * s->frameLength);
     }
-    const int32_t hr = s->sendFrame();
-    if (hr != kS_OK) return fail(hr);
-
     state_ = std::move(s);
-    lastError_ = kS_OK;
-    return true;
+    const Result primed = sendFrame();
+    if (!primed) return fail(primed);
+    return S_OK;
 }
 
-bool WmaFileEncoder::write(const int16_t* interleaved, size_t frames) {
-    if (!state_) {
-        lastError_ = kNS_E_INVALID_REQUEST;
-        return false;
-    }
-    if (frames == 0) return true;
-    if (interleaved == nullptr) return fail(kE_POINTER);
+Result WmaFileEncoder::write(const int16_t* interleaved, size_t frames) {
+    if (!state_) return wm::NS_E_INVALID_REQUEST;
+    if (frames == 0) return S_OK;
+    if (interleaved == nullptr) return fail(E_POINTER);
     State& s = *state_;
     AVFrame* f = s.frame.get();
     constexpr float kScale = 1.0f / 32768.0f;
     while (frames > 0) {
-        if (s.filled == 0 && av_frame_make_writable(f) < 0) return fail(kE_OUTOFMEMORY);
+        if (s.filled == 0 && av_frame_make_writable(f) < 0) return fail(E_OUTOFMEMORY);
         const size_t n = std::min<size_t>(s.frameLength - s.filled, frames);
         for (uint32_t ch = 0; ch < s.channels; ++ch) {
             float* dst = reinterpret_cast<float*>(f->data[ch]) + s.filled;
@@ -272,18 +260,15 @@ bool WmaFileEncoder::write(const int16_t* interleaved, size_t frames) {
         framesWritten_ += n;
         if (s.filled == s.frameLength) {
             s.filled = 0;
-            const int32_t hr = s.sendFrame();
-            if (hr != kS_OK) return fail(hr);
+            const Result sent = sendFrame();
+            if (!sent) return fail(sent);
         }
     }
-    return true;
+    return S_OK;
 }
 
-bool WmaFileEncoder::finish() {
-    if (!state_) {
-        lastError_ = kNS_E_INVALID_REQUEST;
-        return false;
-    }
+Result WmaFileEncoder::finish() {
+    if (!state_) return wm::NS_E_INVALID_REQUEST;
     State& s = *state_;
     AVFrame* f = s.frame.get();
     // Frames holding written samples, the partial one included; packet
@@ -296,31 +281,31 @@ bool WmaFileEncoder::finish() {
     // packet completes the last written frame.
     for (int pass = 0; pass < 2; ++pass) {
         if (pass == 1 || s.filled > 0) {
-            if (s.filled == 0 && av_frame_make_writable(f) < 0) return fail(kE_OUTOFMEMORY);
+            if (s.filled == 0 && av_frame_make_writable(f) < 0) return fail(E_OUTOFMEMORY);
             for (uint32_t ch = 0; ch < s.channels; ++ch) {
                 float* dst = reinterpret_cast<float*>(f->data[ch]);
                 std::fill(dst + s.filled, dst + s.frameLength, 0.0f);
             }
             s.filled = 0;
-            const int32_t hr = s.sendFrame();
-            if (hr != kS_OK) return fail(hr);
+            const Result sent = sendFrame();
+            if (!sent) return fail(sent);
         }
     }
-    int32_t hr = s.sendFrame(true);
-    if (hr != kS_OK) return fail(hr);
-    if (s.packetsMuxed <= s.lastPacket) return fail(kE_UNEXPECTED);
+    const Result flushed = sendFrame(true);
+    if (!flushed) return fail(flushed);
+    if (s.packetsMuxed <= s.lastPacket) return fail(E_UNEXPECTED);
 
     int ret = av_write_trailer(s.format.get());
     if (ret < 0) return fail(ResultFromAv(ret));
     ret = avio_closep(&s.format->pb);
     if (ret < 0) return fail(ResultFromAv(ret));
-    if (!s.index.finish(s.endMs + kPrerollMs)) return fail(kE_OUTOFMEMORY);
-    hr = AppendAsfIndex(s.path.c_str(), s.index, kStreamNumber,
-                        static_cast<uint64_t>(s.firstPacketOffset), kPacketSize, kPrerollMs);
-    if (hr != kS_OK) return fail(hr);
+    if (!s.index.finish(s.endMs + kPrerollMs)) return fail(E_OUTOFMEMORY);
+    const Result indexed =
+        AppendAsfIndex(s.path.c_str(), s.index, kStreamNumber,
+                       static_cast<uint64_t>(s.firstPacketOffset), kPacketSize, kPrerollMs);
+    if (!indexed) return fail(indexed);
     state_.reset();
-    lastError_ = kS_OK;
-    return true;
+    return S_OK;
 }
 
 }  // namespace ffsdk

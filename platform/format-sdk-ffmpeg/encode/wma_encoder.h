@@ -21,14 +21,16 @@
 // is buffered, packets go straight to the muxer, and the seek index keeps one
 // 32-bit entry per second.
 //
-// No method throws. Failures return false and leave an HRESULT in
-// lastError(); after a failure in write() or finish() the file is closed as
-// it stands and the encoder is ready for another open().
+// No method throws. Failures return the reason as a Result; after a failure
+// in write() or finish() the file is closed as it stands and the encoder is
+// ready for another open().
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+
+#include "common/result.h"
 
 namespace ffsdk {
 
@@ -44,17 +46,16 @@ class WmaFileEncoder {
     // in `waveFormatEx` (18 + cbSize bytes). The format must be one the
     // encoder reproduces byte for byte, as every codec catalogue entry is;
     // otherwise NS_E_INVALID_INPUT_FORMAT.
-    bool open(const char* path, const uint8_t* waveFormatEx, size_t len);
+    Result open(const char* path, const uint8_t* waveFormatEx, size_t len);
     // Encodes `frames` frames of interleaved samples (frames * channels
     // values). Zero frames is a no-op.
-    bool write(const int16_t* interleaved, size_t frames);
+    Result write(const int16_t* interleaved, size_t frames);
     // Flushes the codec, writes the trailer and the seek index, closes.
-    bool finish();
+    Result finish();
     // Closes the file as it stands without finishing it; the file is kept.
     void abort();
 
     bool isOpen() const;
-    int32_t lastError() const { return lastError_; }
     // Sample frames accepted since open().
     uint64_t framesWritten() const { return framesWritten_; }
     // Samples per channel in one codec frame (valid while open).
@@ -62,10 +63,16 @@ class WmaFileEncoder {
 
   private:
     struct State;
-    bool fail(int32_t hr);
+    Result fail(Result result);
+    // Presentation time of packet k in ms: 0 and 1 for the lead packets, then
+    // the time of the first sample each completes, kept after the lead's.
+    uint64_t packetTimeMs(uint64_t k) const;
+    // Sends the state's frame (or, with flush, the end of input) and muxes
+    // what comes out.
+    Result sendFrame(bool flush = false);
+    Result muxPacket();
 
     std::unique_ptr<State> state_;
-    int32_t lastError_ = 0;
     uint64_t framesWritten_ = 0;
 };
 

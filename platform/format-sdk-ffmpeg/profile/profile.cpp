@@ -7,9 +7,7 @@ Profile* Profile::Create(wm::WMT_VERSION version) {
 }
 
 HRESULT Profile::GetVersion(wm::WMT_VERSION* version) {
-    if (version == nullptr) return E_POINTER;
-    *version = version_;
-    return S_OK;
+    return CopyOut(version_, version);
 }
 
 HRESULT Profile::GetName(WCHAR* name, DWORD* length) {
@@ -17,11 +15,7 @@ HRESULT Profile::GetName(WCHAR* name, DWORD* length) {
 }
 
 HRESULT Profile::SetName(const WCHAR* name) {
-    if (name == nullptr) return E_POINTER;
-    return Guarded([&] {
-        name_ = name;
-        return S_OK;
-    });
+    return AssignWide(&name_, name);
 }
 
 HRESULT Profile::GetDescription(WCHAR* description, DWORD* length) {
@@ -29,17 +23,11 @@ HRESULT Profile::GetDescription(WCHAR* description, DWORD* length) {
 }
 
 HRESULT Profile::SetDescription(const WCHAR* description) {
-    if (description == nullptr) return E_POINTER;
-    return Guarded([&] {
-        description_ = description;
-        return S_OK;
-    });
+    return AssignWide(&description_, description);
 }
 
 HRESULT Profile::GetStreamCount(DWORD* streams) {
-    if (streams == nullptr) return E_POINTER;
-    *streams = stream_ ? 1 : 0;
-    return S_OK;
+    return CopyOut(stream_ ? 1u : 0u, streams);
 }
 
 HRESULT Profile::GetStream(DWORD streamIndex, wm::IWMStreamConfig** config) {
@@ -111,9 +99,7 @@ HRESULT Profile::CreateNewStream(REFGUID streamType, wm::IWMStreamConfig** confi
 }
 
 HRESULT Profile::GetMutualExclusionCount(DWORD* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
+    return CopyOut(0, count);
 }
 
 HRESULT Profile::GetMutualExclusion(DWORD, wm::IWMMutualExclusion** exclusion) {

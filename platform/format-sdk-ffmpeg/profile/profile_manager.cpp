@@ -1,6 +1,8 @@
 #include "profile_manager.h"
 
+#include "com_ptr.h"
 #include "encode/codec_catalog.h"
+#include "media_type.h"
 #include "profile/profile.h"
 #include "profile/stream_config.h"
 
@@ -40,9 +42,7 @@ HRESULT ProfileManager::LoadSystemProfile(DWORD, wm::IWMProfile** profile) {
 }
 
 HRESULT ProfileManager::GetCodecInfoCount(REFGUID mediaType, DWORD* codecs) {
-    if (codecs == nullptr) return E_POINTER;
-    *codecs = mediaType == wm::WMMEDIATYPE_Audio ? 1 : 0;
-    return S_OK;
+    return CopyOut(mediaType == wm::WMMEDIATYPE_Audio ? 1u : 0u, codecs);
 }
 
 HRESULT ProfileManager::GetCodecFormatCount(REFGUID mediaType, DWORD codecIndex, DWORD* formats) {
@@ -61,28 +61,19 @@ HRESULT ProfileManager::GetCodecFormat(REFGUID mediaType, DWORD codecIndex, DWOR
     const WmaCatalogEntry* entry = WmaCatalogAt(formatIndex);
     if (entry == nullptr) return E_INVALIDARG;
 
-    WaveFormat parsed;
-    if (!ParseWaveFormat(entry->format, kWmaV2FormatSize, &parsed)) return E_UNEXPECTED;
-    wm::WM_MEDIA_TYPE type{};
-    type.majortype = wm::WMMEDIATYPE_Audio;
-    type.subtype = wm::AudioSubtype(parsed.formatTag);
-    type.bFixedSizeSamples = TRUE;
-    type.bTemporalCompression = FALSE;
-    type.lSampleSize = parsed.blockAlign;
-    type.formattype = wm::WMFORMAT_WaveFormatEx;
-    type.pUnk = nullptr;
-    type.cbFormat = static_cast<ULONG>(kWmaV2FormatSize);
-    type.pbFormat = const_cast<BYTE*>(entry->format);
+    mervane::WaveFormat parsed;
+    if (!mervane::ReadWholeWaveFormat(entry->format, kWmaV2FormatSize, &parsed)) {
+        return E_UNEXPECTED;
+    }
+    wm::WM_MEDIA_TYPE type = mervane::AudioMediaType(parsed, const_cast<BYTE*>(entry->format),
+                                                     static_cast<ULONG>(kWmaV2FormatSize));
 
-    StreamConfig* stream = StreamConfig::Create(wm::WMMEDIATYPE_Audio);
-    if (stream == nullptr) return E_OUTOFMEMORY;
+    mervane::ComPtr<StreamConfig> stream(StreamConfig::Create(wm::WMMEDIATYPE_Audio));
+    if (!stream) return E_OUTOFMEMORY;
     HRESULT hr = stream->SetMediaType(&type);
     if (SUCCEEDED(hr)) hr = stream->SetBitrate(entry->bitrate);
-    if (FAILED(hr)) {
-        stream->Release();
-        return hr;
-    }
-    *config = stream;
+    if (FAILED(hr)) return hr;
+    *config = stream.Detach();
     return S_OK;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "com_ptr.h"
+
 namespace ffsdk {
 
 namespace {
@@ -61,14 +63,8 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
         GUID type{};
         HRESULT hr = source->GetStreamType(&type);
         if (FAILED(hr)) return hr;
-        StreamConfig* copy = Create(type);
-        if (copy == nullptr) return E_OUTOFMEMORY;
-        struct Holder {
-            StreamConfig* p;
-            ~Holder() {
-                if (p != nullptr) p->Release();
-            }
-        } holder{copy};
+        mervane::ComPtr<StreamConfig> copy(Create(type));
+        if (!copy) return E_OUTOFMEMORY;
 
         if (FAILED(hr = source->GetStreamNumber(&copy->number_))) return hr;
         if (FAILED(hr = source->GetBitrate(&copy->bitrate_))) return hr;
@@ -86,9 +82,9 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
             (which == 0 ? copy->streamName_ : copy->connectionName_) = std::move(name);
         }
 
-        wm::IWMMediaProps* props = nullptr;
+        mervane::ComPtr<wm::IWMMediaProps> props;
         if (FAILED(hr = source->QueryInterface(wm::IID_IWMMediaProps,
-                                               reinterpret_cast<void**>(&props)))) {
+                                               reinterpret_cast<void**>(props.Put())))) {
             return hr;
         }
         DWORD size = 0;
@@ -103,25 +99,20 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
         } else if (hr == wm::NS_E_INVALID_REQUEST) {
             hr = S_OK;  // no media type set yet
         }
-        props->Release();
+        props.Reset();
         if (FAILED(hr)) return hr;
 
-        *out = copy;
-        holder.p = nullptr;
+        *out = copy.Detach();
         return S_OK;
     });
 }
 
 HRESULT StreamConfig::GetStreamType(GUID* streamType) {
-    if (streamType == nullptr) return E_POINTER;
-    *streamType = streamType_;
-    return S_OK;
+    return CopyOut(streamType_, streamType);
 }
 
 HRESULT StreamConfig::GetStreamNumber(WORD* streamNum) {
-    if (streamNum == nullptr) return E_POINTER;
-    *streamNum = number_;
-    return S_OK;
+    return CopyOut(number_, streamNum);
 }
 
 HRESULT StreamConfig::SetStreamNumber(WORD streamNum) {
@@ -136,11 +127,7 @@ HRESULT StreamConfig::GetStreamName(WCHAR* name, WORD* length) {
 }
 
 HRESULT StreamConfig::SetStreamName(const WCHAR* name) {
-    if (name == nullptr) return E_POINTER;
-    return Guarded([&] {
-        streamName_ = name;
-        return S_OK;
-    });
+    return AssignWide(&streamName_, name);
 }
 
 HRESULT StreamConfig::GetConnectionName(WCHAR* name, WORD* length) {
@@ -148,17 +135,11 @@ HRESULT StreamConfig::GetConnectionName(WCHAR* name, WORD* length) {
 }
 
 HRESULT StreamConfig::SetConnectionName(const WCHAR* name) {
-    if (name == nullptr) return E_POINTER;
-    return Guarded([&] {
-        connectionName_ = name;
-        return S_OK;
-    });
+    return AssignWide(&connectionName_, name);
 }
 
 HRESULT StreamConfig::GetBitrate(DWORD* bitrate) {
-    if (bitrate == nullptr) return E_POINTER;
-    *bitrate = bitrate_;
-    return S_OK;
+    return CopyOut(bitrate_, bitrate);
 }
 
 HRESULT StreamConfig::SetBitrate(DWORD bitrate) {
@@ -167,9 +148,7 @@ HRESULT StreamConfig::SetBitrate(DWORD bitrate) {
 }
 
 HRESULT StreamConfig::GetBufferWindow(DWORD* bufferWindowMs) {
-    if (bufferWindowMs == nullptr) return E_POINTER;
-    *bufferWindowMs = bufferWindowMs_;
-    return S_OK;
+    return CopyOut(bufferWindowMs_, bufferWindowMs);
 }
 
 HRESULT StreamConfig::SetBufferWindow(DWORD bufferWindowMs) {
@@ -178,9 +157,7 @@ HRESULT StreamConfig::SetBufferWindow(DWORD bufferWindowMs) {
 }
 
 HRESULT StreamConfig::GetType(GUID* type) {
-    if (type == nullptr) return E_POINTER;
-    *type = streamType_;
-    return S_OK;
+    return CopyOut(streamType_, type);
 }
 
 HRESULT StreamConfig::GetMediaType(wm::WM_MEDIA_TYPE* mediaType, DWORD* size) {

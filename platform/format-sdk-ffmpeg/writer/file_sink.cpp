@@ -33,9 +33,7 @@ HRESULT FileSink::OnHeader(wm::INSSBuffer*) {
 }
 
 HRESULT FileSink::IsRealTime(BOOL* realTime) {
-    if (realTime == nullptr) return E_POINTER;
-    *realTime = FALSE;
-    return S_OK;
+    return CopyOut(FALSE, realTime);
 }
 
 HRESULT FileSink::AllocateDataUnit(DWORD, wm::INSSBuffer** dataUnit) {

@@ -124,9 +124,10 @@ HRESULT Writer::BeginWriting() {
         std::string path;
         HRESULT hr = sink_->BeginFile(&path);
         if (FAILED(hr)) return hr;
-        if (!encoder_.open(path.c_str(), format_.data(), format_.size())) {
+        const Result opened = encoder_.open(path.c_str(), format_.data(), format_.size());
+        if (!opened) {
             sink_->EndFile(0);
-            return encoder_.lastError() < 0 ? encoder_.lastError() : E_FAIL;
+            return opened.code();
         }
         failure_ = S_OK;
         writerTime_ = 0;
@@ -154,7 +155,8 @@ HRESULT Writer::EncodeFrames(const BYTE* bytes, size_t frames) {
     while (frames > 0) {
         const size_t n = std::min(frames, kChunkFrames);
         std::memcpy(scratch_.data(), bytes, n * frameBytes);
-        if (!encoder_.write(scratch_.data(), n)) return Fail(encoder_.lastError());
+        const Result written = encoder_.write(scratch_.data(), n);
+        if (!written) return Fail(written.code());
         bytes += n * frameBytes;
         frames -= n;
     }
@@ -197,9 +199,7 @@ HRESULT Writer::EndWriting() {
             hr = EncodeFrames(pending_.data(), 1);
             pending_.clear();
         }
-        if (SUCCEEDED(hr) && !encoder_.finish()) {
-            hr = encoder_.lastError() < 0 ? encoder_.lastError() : E_FAIL;
-        }
+        if (SUCCEEDED(hr)) hr = encoder_.finish().code();
         if (encoder_.isOpen()) encoder_.abort();
         sink_->EndFile(Duration());
         state_ = State::kReady;
@@ -284,9 +284,7 @@ HRESULT Writer::SetLiveSource(BOOL) {
 }
 
 HRESULT Writer::IsRealTime(BOOL* realTime) {
-    if (realTime == nullptr) return E_POINTER;
-    *realTime = FALSE;
-    return S_OK;
+    return CopyOut(FALSE, realTime);
 }
 
 HRESULT Writer::GetWriterTime(wm::QWORD* currentTime) {

@@ -146,21 +146,6 @@ ULONG FakeFileSink2::Release() {
     Log("FileSink2.Release");
     return FakeCom::Release();
 }
-HRESULT FakeFileSink2::OnHeader(wm::INSSBuffer*) {
-    return NotUsed();
-}
-HRESULT FakeFileSink2::IsRealTime(BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeFileSink2::AllocateDataUnit(DWORD, wm::INSSBuffer**) {
-    return NotUsed();
-}
-HRESULT FakeFileSink2::OnDataUnit(wm::INSSBuffer*) {
-    return NotUsed();
-}
-HRESULT FakeFileSink2::OnEndWriting() {
-    return NotUsed();
-}
 HRESULT FakeFileSink2::Open(const WCHAR*) {
     return NotUsed();
 }
@@ -217,21 +202,6 @@ HRESULT FakeFileSink::QueryInterface(REFIID iid, void** out) {
 ULONG FakeFileSink::Release() {
     Log("FileSink.Release");
     return FakeCom::Release();
-}
-HRESULT FakeFileSink::OnHeader(wm::INSSBuffer*) {
-    return NotUsed();
-}
-HRESULT FakeFileSink::IsRealTime(BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeFileSink::AllocateDataUnit(DWORD, wm::INSSBuffer**) {
-    return NotUsed();
-}
-HRESULT FakeFileSink::OnDataUnit(wm::INSSBuffer*) {
-    return NotUsed();
-}
-HRESULT FakeFileSink::OnEndWriting() {
-    return NotUsed();
 }
 HRESULT FakeFileSink::Open(const WCHAR* name) {
     Log("FileSink.Open");

@@ -76,14 +76,23 @@ class FakeWriter : public FakeCom<wm::IWMWriter> {
     size_t writeCalls = 0;
 };
 
-class FakeFileSink2 : public FakeCom<wm::IWMWriterFileSink2> {
+// The IWMWriterSink methods neither sink fake expects the library to call;
+// like the fakes' other unused methods they answer E_NOTIMPL.
+template <typename Iface>
+class FakeSinkStubs : public FakeCom<Iface> {
+  public:
+    HRESULT STDMETHODCALLTYPE OnHeader(wm::INSSBuffer*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsRealTime(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AllocateDataUnit(DWORD, wm::INSSBuffer**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE OnDataUnit(wm::INSSBuffer*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnEndWriting() override { return E_NOTIMPL; }
+};
+
+class FakeFileSink2 : public FakeSinkStubs<wm::IWMWriterFileSink2> {
   public:
     ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE OnHeader(wm::INSSBuffer* header) override;
-    HRESULT STDMETHODCALLTYPE IsRealTime(BOOL* realTime) override;
-    HRESULT STDMETHODCALLTYPE AllocateDataUnit(DWORD size, wm::INSSBuffer** unit) override;
-    HRESULT STDMETHODCALLTYPE OnDataUnit(wm::INSSBuffer* unit) override;
-    HRESULT STDMETHODCALLTYPE OnEndWriting() override;
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* name) override;
     HRESULT STDMETHODCALLTYPE Start(wm::QWORD time) override;
     HRESULT STDMETHODCALLTYPE Stop(wm::QWORD time) override;
@@ -99,17 +108,12 @@ class FakeFileSink2 : public FakeCom<wm::IWMWriterFileSink2> {
     bool QueryExtra(REFIID iid, void** out) override;
 };
 
-class FakeFileSink : public FakeCom<wm::IWMWriterFileSink> {
+class FakeFileSink : public FakeSinkStubs<wm::IWMWriterFileSink> {
   public:
     FakeFileSink();
     ~FakeFileSink() override;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE OnHeader(wm::INSSBuffer* header) override;
-    HRESULT STDMETHODCALLTYPE IsRealTime(BOOL* realTime) override;
-    HRESULT STDMETHODCALLTYPE AllocateDataUnit(DWORD size, wm::INSSBuffer** unit) override;
-    HRESULT STDMETHODCALLTYPE OnDataUnit(wm::INSSBuffer* unit) override;
-    HRESULT STDMETHODCALLTYPE OnEndWriting() override;
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* name) override;
 
     FakeFileSink2* sink2;  // the sink's own reference

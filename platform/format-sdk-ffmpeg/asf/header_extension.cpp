@@ -1,0 +1,92 @@
+#include "asf/header_extension.h"
+
+#include "asf/object_io.h"
+
+namespace asf {
+namespace {
+
+constexpr size_t kFixedSize = 22;  // reserved GUID, reserved WORD, data size
+
+}  // namespace
+
+bool HeaderExtension::parse(const uint8_t* body, size_t n) {
+    if (n < kFixedSize) return false;
+    const uint64_t dataSize = ReadLe32(body + 18);
+    if (dataSize > n - kFixedSize) return false;
+    fixed_.assign(body, body + 18);
+    const uint8_t* data = body + kFixedSize;
+    const size_t dataLength = static_cast<size_t>(dataSize);
+    trailing_.assign(data + dataLength, body + n);
+    const bool ok = ForEachObject(
+        data, dataLength, [&](const GuidBytes& id, const uint8_t* object, size_t size) {
+            Inner o;
+            o.raw.assign(object, object + size);
+            const uint8_t* objectBody = object + kObjectHeaderSize;
+            // Only the first object of each decoded kind is decoded; a repeated
+            // one is kept as it is.
+            if (id == kMetadataGuid && !metadata_.present) {
+                if (!ParseRecords(objectBody, size - kObjectHeaderSize, &metadata_)) return false;
+                o.slot = Slot::Metadata;
+            } else if (id == kMetadataLibraryGuid && !metadataLibrary_.present) {
+                if (!ParseRecords(objectBody, size - kObjectHeaderSize, &metadataLibrary_))
+                    return false;
+                o.slot = Slot::MetadataLibrary;
+            }
+            objects_.push_back(std::move(o));
+            return true;
+        });
+    if (!ok) return false;
+    present_ = true;
+    return true;
+}
+
+const RecordList* HeaderExtension::listOf(const Inner& o) const {
+    return o.slot == Slot::Metadata          ? &metadata_
+           : o.slot == Slot::MetadataLibrary ? &metadataLibrary_
+                                             : nullptr;
+}
+
+uint64_t HeaderExtension::size() const {
+    uint64_t n = kObjectHeaderSize + kFixedSize + trailing_.size();
+    for (const Inner& o : objects_) {
+        const RecordList* list = listOf(o);
+        n += list && (list->dirty || o.raw.empty()) ? RecordsSize(*list) : o.raw.size();
+    }
+    return n;
+}
+
+void HeaderExtension::encode(std::vector<uint8_t>* out) const {
+    const size_t start = BeginObject(out, kHeaderExtGuid);
+    AppendBytes(out, fixed_);
+    AppendLe32(out, 0);
+    const size_t dataStart = out->size();
+    for (const Inner& o : objects_) {
+        const RecordList* list = listOf(o);
+        if (list && (list->dirty || o.raw.empty())) {
+            EncodeRecords(*list, out);
+        } else {
+            AppendBytes(out, o.raw);
+        }
+    }
+    mervane::StoreLe(out->data() + dataStart - 4, out->size() - dataStart, 4);
+    AppendBytes(out, trailing_);
+    EndObject(out, start);
+}
+
+RecordList& HeaderExtension::ensureMetadataLibrary() {
+    if (!present_) {
+        fixed_.assign(kHeaderExtReservedGuid.begin(), kHeaderExtReservedGuid.end());
+        AppendLe16(&fixed_, 6);
+        present_ = true;
+    }
+    if (!metadataLibrary_.present) {
+        Inner o;
+        o.slot = Slot::MetadataLibrary;
+        objects_.push_back(std::move(o));
+        metadataLibrary_.present = true;
+    }
+    dirty_ = true;
+    return metadataLibrary_;
+}
+
+}  // namespace asf

@@ -1,0 +1,48 @@
+// The Header Extension object: a reserved GUID and WORD, then objects of its
+// own. Of those, Metadata and Metadata Library are decoded; the rest, and any
+// bytes after the extension data, are kept as read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "asf/record_list.h"
+
+namespace asf {
+
+class HeaderExtension {
+  public:
+    // Decodes the object's body (after its GUID and size).
+    bool parse(const uint8_t* body, size_t n);
+    uint64_t size() const;
+    void encode(std::vector<uint8_t>* out) const;
+    bool dirty() const { return dirty_ || metadata_.dirty || metadataLibrary_.dirty; }
+    bool present() const { return present_; }
+    RecordList& metadata() { return metadata_; }
+    const RecordList& metadata() const { return metadata_; }
+    RecordList& metadataLibrary() { return metadataLibrary_; }
+    const RecordList& metadataLibrary() const { return metadataLibrary_; }
+
+    // Creates the Metadata Library object (and the extension's own fields,
+    // for an extension new to the header) if missing.
+    RecordList& ensureMetadataLibrary();
+
+  private:
+    enum class Slot : uint8_t { Raw, Metadata, MetadataLibrary };
+    struct Inner {
+        Slot slot = Slot::Raw;
+        std::vector<uint8_t> raw;  // the whole object as read (empty for new ones)
+    };
+    const RecordList* listOf(const Inner& o) const;
+
+    bool present_ = false;
+    bool dirty_ = false;
+    RecordList metadata_{ListKind::Metadata};
+    RecordList metadataLibrary_{ListKind::MetadataLibrary};
+    std::vector<uint8_t> fixed_;     // reserved GUID + reserved WORD
+    std::vector<uint8_t> trailing_;  // bytes after the extension data, kept
+    std::vector<Inner> objects_;
+};
+
+}  // namespace asf

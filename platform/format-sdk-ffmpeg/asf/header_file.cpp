@@ -1,0 +1,192 @@
+// Reading a file's header, and replacing it with the edited one: a new file
+// written beside the old one, flushed and renamed over it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+
+#include "asf/asf_header.h"
+#include "asf/object_io.h"
+
+namespace asf {
+namespace {
+
+// A file descriptor closed when it goes out of scope.
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    // Closes and reports whether the close succeeded (it can report a
+    // failed write-back on some file systems).
+    bool close() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+bool PreadAll(int fd, uint8_t* buf, size_t n, uint64_t offset) {
+    while (n > 0) {
+        ssize_t r = ::pread(fd, buf, n, static_cast<off_t>(offset));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        buf += r;
+        n -= static_cast<size_t>(r);
+        offset += static_cast<uint64_t>(r);
+    }
+    return true;
+}
+
+// Why the last file call failed; the write itself when errno says nothing.
+ffsdk::Result FileFailure() {
+    return errno != 0 ? ffsdk::ResultFromErrno(errno) : ffsdk::Result(wm::NS_E_FILE_WRITE);
+}
+
+bool WriteAll(int fd, const uint8_t* buf, size_t n) {
+    while (n > 0) {
+        ssize_t r = ::write(fd, buf, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        buf += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+}  // namespace
+
+ffsdk::Result Header::readFile(const std::string& path) {
+    *this = Header();
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.ok()) {
+        return errno == ENOENT || errno == ENOTDIR ? wm::NS_E_FILE_NOT_FOUND
+                                                   : wm::NS_E_FILE_OPEN_FAILED;
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return wm::NS_E_FILE_OPEN_FAILED;
+    const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+    uint8_t fixed[kHeaderFixedSize];
+    if (fileSize < kHeaderFixedSize || !PreadAll(fd.get(), fixed, sizeof fixed, 0)) {
+        return wm::NS_E_INVALID_INPUT_FORMAT;
+    }
+    if (ReadGuid(fixed) != kHeaderGuid) return wm::NS_E_INVALID_INPUT_FORMAT;
+    const uint64_t headerSize = ReadLe64(fixed + 16);
+    if (headerSize < kHeaderFixedSize || headerSize > kMaxHeaderSize || headerSize > fileSize ||
+        fileSize - headerSize < kDataObjectFixedSize) {
+        return wm::NS_E_INVALID_INPUT_FORMAT;
+    }
+    std::vector<uint8_t> buf(static_cast<size_t>(headerSize) + kDataObjectFixedSize);
+    if (!PreadAll(fd.get(), buf.data(), buf.size(), 0)) return wm::NS_E_INVALID_INPUT_FORMAT;
+    Header h;
+    if (!h.parseHeader(buf.data(), buf.size(), fileSize) || !h.hasData_) {
+        return wm::NS_E_INVALID_INPUT_FORMAT;
+    }
+    *this = std::move(h);
+    return S_OK;
+}
+
+// --------------------------------------------------------- file rewriting
+
+ffsdk::Result Header::rewriteFile(const std::string& path) {
+    if (!valid_) return wm::NS_E_INVALID_REQUEST;
+    errno = 0;
+    // Replace the file a symbolic link points to, not the link.
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return FileFailure();
+    const std::string target(resolved);
+    std::free(resolved);
+
+    Fd in(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (!in.ok() || ::fstat(in.get(), &st) != 0) return FileFailure();
+    if (!S_ISREG(st.st_mode)) return wm::NS_E_FILE_WRITE;
+    const uint64_t oldSize = static_cast<uint64_t>(st.st_size);
+    if (oldSize < headerSize_) return wm::NS_E_FILE_WRITE;
+
+    // The file must still start with the header this object describes,
+    // otherwise the bytes copied after the new header would not match it.
+    std::vector<uint8_t> current(original_.size());
+    if (!PreadAll(in.get(), current.data(), current.size(), 0) || current != original_) {
+        return wm::NS_E_FILE_WRITE;
+    }
+
+    Header updated(*this);
+    updated.tailSize_ = oldSize - headerSize_;
+    const std::vector<uint8_t> head = updated.serialize();
+
+    std::string tmpName = target + ".tmp-XXXXXX";
+    Fd out(::mkostemp(&tmpName[0], O_CLOEXEC));
+    if (!out.ok()) return FileFailure();
+    // File systems without Unix permissions (FAT) refuse chmod but give
+    // every file the same mode; that is fine as long as the modes agree.
+    struct stat tmpStat;
+    bool ok =
+        ::fchmod(out.get(), st.st_mode & 07777) == 0 ||
+        (::fstat(out.get(), &tmpStat) == 0 && (tmpStat.st_mode & 07777) == (st.st_mode & 07777));
+    if (ok && ::fchown(out.get(), st.st_uid, st.st_gid) != 0) {
+        // Only the owner or root can hand a file to someone else; keeping
+        // the caller as owner is the best that can be done.
+    }
+    ok = ok && WriteAll(out.get(), head.data(), head.size());
+    if (ok) {
+        std::vector<uint8_t> buf(1u << 20);
+        uint64_t offset = headerSize_;
+        while (ok && offset < oldSize) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), oldSize - offset));
+            ok = PreadAll(in.get(), buf.data(), n, offset) && WriteAll(out.get(), buf.data(), n);
+            offset += n;
+        }
+        // A file that grew while being copied has changed under us.
+        uint8_t probe;
+        ok = ok && ::pread(in.get(), &probe, 1, static_cast<off_t>(oldSize)) == 0;
+    }
+    ok = ok && ::fsync(out.get()) == 0;
+    ok = out.close() && ok;
+    ok = ok && ::rename(tmpName.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        const ffsdk::Result failure = FileFailure();
+        out.reset();
+        ::unlink(tmpName.c_str());
+        return failure;
+    }
+    // Make the rename itself durable.
+    const size_t slash = target.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    Fd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dfd.ok()) ::fsync(dfd.get());
+
+    // Describe the file as it now is. The Data Object is unchanged; only
+    // its offset moved with the header size.
+    const bool hasData = hasData_;
+    const uint64_t dataSize = dataSize_;
+    const uint64_t dataPackets = dataObjectPackets_;
+    const uint64_t newSize = head.size() + updated.tailSize_;
+    Header fresh;
+    if (!fresh.parseHeader(head.data(), head.size(), newSize)) {
+        *this = Header();
+        return S_OK;
+    }
+    fresh.hasData_ = hasData;
+    fresh.dataSize_ = dataSize;
+    fresh.dataObjectPackets_ = dataPackets;
+    *this = std::move(fresh);
+    return S_OK;
+}
+
+}  // namespace asf
