@@ -72,7 +72,8 @@ HRESULT OpenFile(ReaderSession& s) {
     HRESULT hr = CheckRegularFile(s.path);
     if (FAILED(hr)) return hr;
     asf::Header header;
-    if (!header.readFile(s.path)) return wm::NS_E_INVALID_INPUT_FORMAT;
+    // A regular file whose header cannot be read is not a file this reader plays.
+    if (!header.readFile(s.path).ok()) return wm::NS_E_INVALID_INPUT_FORMAT;
     bool audio = false;
     for (const asf::Stream& stream : header.streams()) {
         audio = audio || stream.kind == asf::StreamKind::Audio;
