@@ -1,10 +1,13 @@
 // Small helpers shared by the stand-in's COM methods.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <string>
 
 #include "platform.h"
+#include "wmsdk.h"
 
 namespace ffsdk {
 
@@ -35,6 +38,53 @@ inline HRESULT AssignWide(std::u16string* target, const WCHAR* text) {
         *target = text;
         return S_OK;
     });
+}
+
+// Copies a 0-terminated name out as the SDK's Get*Name methods do: with a null
+// buffer only reports the length (WCHARs, terminator included); a buffer too
+// small fails with the platform's buffer-too-small result.
+template <typename Length>
+HRESULT CopyWideName(const std::u16string& text, WCHAR* name, Length* length) {
+    if (length == nullptr) return E_POINTER;
+    const size_t needed = text.size() + 1;
+    if (needed > static_cast<Length>(-1)) return E_FAIL;
+    if (name == nullptr) {
+        *length = static_cast<Length>(needed);
+        return S_OK;
+    }
+    if (*length < needed) {
+        *length = static_cast<Length>(needed);
+        return wm::ASF_E_BUFFERTOOSMALL;
+    }
+    std::copy(text.begin(), text.end(), name);
+    name[text.size()] = 0;
+    *length = static_cast<Length>(needed);
+    return S_OK;
+}
+
+// Writes a media type as GetMediaType does: the WM_MEDIA_TYPE followed by its
+// format block, pbFormat pointing at the copy. With no buffer only the size is
+// reported; a buffer too small fails with the size needed.
+inline HRESULT WriteMediaType(const wm::WM_MEDIA_TYPE& header, const void* format,
+                              size_t formatSize, wm::WM_MEDIA_TYPE* type, DWORD* size) {
+    if (size == nullptr) return E_POINTER;
+    const DWORD needed = static_cast<DWORD>(sizeof(wm::WM_MEDIA_TYPE) + formatSize);
+    if (type == nullptr) {
+        *size = needed;
+        return S_OK;
+    }
+    if (*size < needed) {
+        *size = needed;
+        return wm::ASF_E_BUFFERTOOSMALL;
+    }
+    BYTE* formatBytes = reinterpret_cast<BYTE*>(type) + sizeof(wm::WM_MEDIA_TYPE);
+    wm::WM_MEDIA_TYPE out = header;
+    out.cbFormat = static_cast<ULONG>(formatSize);
+    out.pbFormat = formatSize == 0 ? nullptr : formatBytes;
+    std::memcpy(type, &out, sizeof(out));
+    if (formatSize != 0) std::memcpy(formatBytes, format, formatSize);
+    *size = needed;
+    return S_OK;
 }
 
 // The SDK's wide paths as the UTF-8 the file system takes; false for an empty

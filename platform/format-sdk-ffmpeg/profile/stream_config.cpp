@@ -14,10 +14,6 @@ constexpr ULONG kMaxFormatBytes = 0x10000;
 
 }  // namespace
 
-DWORD MediaTypeValue::bufferSize() const {
-    return static_cast<DWORD>(sizeof(wm::WM_MEDIA_TYPE) + format_.size());
-}
-
 HRESULT MediaTypeValue::Assign(const wm::WM_MEDIA_TYPE& type) {
     if (type.cbFormat > kMaxFormatBytes) return E_INVALIDARG;
     if (type.cbFormat > 0 && type.pbFormat == nullptr) return E_POINTER;
@@ -33,23 +29,7 @@ HRESULT MediaTypeValue::Assign(const wm::WM_MEDIA_TYPE& type) {
 HRESULT MediaTypeValue::Write(wm::WM_MEDIA_TYPE* type, DWORD* size) const {
     if (size == nullptr) return E_POINTER;
     if (!set_) return wm::NS_E_INVALID_REQUEST;
-    const DWORD needed = bufferSize();
-    if (type == nullptr) {
-        *size = needed;
-        return S_OK;
-    }
-    if (*size < needed) {
-        *size = needed;
-        return wm::ASF_E_BUFFERTOOSMALL;
-    }
-    BYTE* formatBytes = reinterpret_cast<BYTE*>(type) + sizeof(wm::WM_MEDIA_TYPE);
-    wm::WM_MEDIA_TYPE out = header_;
-    out.cbFormat = static_cast<ULONG>(format_.size());
-    out.pbFormat = format_.empty() ? nullptr : formatBytes;
-    std::memcpy(type, &out, sizeof(out));
-    if (!format_.empty()) std::memcpy(formatBytes, format_.data(), format_.size());
-    *size = needed;
-    return S_OK;
+    return WriteMediaType(header_, format_.data(), format_.size(), type, size);
 }
 
 StreamConfig* StreamConfig::Create(REFGUID streamType) {

@@ -13,28 +13,6 @@
 
 namespace ffsdk {
 
-// Copies a 0-terminated name out as the SDK's Get*Name methods do: with a null
-// buffer only reports the length (WCHARs, terminator included); a buffer too
-// small fails with the platform's buffer-too-small result.
-template <typename Length>
-HRESULT CopyWideName(const std::u16string& text, WCHAR* name, Length* length) {
-    if (length == nullptr) return E_POINTER;
-    const size_t needed = text.size() + 1;
-    if (needed > static_cast<Length>(-1)) return E_FAIL;
-    if (name == nullptr) {
-        *length = static_cast<Length>(needed);
-        return S_OK;
-    }
-    if (*length < needed) {
-        *length = static_cast<Length>(needed);
-        return wm::ASF_E_BUFFERTOOSMALL;
-    }
-    std::copy(text.begin(), text.end(), name);
-    name[text.size()] = 0;
-    *length = static_cast<Length>(needed);
-    return S_OK;
-}
-
 // A media type kept as one value: the WM_MEDIA_TYPE fields and a private copy
 // of the format block. Handed out as one contiguous buffer, the format block
 // right behind the WM_MEDIA_TYPE with pbFormat pointing at it.
@@ -43,7 +21,6 @@ class MediaTypeValue {
     bool empty() const { return !set_; }
     const wm::WM_MEDIA_TYPE& header() const { return header_; }
     const std::vector<BYTE>& format() const { return format_; }
-    DWORD bufferSize() const;
 
     // Deep copy of `type`; pUnk is not kept. May throw std::bad_alloc.
     HRESULT Assign(const wm::WM_MEDIA_TYPE& type);

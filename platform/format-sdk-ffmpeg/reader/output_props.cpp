@@ -4,28 +4,9 @@
 #include <new>
 #include <string>
 
+#include "common/com_call.h"
+
 namespace ffsdk {
-
-namespace {
-
-// Names of the single output; the connection name is the output number.
-HRESULT CopyName(const char16_t* text, WCHAR* name, WORD* length) {
-    if (length == nullptr) return E_POINTER;
-    const WORD needed = static_cast<WORD>(std::char_traits<char16_t>::length(text) + 1);
-    if (name == nullptr) {
-        *length = needed;
-        return S_OK;
-    }
-    if (*length < needed) {
-        *length = needed;
-        return wm::ASF_E_BUFFERTOOSMALL;
-    }
-    std::memcpy(name, text, needed * sizeof(WCHAR));
-    *length = needed;
-    return S_OK;
-}
-
-}  // namespace
 
 wm::WAVEFORMATEX PcmWaveFormat(uint32_t rate, uint16_t channels) {
     wm::WAVEFORMATEX f{};
@@ -39,22 +20,7 @@ wm::WAVEFORMATEX PcmWaveFormat(uint32_t rate, uint16_t channels) {
     return f;
 }
 
-DWORD PcmMediaTypeSize() {
-    return static_cast<DWORD>(sizeof(wm::WM_MEDIA_TYPE) + sizeof(wm::WAVEFORMATEX));
-}
-
 HRESULT GetPcmMediaType(const wm::WAVEFORMATEX& format, wm::WM_MEDIA_TYPE* mediaType, DWORD* size) {
-    if (size == nullptr) return E_POINTER;
-    const DWORD needed = PcmMediaTypeSize();
-    if (mediaType == nullptr) {
-        *size = needed;
-        return S_OK;
-    }
-    if (*size < needed) {
-        *size = needed;
-        return wm::ASF_E_BUFFERTOOSMALL;
-    }
-    BYTE* formatBytes = reinterpret_cast<BYTE*>(mediaType) + sizeof(wm::WM_MEDIA_TYPE);
     wm::WM_MEDIA_TYPE type{};
     type.majortype = wm::WMMEDIATYPE_Audio;
     type.subtype = wm::AudioSubtype(wm::WAVE_FORMAT_PCM);
@@ -63,12 +29,7 @@ HRESULT GetPcmMediaType(const wm::WAVEFORMATEX& format, wm::WM_MEDIA_TYPE* media
     type.lSampleSize = format.nBlockAlign;
     type.formattype = wm::WMFORMAT_WaveFormatEx;
     type.pUnk = nullptr;
-    type.cbFormat = static_cast<ULONG>(sizeof(wm::WAVEFORMATEX));
-    type.pbFormat = formatBytes;
-    std::memcpy(mediaType, &type, sizeof(type));
-    std::memcpy(formatBytes, &format, sizeof(format));
-    *size = needed;
-    return S_OK;
+    return WriteMediaType(type, &format, sizeof(format), mediaType, size);
 }
 
 bool IsPcmMediaType(const wm::WM_MEDIA_TYPE& mediaType, const wm::WAVEFORMATEX& format) {
@@ -106,11 +67,13 @@ HRESULT OutputMediaProps::SetMediaType(wm::WM_MEDIA_TYPE* mediaType) {
 }
 
 HRESULT OutputMediaProps::GetStreamGroupName(WCHAR* name, WORD* length) {
-    return CopyName(u"", name, length);
+    // The single output belongs to no stream group.
+    return CopyWideName(u"", name, length);
 }
 
 HRESULT OutputMediaProps::GetConnectionName(WCHAR* name, WORD* length) {
-    return CopyName(u"0", name, length);
+    // The connection name is the output number.
+    return CopyWideName(u"0", name, length);
 }
 
 bool OutputMediaProps::QueryBase(REFIID iid, void** out) {

@@ -11,10 +11,6 @@ namespace ffsdk {
 // The WAVEFORMATEX of 16-bit PCM.
 wm::WAVEFORMATEX PcmWaveFormat(uint32_t rate, uint16_t channels);
 
-// Size in bytes of a media type holding `format`: the WM_MEDIA_TYPE followed
-// by the WAVEFORMATEX its pbFormat points to.
-DWORD PcmMediaTypeSize();
-
 // Writes the media type of `format` into `mediaType` (a buffer of *size bytes,
 // its pbFormat pointing inside it). With a null mediaType only reports the size;
 // a buffer too small fails with wm::ASF_E_BUFFERTOOSMALL and reports the size needed.
