@@ -3,14 +3,19 @@
 # build's own (made once, under a lock), bounded in time, and leaving no Wine
 # process behind. The loader fits the program: a 64-bit program runs under
 # Wine's 64-bit loader in the prefix PREFIX64, a 32-bit one under `wine` in
-# PREFIX.
+# PREFIX. Where this machine cannot run 32-bit programs (a kernel without IA-32
+# emulation, or no 32-bit Wine), a 32-bit program runs under Wine inside the
+# emulated machine that tests/vm/vm.sh started for the build (MERVANE_VM_DIR),
+# where the build tree lies at the same path.
 #
 # MERVANE_WINEPREFIX  the prefix (default: ./wineprefix)
 # MERVANE_WINE_TIMEOUT  seconds the program may run (default 300)
 # MERVANE_WINE64      the 64-bit loader (default: Debian's /usr/lib/wine/wine64);
 #                     without it a 64-bit program fails (exit 1), never skips
-# MERVANE_REQUIRE_WINE  if set to 1, a machine that cannot run 32-bit Wine
-#                       programs is an error (exit 1) instead of a skip (exit 77)
+# MERVANE_VM_DIR      state folder of the running emulated machine
+# MERVANE_VM=1        run 32-bit programs in it even where Wine runs them natively
+# MERVANE_REQUIRE_WINE  0: a 32-bit program that can run neither way is skipped
+#                       (exit 77); otherwise (the default) that is an error (exit 1)
 set -u
 prefix=${MERVANE_WINEPREFIX:-$(pwd)/wineprefix}
 limit=${MERVANE_WINE_TIMEOUT:-300}
@@ -19,8 +24,14 @@ export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 unavailable() {
     echo "wine-run: $1" >&2
-    if [ "${MERVANE_REQUIRE_WINE:-0}" = 1 ]; then exit 1; fi
-    exit 77
+    if [ "${MERVANE_REQUIRE_WINE:-1}" = 0 ]; then exit 77; fi
+    exit 1
+}
+
+report() {
+    if [ "$2" -eq 124 ] || [ "$2" -eq 137 ]; then
+        echo "wine-run: $1 did not finish within $limit s" >&2
+    fi
 }
 
 # Makes the prefix $WINEPREFIX once (under a lock), then runs the program with
@@ -49,9 +60,7 @@ run_in_prefix() {
 
     timeout -k 10 "$limit" "$loader" "$@"
     status=$?
-    if [ $status -eq 124 ] || [ $status -eq 137 ]; then
-        echo "wine-run: $1 did not finish within $limit s" >&2
-    fi
+    report "$1" $status
     "$server" -k >/dev/null 2>&1
     timeout 30 "$server" -w >/dev/null 2>&1
     exit $status
@@ -73,10 +82,17 @@ if [ "$(pe_machine "$1")" = 8664 ]; then
     run_in_prefix "$loader" "$(dirname "$loader")/wineserver" "$@"
 fi
 
-command -v wine >/dev/null 2>&1 || unavailable "wine is not installed"
 # The 32-bit loader answers --version without a prefix; it fails on a kernel
 # that cannot run 32-bit programs (ia32_emulation off) or without wine32.
-version=$(wine --version 2>&1) || unavailable "wine cannot start 32-bit programs here: $version"
+if [ "${MERVANE_VM:-}" = 1 ] || ! version=$(wine --version 2>&1); then
+    vm=${MERVANE_VM_DIR:-}
+    [ -n "$vm" ] && [ -f "$vm/spool/ready" ] ||
+        unavailable "wine cannot start 32-bit programs here (${version:-MERVANE_VM=1}) and no emulated machine runs for this build (MERVANE_VM_DIR=$vm; tests/vm/vm.sh starts one)"
+    sh "$(dirname "$0")/../tests/vm/vm.sh" run "$vm" "$limit" wine "$@"
+    status=$?
+    report "$1" $status
+    exit $status
+fi
 
 mkdir -p "$(dirname "$prefix")"
 (
