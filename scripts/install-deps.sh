@@ -5,7 +5,9 @@
 #   scripts/install-deps.sh --wine   also mingw-w64 (32- and 64-bit) and Wine: the 32-bit
 #                                    loader with 32-bit GStreamer, the 64-bit loader with
 #                                    64-bit GStreamer, and clang, lld and llvm for the
-#                                    MSVC-style import library
+#                                    MSVC-style import library, and what builds and boots the
+#                                    emulated machine that runs the 32-bit Wine tests on a
+#                                    kernel without 32-bit support (tests/vm/)
 set -eu
 
 linux_packages="cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
@@ -17,7 +19,8 @@ gstreamer1.0-libav:i386
 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
 gstreamer1.0-plugins-base:amd64 gstreamer1.0-plugins-good:amd64 gstreamer1.0-plugins-ugly:amd64
 gstreamer1.0-libav:amd64
-clang lld llvm"
+clang lld llvm
+qemu-system-x86 debootstrap e2fsprogs"
 
 want="$linux_packages"
 if [ "${1:-}" = "--wine" ]; then

@@ -66,8 +66,10 @@ for tool in debootstrap mke2fs qemu-system-x86_64 flock; do
 done
 mkdir -p "$cache"
 exec 9>"$cache/build.lock"
-say "waiting for the image lock" 
-flock -w 2400 9 || die "another build of the image held the lock for 40 minutes"
+if ! flock -n 9; then
+    say "another process is building the image: waiting for it"
+    flock -w 2400 9 || die "another build of the image held the lock for 40 minutes"
+fi
 [ -f "$image/ready" ] && use
 
 work=$image.tmp
@@ -85,10 +87,12 @@ cleanup() {
 }
 trap 'cleanup' EXIT
 trap 'exit 1' INT TERM HUP
-if [ -d "$work" ]; then
-    for m in $(awk -v r="$root" 'index($2, r) == 1 {print $2}' /proc/mounts | sort -r); do umount -l "$m"; done
-    rm -rf --one-file-system "$work"
-fi
+# What an interrupted build left: nobody else builds while we hold the lock.
+for old in "$cache"/*.tmp; do
+    [ -d "$old" ] || continue
+    for m in $(awk -v r="$old/" 'index($2, r) == 1 {print $2}' /proc/mounts | sort -r); do umount -l "$m"; done
+    rm -rf --one-file-system "$old"
+done
 mkdir -p "$root"
 start=$(date +%s)
 log=$work/build.log
@@ -131,6 +135,7 @@ for p in wine32:i386 libwine:i386 gstreamer1.0-plugins-ugly:i386 gstreamer1.0-li
     grep -q "^$p " "$work/packages.txt" || die "$p did not get into the guest's tree (see $log)"
 done
 in_root apt-get clean
+rm -rf "$root"/var/lib/apt/lists/*
 unmount_all
 rm -f "$root/usr/sbin/policy-rc.d"
 
@@ -141,7 +146,7 @@ cp "$root"/boot/initrd.img-* "$work/initrd.img" || die "the kernel's initramfs w
 
 step "making the ext4 file system"
 rm -f "$work/root.img"
-mke2fs -q -t ext4 -L mervane -d "$root" "$work/root.img" 3G >>"$log" 2>&1 ||
+mke2fs -q -t ext4 -L mervane -d "$root" "$work/root.img" 4G >>"$log" 2>&1 ||
     die "mke2fs failed (see $log)"
 rm -rf --one-file-system "$root"
 
@@ -160,6 +165,7 @@ if ! grep -q '^mervane-guest: prepared' "$work/prepare.log"; then
     tail -n 30 "$work/prepare.log" >&2
     die "the first boot did not finish preparing the image (see $work/prepare.log)"
 fi
+e2fsck -fn "$work/root.img" >>"$log" 2>&1 || die "the image's file system is damaged after the first boot (see $log)"
 
 key_text >"$work/key.txt"
 touch "$work/ready"

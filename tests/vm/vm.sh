@@ -40,7 +40,7 @@ console_tail() {
 
 stop() {
     state=$1
-    pid=$(qemu_pid "$state") || { rm -f "$state/qemu.pid"; return 0; }
+    pid=$(qemu_pid "$state") || { rm -rf "$state/qemu.pid" "$state/spool"; return 0; }
     touch "$state/spool/stop" 2>/dev/null || true
     i=0
     while kill -0 "$pid" 2>/dev/null && [ $i -lt 300 ]; do
@@ -53,7 +53,7 @@ stop() {
         sleep 2
         kill -9 "$pid" 2>/dev/null || true
     fi
-    rm -f "$state/qemu.pid"
+    rm -rf "$state/qemu.pid" "$state/spool"
 }
 
 start() {
