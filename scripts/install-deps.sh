@@ -20,7 +20,7 @@ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
 gstreamer1.0-plugins-base:amd64 gstreamer1.0-plugins-good:amd64 gstreamer1.0-plugins-ugly:amd64
 gstreamer1.0-libav:amd64
 clang lld llvm
-qemu-system-x86 debootstrap e2fsprogs"
+qemu-system-x86 mmdebstrap e2fsprogs"
 
 want="$linux_packages"
 if [ "${1:-}" = "--wine" ]; then

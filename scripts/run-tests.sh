@@ -13,6 +13,18 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh --wine
 
+# Where this machine cannot run 32-bit programs (for example a kernel booted
+# without ia32 emulation), the 32-bit Wine tests run in an emulated machine.
+# Its image, if not cached yet, is built while the Linux presets build.
+mkdir -p build
+vm_image=
+if ! wine --version >/dev/null 2>&1; then
+    echo "note: this machine cannot run 32-bit programs: the 32-bit Wine tests will run in an"
+    echo "emulated machine (tests/vm/); its image log: build/vm-image.log"
+    tests/vm/image.sh >build/vm-image.log 2>&1 &
+    vm_image=$!
+fi
+
 echo "== formatting"
 git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
@@ -21,11 +33,9 @@ for preset in linux linux-asan linux-tsan win32 win64; do
     echo "== $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
-    if [ "$preset" = win32 ] && ! wine --version >/dev/null 2>&1; then
-        echo "note: this machine cannot run 32-bit programs (for example a kernel booted"
-        echo "without ia32 emulation): the 32-bit Wine tests run in an emulated machine."
-        # Built here rather than inside a test, so that its progress shows.
-        tests/vm/image.sh >/dev/null || echo "no image of the emulated machine: its tests will fail"
+    if [ "$preset" = win32 ] && [ -n "$vm_image" ]; then
+        wait "$vm_image" || echo "no image of the emulated machine: its tests will fail"
+        cat build/vm-image.log
     fi
     log=build/$preset-ctest.log
     { status=0; ctest --preset "$preset" -j "$jobs" || status=$?; echo $status >"$log.status"; } |

@@ -31,10 +31,11 @@ exec </dev/null >/dev/console 2>&1
 say() { echo "mervane-guest: $* ($(cut -d' ' -f1 /proc/uptime) s)"; }
 power_off() {
     kill -9 -1 2>/dev/null
+    # Running before the disk goes away, so that this shell, which must not
+    # exit, has something to wait for without reading the disk.
+    sleep 60 &
     sync
     mount -o remount,ro / || say "the root file system stays writable"
-    # Loaded before the disk goes away; the shell itself must not exit.
-    sleep 60 &
     echo o >/proc/sysrq-trigger
     wait
 }

@@ -10,7 +10,7 @@
 # packages in the host's apt lists, so a change of either makes a new image.
 # Images are only read afterwards: every run boots with -snapshot.
 #
-# Needs root, debootstrap, e2fsprogs and qemu-system-x86; reaches the Debian
+# Needs root, mmdebstrap, e2fsprogs and qemu-system-x86; reaches the Debian
 # mirror that the host's apt sources name.
 #   MERVANE_VM_CACHE  the cache (default: ${XDG_CACHE_HOME:-$HOME/.cache}/mervane-vm)
 set -eu
@@ -61,7 +61,7 @@ use() {
 [ -f "$image/ready" ] && use
 
 [ "$(id -u)" = 0 ] || die "building the image needs root"
-for tool in debootstrap mke2fs qemu-system-x86_64 flock; do
+for tool in mmdebstrap mke2fs qemu-system-x86_64 flock; do
     command -v "$tool" >/dev/null 2>&1 || die "$tool is missing (scripts/install-deps.sh --wine installs it)"
 done
 mkdir -p "$cache"
@@ -99,9 +99,10 @@ log=$work/build.log
 say "building the emulated machine's image in $image (log: $log)"
 
 step() { say "$* ($(($(date +%s) - start)) s)"; }
-step "debootstrap from $mirror"
-debootstrap --variant=minbase --arch=amd64 bookworm "$root" "$mirror" >"$log" 2>&1 ||
-    { tail -n 20 "$log" >&2; die "debootstrap failed"; }
+step "bootstrapping Debian 12 from $mirror"
+# mmdebstrap rather than debootstrap: the same minimal base in a fraction of the time.
+mmdebstrap --variant=minbase --architectures=amd64 bookworm "$root" "$mirror" >"$log" 2>&1 ||
+    { tail -n 20 "$log" >&2; die "mmdebstrap failed"; }
 
 for m in dev dev/pts proc sys; do
     mount --bind "/$m" "$root/$m"
@@ -136,6 +137,24 @@ for p in wine32:i386 libwine:i386 gstreamer1.0-plugins-ugly:i386 gstreamer1.0-li
 done
 in_root apt-get clean
 rm -rf "$root"/var/lib/apt/lists/*
+# Of the kernel's modules the machine loads only those of its disk, file system
+# and 9p share (the initramfs has its own copies): the rest would only make the
+# image bigger and slower to write.
+for modules in "$root"/lib/modules/*; do
+    version=$(basename "$modules")
+    keep=$(chroot "$root" modprobe -a -S "$version" --show-depends virtio_pci virtio_blk ext4 \
+        crc32c_generic 9p 9pnet_virtio | awk '$1 == "insmod" { print $2 }' | sort -u)
+    [ -n "$keep" ] || die "no module list for kernel $version"
+    mkdir "$root/kept"
+    for m in $keep; do
+        mkdir -p "$root/kept/$(dirname "$m")"
+        mv "$root$m" "$root/kept$m"
+    done
+    rm -rf "$modules/kernel"
+    cp -a "$root/kept/lib/modules/$version/kernel" "$modules/"
+    rm -rf "$root/kept"
+    in_root depmod "$version"
+done
 unmount_all
 rm -f "$root/usr/sbin/policy-rc.d"
 
