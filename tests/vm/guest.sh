@@ -75,14 +75,14 @@ run_job() {
     limit=$(cat "$job.run/limit" 2>/dev/null || echo 300)
     (cd / && timeout -k 10 "$limit" sh "$job.run/command" >"$job.run/stdout" 2>"$job.run/stderr")
     status=$?
+    echo $status >"$job.run/status"
+    mv "$job.run" "$job.done"
     if [ $status -eq 124 ] || [ $status -eq 137 ]; then
         # What the program left running goes with its server.
         wineserver -k >/dev/null 2>&1
         timeout 30 wineserver -w >/dev/null 2>&1
         start_wine
     fi
-    echo $status >"$job.run/status"
-    mv "$job.run" "$job.done"
 }
 
 agent() {

@@ -118,16 +118,16 @@ mkdir -p "$root/etc/initramfs-tools/conf.d"
 echo "MODULES=list" >"$root/etc/initramfs-tools/conf.d/mervane"
 printf 'virtio_pci\nvirtio_blk\next4\n' >>"$root/etc/initramfs-tools/modules"
 in_root() { chroot "$root" env DEBIAN_FRONTEND=noninteractive LC_ALL=C "$@" >>"$log" 2>&1; }
-install="apt-get install -y -q --no-install-recommends"
+apt_install() { in_root apt-get install -y -q --no-install-recommends "$@"; }
 
 step "installing the kernel"
 in_root dpkg --add-architecture i386
 in_root apt-get update -q || die "apt-get update in the guest's tree failed (see $log)"
-in_root $install linux-image-amd64 kmod || die "installing the kernel failed (see $log)"
+apt_install linux-image-amd64 kmod || die "installing the kernel failed (see $log)"
 step "installing Wine and 32-bit GStreamer"
 # Three i386 maintainer scripts (GLib schemas and modules, gdk-pixbuf loaders)
 # cannot run on a host without 32-bit support; the first boot configures them.
-in_root $install wine wine32:i386 libwine:i386 gstreamer1.0-plugins-base:i386 \
+apt_install wine wine32:i386 libwine:i386 gstreamer1.0-plugins-base:i386 \
     gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386 gstreamer1.0-libav:i386 \
     gstreamer1.0-tools:i386 ||
     say "some packages are left to configure inside the machine"
