@@ -92,7 +92,8 @@ TEST_F(BadArguments, PathsThatAreNoFileAreRefusedAtOnce) {
 
 TEST_F(BadArguments, PathsOfAnyLengthTheSystemTakesWork) {
     for (const size_t length : {300u, 1200u}) {
-        std::string dir = scratch.dir();
+        std::string dir = scratch.Path(std::to_string(length));
+        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
         while (dir.size() + 60 < length) {
             dir += "/" + std::string(50, 'd');
             ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
