@@ -68,7 +68,7 @@ TEST(KilledTagWrites, LeaveTheOldOrTheNewFileWholeAndNothingAfterTheNextWrite) {
     Tags current = Expected("calibrated");
     ASSERT_TRUE(Probed(path) == current);
 
-    const int kills = EnvOr("MERVANE_KILLS", 30);
+    const int kills = EnvOr("MERVANE_KILLS", RELIABILITY_KILLS);
     const unsigned seed =
         static_cast<unsigned>(EnvOr("MERVANE_KILL_SEED", int(std::random_device{}())));
     std::mt19937 random(seed);
