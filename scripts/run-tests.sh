@@ -2,7 +2,8 @@
 # Runs every test of mervane on a Debian 12 machine, as root, installing what is
 # missing first: formatting, the Linux build with its unit, stand-in and
 # integration tests, the same under AddressSanitizer+UndefinedBehaviorSanitizer
-# and under ThreadSanitizer, and the 32-bit and 64-bit DLLs' checks and tests
+# and under ThreadSanitizer, the fuzz targets (libFuzzer with both sanitizers,
+# about three minutes in all), and the 32-bit and 64-bit DLLs' checks and tests
 # under Wine (the 64-bit ones run natively; the 32-bit ones natively where the
 # kernel runs 32-bit programs, otherwise in an emulated x86-64 machine whose
 # image is built once, in minutes, and cached: tests/vm/); each Linux and
@@ -29,7 +30,7 @@ echo "== formatting"
 git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 jobs=$(nproc 2>/dev/null || echo 2)
-for preset in linux linux-asan linux-tsan win32 win64; do
+for preset in linux linux-asan linux-tsan fuzz win32 win64; do
     echo "== $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
@@ -45,4 +46,7 @@ for preset in linux linux-asan linux-tsan win32 win64; do
     fi
     status=$(cat "$log.status")
     [ "$status" = 0 ] || exit "$status"
+    if [ "$preset" = fuzz ]; then
+        tests/fuzz/run.sh build/fuzz "${MERVANE_FUZZ_SECONDS:-180}"
+    fi
 done

@@ -164,9 +164,11 @@ int32_t EditTags(const WCHAR* path, SongInfo* info, bool read) {
             ReadTag(header.Get(), tag.fallback, field, tag.size);
         }
     }
-    if (!read) editor->Flush();
+    // Tags that did not reach the file (a full disk, a file-size limit, a
+    // read-only file system) are a failed write, whatever Close says.
+    const HRESULT flushed = read ? S_OK : editor->Flush();
     hr = editor->Close();
-    return SUCCEEDED(hr) ? 1 : 0;
+    return SUCCEEDED(hr) && SUCCEEDED(flushed) ? 1 : 0;
 }
 
 }  // namespace mervane

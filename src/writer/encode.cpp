@@ -1,6 +1,7 @@
 #include "encode.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -16,6 +17,9 @@ namespace {
 constexpr int64_t kUnitsPerSecond = 10000000;
 
 HRESULT Begin(WriterState& s, const char* path, const AudioFormatInfo& info) {
+    // A bitrate whose bit/s do not fit 32 bits would wrap to a small one that
+    // may well be on offer.
+    if (info.bitrateKbps > UINT32_MAX / 1000) return E_INVALIDARG;
     HRESULT hr = WMCreateWriterPriv(s.writer.Put());
     if (FAILED(hr)) return hr;
     if (!s.writer) return E_POINTER;

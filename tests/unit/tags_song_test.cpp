@@ -225,13 +225,18 @@ TEST_F(TagsSongInfo, WritesSixStringsInOrderThenFlushes) {
     ExpectReleased();
 }
 
-TEST_F(TagsSongInfo, WritingIgnoresSingleTagFailuresAndFlush) {
+TEST_F(TagsSongInfo, WritingIgnoresSingleTagFailuresButNotAFailedFlush) {
     editor->header->setResult = [](const std::u16string& name) {
         return name == u"Title" ? kFailure : S_OK;
     };
-    editor->flushResult = kFailure;
     EXPECT_EQ(SetWmaSongInfo("song.wma", &info), 1);
     EXPECT_EQ(editor->header->set.size(), 6u);
+
+    editor->flushResult = kFailure;
+    EXPECT_EQ(SetWmaSongInfo("song.wma", &info), 0);
+    // The editor is still closed and released.
+    EXPECT_EQ(CallLog::Instance().Matching("Editor.Close").size(), 2u);
+    ExpectReleased();
 }
 
 TEST_F(TagsSongInfo, WriteTagStaysInsideTheField) {

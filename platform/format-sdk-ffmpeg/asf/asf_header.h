@@ -18,7 +18,7 @@
 //
 // Only the C++ standard library and the core's result type are used, plus
 // POSIX file calls in header_file.cpp (the standard library has no fsync,
-// mkstemp or atomic rename).
+// unnamed temporary files or atomic rename).
 #pragma once
 
 #include <array>
@@ -122,9 +122,10 @@ class Header {
 
     // Replaces the header of the file at `path`, which must still begin with
     // the header this object parsed. The new file (new header, then every
-    // byte that followed the old header) is written to a temporary file in
-    // the same folder, flushed to disk and renamed over the original, so a
-    // crash leaves either the old or the new file whole. The original's
+    // byte that followed the old header) is written to an unnamed temporary
+    // file in the same folder (a ReplacementFile), flushed to disk and renamed
+    // over the original, so a crash leaves either the old or the new file
+    // whole and no temporary that lasts. The original's
     // permission bits are kept; a symbolic link is followed and its target
     // replaced. On success this object then describes the new file; on
     // failure the original is untouched and no temporary is left behind, and

@@ -1,5 +1,5 @@
 // Reading a file's header, and replacing it with the edited one: a new file
-// written beside the old one, flushed and renamed over it.
+// written beside the old one (a ReplacementFile), flushed and renamed over it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +11,7 @@
 
 #include "asf/asf_header.h"
 #include "asf/object_io.h"
+#include "common/replacement_file.h"
 
 namespace asf {
 namespace {
@@ -27,13 +28,6 @@ class Fd {
     void reset() {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
-    }
-    // Closes and reports whether the close succeeded (it can report a
-    // failed write-back on some file systems).
-    bool close() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
     }
 
   private:
@@ -130,46 +124,25 @@ ffsdk::Result Header::rewriteFile(const std::string& path) {
     updated.tailSize_ = oldSize - headerSize_;
     const std::vector<uint8_t> head = updated.serialize();
 
-    std::string tmpName = target + ".tmp-XXXXXX";
-    Fd out(::mkostemp(&tmpName[0], O_CLOEXEC));
-    if (!out.ok()) return FileFailure();
-    // File systems without Unix permissions (FAT) refuse chmod but give
-    // every file the same mode; that is fine as long as the modes agree.
-    struct stat tmpStat;
-    bool ok =
-        ::fchmod(out.get(), st.st_mode & 07777) == 0 ||
-        (::fstat(out.get(), &tmpStat) == 0 && (tmpStat.st_mode & 07777) == (st.st_mode & 07777));
-    if (ok && ::fchown(out.get(), st.st_uid, st.st_gid) != 0) {
-        // Only the owner or root can hand a file to someone else; keeping
-        // the caller as owner is the best that can be done.
-    }
-    ok = ok && WriteAll(out.get(), head.data(), head.size());
+    ffsdk::ReplacementFile out;
+    const ffsdk::Result begun = out.begin(target, st);
+    if (!begun) return begun;
+    bool ok = WriteAll(out.fd(), head.data(), head.size());
     if (ok) {
         std::vector<uint8_t> buf(1u << 20);
         uint64_t offset = headerSize_;
         while (ok && offset < oldSize) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), oldSize - offset));
-            ok = PreadAll(in.get(), buf.data(), n, offset) && WriteAll(out.get(), buf.data(), n);
+            ok = PreadAll(in.get(), buf.data(), n, offset) && WriteAll(out.fd(), buf.data(), n);
             offset += n;
         }
         // A file that grew while being copied has changed under us.
         uint8_t probe;
         ok = ok && ::pread(in.get(), &probe, 1, static_cast<off_t>(oldSize)) == 0;
     }
-    ok = ok && ::fsync(out.get()) == 0;
-    ok = out.close() && ok;
-    ok = ok && ::rename(tmpName.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        const ffsdk::Result failure = FileFailure();
-        out.reset();
-        ::unlink(tmpName.c_str());
-        return failure;
-    }
-    // Make the rename itself durable.
-    const size_t slash = target.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    Fd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dfd.ok()) ::fsync(dfd.get());
+    if (!ok) return FileFailure();  // the replacement goes with `out`
+    const ffsdk::Result committed = out.commit();
+    if (!committed) return committed;
 
     // Describe the file as it now is. The Data Object is unchanged; only
     // its offset moved with the header size.

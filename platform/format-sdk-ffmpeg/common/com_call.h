@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "platform.h"
 #include "wmsdk.h"
@@ -87,15 +88,42 @@ inline HRESULT WriteMediaType(const wm::WM_MEDIA_TYPE& header, const void* forma
     return S_OK;
 }
 
-// The SDK's wide paths as the UTF-8 the file system takes; false for an empty
-// or unconvertible path.
+// The SDK's wide paths as the bytes the file system takes: UTF-8, except that
+// a lone low surrogate U+DC80..U+DCFF stands for the byte 0x80..0xFF, the way
+// the library carries path bytes that are not UTF-8. False for an empty path
+// and for any other lone surrogate.
 inline bool ToUtf8(const WCHAR* text, std::string* out) {
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 1) return false;
-    out->assign(static_cast<size_t>(needed), '\0');
-    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, &(*out)[0], needed, nullptr, nullptr) != needed)
-        return false;
-    out->resize(static_cast<size_t>(needed - 1));
+    std::string bytes;
+    for (size_t i = 0; text[i] != 0; ++i) {
+        char32_t cp = static_cast<char16_t>(text[i]);
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            const char32_t low = static_cast<char16_t>(text[i + 1]);
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            ++i;
+        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            if (cp < 0xDC80 || cp > 0xDCFF) return false;
+            bytes += static_cast<char>(cp & 0xFF);
+            continue;
+        }
+        if (cp < 0x80) {
+            bytes += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            bytes += static_cast<char>(0xC0 | (cp >> 6));
+            bytes += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            bytes += static_cast<char>(0xE0 | (cp >> 12));
+            bytes += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            bytes += static_cast<char>(0xF0 | (cp >> 18));
+            bytes += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            bytes += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    if (bytes.empty()) return false;
+    *out = std::move(bytes);
     return true;
 }
 

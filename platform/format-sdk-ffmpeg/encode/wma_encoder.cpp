@@ -8,6 +8,7 @@
 
 #include "encode/asf_index.h"
 #include "encode/codec_catalog.h"
+#include "encode/output_file.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -41,7 +42,7 @@ struct PacketDeleter {
 };
 struct FormatDeleter {
     void operator()(AVFormatContext* f) const {
-        if (f->pb != nullptr) avio_closep(&f->pb);
+        f->pb = nullptr;  // the OutputFile's
         avformat_free_context(f);
     }
 };
@@ -71,6 +72,7 @@ struct WmaFileEncoder::State {
     std::unique_ptr<AVCodecContext, CodecDeleter> codec;
     std::unique_ptr<AVFrame, FrameDeleter> frame;
     std::unique_ptr<AVPacket, PacketDeleter> packet;
+    OutputFile output;  // outlives the muxer writing to it
     std::unique_ptr<AVFormatContext, FormatDeleter> format;
     uint32_t frameLength = 0;
     uint32_t channels = 0;
@@ -216,15 +218,10 @@ Result WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_
     if (avcodec_parameters_from_context(stream->codecpar, c) < 0) return fail(E_OUTOFMEMORY);
     stream->time_base = AVRational{1, 1000};
 
-    // "file:" keeps a colon in the name from selecting another protocol.
-    std::string url;
-    try {
-        url = "file:" + s->path;
-    } catch (const std::bad_alloc&) {
-        return fail(E_OUTOFMEMORY);
-    }
-    ret = avio_open(&fmt->pb, url.c_str(), AVIO_FLAG_WRITE);
-    if (ret < 0) return fail(ResultFromAv(ret));
+    const Result opened = s->output.open(s->path);
+    if (!opened) return fail(opened);
+    fmt->pb = s->output.io();
+    fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
     ret = avformat_write_header(fmt, nullptr);
     if (ret < 0) return fail(ResultFromAv(ret));
     s->firstPacketOffset = avio_tell(fmt->pb);
@@ -264,6 +261,9 @@ Result WmaFileEncoder::write(const int16_t* interleaved, size_t frames) {
             if (!sent) return fail(sent);
         }
     }
+    // What these samples completed is in the file, or the write fails here.
+    const Result stored = s.output.flush();
+    if (!stored) return fail(stored);
     return S_OK;
 }
 
@@ -297,8 +297,9 @@ Result WmaFileEncoder::finish() {
 
     int ret = av_write_trailer(s.format.get());
     if (ret < 0) return fail(ResultFromAv(ret));
-    ret = avio_closep(&s.format->pb);
-    if (ret < 0) return fail(ResultFromAv(ret));
+    s.format->pb = nullptr;
+    const Result closed = s.output.close();
+    if (!closed) return fail(closed);
     if (!s.index.finish(s.endMs + kPrerollMs)) return fail(E_OUTOFMEMORY);
     const Result indexed =
         AppendAsfIndex(s.path.c_str(), s.index, kStreamNumber,

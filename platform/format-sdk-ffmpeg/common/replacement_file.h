@@ -1,0 +1,49 @@
+// A new version of a file, written beside it and put in its place in one step.
+//
+// The new contents go to an unnamed temporary file (O_TMPFILE) in the target's
+// folder, so a process killed while writing them leaves nothing behind. Commit
+// names it ".NAME.mervane-XXXXXX" only for the instant before renaming it over
+// the target. A kill in that instant, or a file system without unnamed
+// temporaries (where the named file is used from the start), can leave such a
+// name behind; the next replacement of the same file removes it.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "common/result.h"
+
+namespace ffsdk {
+
+class ReplacementFile {
+  public:
+    ReplacementFile() = default;
+    ~ReplacementFile();  // a replacement not committed is discarded
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    // Starts replacing `target` (a path with symbolic links resolved) whose
+    // status is `original`: the new file gets its permission bits and, where
+    // allowed, its owner. Removes what earlier replacements of it left.
+    Result begin(const std::string& target, const struct stat& original);
+    // Where the new contents are written.
+    int fd() const { return fd_; }
+    // Flushes the new contents to disk and renames them over the target, then
+    // flushes the folder. On failure the target is untouched, and the result
+    // says why (the file system's reason where it gave one).
+    Result commit();
+
+  private:
+    bool linkTemporary();
+    // The failure errno says, after discarding the replacement.
+    Result fail();
+    void discard();
+
+    std::string target_;
+    std::string dir_;
+    std::string named_;  // the temporary's name once it has one
+    int fd_ = -1;
+};
+
+}  // namespace ffsdk

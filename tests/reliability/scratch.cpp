@@ -1,0 +1,63 @@
+#include "scratch.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "media.h"
+
+namespace reliability {
+
+Scratch::Scratch() {
+    std::string pattern = media::Dir() + "/reliability-XXXXXX";
+    if (mkdtemp(&pattern[0]) != nullptr) dir_ = pattern;
+}
+
+Scratch::~Scratch() {
+    if (!dir_.empty()) media::Run("rm -rf '" + dir_ + "'");
+}
+
+std::vector<std::string> Scratch::Names() const {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir_.c_str())) {
+        while (const dirent* e = readdir(d)) {
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.emplace_back(e->d_name);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Scratch::Copy(const std::string& from, const std::string& name) const {
+    const std::string to = Path(name);
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream(to, std::ios::binary) << in.rdbuf();
+    return to;
+}
+
+std::vector<unsigned char> Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+uint64_t AsfHeaderSize(const std::vector<unsigned char>& file) {
+    static const unsigned char kHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                                  0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    if (file.size() < 30 || std::memcmp(file.data(), kHeaderGuid, 16) != 0) return 0;
+    uint64_t size = 0;
+    for (int i = 7; i >= 0; --i) size = (size << 8) | file[16 + i];
+    return size <= file.size() ? size : 0;
+}
+
+}  // namespace reliability
