@@ -205,26 +205,26 @@ bool MakeJournal(int fd, const std::string& journal, const std::vector<uint8_t>&
 
 }  // namespace
 
-bool WriteHeaderJournal(const std::string& file, const std::vector<uint8_t>& new_header) {
-    if (new_header.empty() || new_header.size() > kInPlaceHeaderLimit) return false;
+bool WriteHeaderJournal(const std::string& file, const std::vector<uint8_t>& newHeader) {
+    if (newHeader.empty() || newHeader.size() > kInPlaceHeaderLimit) return false;
     Fd fd(OpenLocked(file));
-    return fd.ok() && MakeJournal(fd.get(), HeaderJournalPath(file), new_header);
+    return fd.ok() && MakeJournal(fd.get(), HeaderJournalPath(file), newHeader);
 }
 
-bool WriteHeaderInPlace(const std::string& file, const std::vector<uint8_t>& old_header,
-                        const std::vector<uint8_t>& new_header) {
-    const size_t size = new_header.size();
-    if (size == 0 || size != old_header.size() || size > kInPlaceHeaderLimit) return false;
+bool WriteHeaderInPlace(const std::string& file, const std::vector<uint8_t>& oldHeader,
+                        const std::vector<uint8_t>& newHeader) {
+    const size_t size = newHeader.size();
+    if (size == 0 || size != oldHeader.size() || size > kInPlaceHeaderLimit) return false;
     Fd fd(OpenLocked(file));
     if (!fd.ok()) return false;
     const std::string journal = HeaderJournalPath(file);
     // An earlier write that did not finish goes first.
     if (Exists(journal) && !Apply(fd.get(), journal)) return false;
-    if (!Holds(fd.get(), size, &old_header)) return false;
-    if (!MakeJournal(fd.get(), journal, new_header)) return false;
+    if (!Holds(fd.get(), size, &oldHeader)) return false;
+    if (!MakeJournal(fd.get(), journal, newHeader)) return false;
     // From here on the journal holds the write: a failure leaves it for the
     // next open to finish.
-    if (!PwriteAll(fd.get(), new_header.data(), size, 0) || ::fdatasync(fd.get()) != 0) {
+    if (!PwriteAll(fd.get(), newHeader.data(), size, 0) || ::fdatasync(fd.get()) != 0) {
         return false;
     }
     return ::unlink(journal.c_str()) == 0;

@@ -33,20 +33,20 @@ inline constexpr size_t kInPlaceHeaderLimit = 4096;
 // "<file>.header-journal"
 std::string HeaderJournalPath(const std::string& file);
 
-// Replaces the first old_header.size() bytes of `file` (a path without
-// symbolic links) with new_header, which must have the same size, at most
-// kInPlaceHeaderLimit bytes. The file must still start with old_header and
+// Replaces the first oldHeader.size() bytes of `file` (a path without
+// symbolic links) with newHeader, which must have the same size, at most
+// kInPlaceHeaderLimit bytes. The file must still start with oldHeader and
 // continue with the Data Object. Returns false, with the file unchanged and no
 // journal left, when any of that does not hold or the journal cannot be made;
 // returns false with the journal left in place when the file could not be
 // written or flushed after the journal was (the next open finishes the write).
-bool WriteHeaderInPlace(const std::string& file, const std::vector<uint8_t>& old_header,
-                        const std::vector<uint8_t>& new_header);
+bool WriteHeaderInPlace(const std::string& file, const std::vector<uint8_t>& oldHeader,
+                        const std::vector<uint8_t>& newHeader);
 
-// The first step of WriteHeaderInPlace alone: records new_header (at most
+// The first step of WriteHeaderInPlace alone: records newHeader (at most
 // kInPlaceHeaderLimit bytes) in the journal of `file` and flushes it, and
 // leaves the file as it is, as a writer killed right after this step would.
-bool WriteHeaderJournal(const std::string& file, const std::vector<uint8_t>& new_header);
+bool WriteHeaderJournal(const std::string& file, const std::vector<uint8_t>& newHeader);
 
 // Finishes a write a journal beside `file` records, if there is one: a
 // journal that is incomplete (its writer died while making it), or that
