@@ -218,11 +218,15 @@ Result WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_
 
     // "file:" keeps a colon in the name from selecting another protocol.
     std::string url;
+    std::string room;
     try {
         url = "file:" + s->path;
+        room.assign(kTagRoomChars, ' ');
     } catch (const std::bad_alloc&) {
         return fail(E_OUTOFMEMORY);
     }
+    // Header room for the tags written later (see kTagRoomName).
+    if (av_dict_set(&fmt->metadata, kTagRoomName, room.c_str(), 0) < 0) return fail(E_OUTOFMEMORY);
     ret = avio_open(&fmt->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) return fail(ResultFromAv(ret));
     ret = avformat_write_header(fmt, nullptr);
