@@ -286,8 +286,9 @@ fi
 if wants wine; then
     [ -x "$wine_dir/wine64" ] || die "$wine_dir/wine64 is missing (Debian package wine64)"
     note "building MERVANE.dll (win64, Release) in $winbuild"
-    cmake -S "$root" -B "$winbuild" -G Ninja --toolchain "$root/cmake/mingw-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DMERVANE_TESTS=OFF >"$winbuild.configure.log" 2>&1 ||
+    cmake -S "$root" -B "$winbuild" -G Ninja --toolchain "$root/cmake/mingw.cmake" \
+        -DMINGW_PROCESSOR=x86_64 -DCMAKE_BUILD_TYPE=Release -DMERVANE_TESTS=OFF \
+        >"$winbuild.configure.log" 2>&1 ||
         die "win64 configure failed, see $winbuild.configure.log"
     cmake --build "$winbuild" -j2 --target mervane >"$winbuild.build.log" 2>&1 ||
         die "win64 build failed, see $winbuild.build.log"
