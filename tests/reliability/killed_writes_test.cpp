@@ -91,7 +91,6 @@ TEST(KilledTagWrites, LeaveTheOldOrTheNewFileWholeAndNothingAfterTheNextWrite) {
         const Tags now = Probed(path);
         ASSERT_TRUE(now == current || now == Expected(text))
             << "kill " << i << " (seed " << seed << "): title '" << now.title << "'";
-        current = now;
         const std::vector<unsigned char> file = Bytes(path);
         const uint64_t header = AsfHeaderSize(file);
         ASSERT_GT(header, 0u) << "kill " << i;
@@ -101,6 +100,9 @@ TEST(KilledTagWrites, LeaveTheOldOrTheNewFileWholeAndNothingAfterTheNextWrite) {
         AudioFormatInfo info{};
         ASSERT_EQ(GetWmaFileInfo(path.c_str(), &info), 1) << "kill " << i;
         ASSERT_EQ(info.sampleRate, 44100u);
+        // Our open finishes a journal that a kill left: the new tags then stand.
+        current = Probed(path);
+        ASSERT_TRUE(current == now || current == Expected(text)) << "kill " << i;
         leftBehind = std::max(leftBehind, int(scratch.Names().size()) - 1);
     }
     std::printf(

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "asf/header_journal.h"
 #include "sdk_asf_builders.h"
 
 namespace {
@@ -122,6 +123,49 @@ TEST_F(AsfFile, RewriteKeepsDataAndFfprobeSeesNewTitle) {
     ASSERT_TRUE(h.rewriteFile(path));
     ASSERT_TRUE(back.readFile(path));
     EXPECT_EQ(back.find(u"Title")->value, str(u"Again"));
+}
+
+TEST_F(AsfFile, WriteMakesRoomOnceThenWritesInPlaceUntilTheHeaderOutgrowsIt) {
+    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not on PATH";
+    const std::string path = makeWma();
+    asf::Header h;
+    ASSERT_TRUE(h.readFile(path));
+    const Bytes original = slurp(path);
+    const Bytes audio(original.begin() + h.headerSize(), original.end());
+    struct Step {
+        std::u16string title;
+        bool inPlace;
+    } steps[] = {
+        {u"Room made", false},              // ffmpeg's header has no padding
+        {std::u16string(300, u't'), true},  // the padding absorbs the growth
+        {u"Shorter again", true},
+        {std::u16string(3000, u'x'), false},  // more than a page can hold
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.title.size());
+        struct stat before {};
+        ASSERT_EQ(stat(path.c_str(), &before), 0);
+        const Bytes title = str(step.title);
+        ASSERT_TRUE(h.set(u"Title", AttrType::String, title.data(), title.size()));
+        ASSERT_TRUE(h.writeFile(path));
+        struct stat after {};
+        ASSERT_EQ(stat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino == before.st_ino, step.inPlace);
+        EXPECT_EQ(listDir(), "in.wma\n");  // no temporary, no journal left
+
+        asf::Header back;
+        ASSERT_TRUE(back.readFile(path));
+        EXPECT_EQ(back.find(u"Title")->value, title);
+        if (step.title.size() < 1000) {
+            EXPECT_EQ(back.headerSize(), asf::kInPlaceHeaderLimit);
+        }
+        const Bytes file = slurp(path);
+        EXPECT_EQ(Bytes(file.begin() + back.headerSize(), file.end()), audio);
+        EXPECT_EQ(back.fileSize(), file.size());
+        EXPECT_EQ(run("ffprobe -v error -show_entries format_tags=title -of csv=p=0 '" + path + "'")
+                      .size(),
+                  step.title.size() + 1);
+    }
 }
 
 TEST_F(AsfFile, RefusesOtherFilesAndLeavesThemAlone) {

@@ -13,13 +13,15 @@ namespace {
 
 // Decodes `name` with the user clock from `start` and checks the clock's
 // protocol on the way; returns the recorder.
-ComPtr<Recorder> DecodeWithUserClock(const std::string& path, QWORD start) {
+ComPtr<Recorder> DecodeWithUserClock(const std::string& path, QWORD start,
+                                     bool keepSamples = false) {
     ComPtr<wm::IWMReader> reader;
     EXPECT_EQ(WMCreateReaderPriv(reader.Put()), S_OK);
     ComPtr<Recorder> callback(Recorder::Create());
     EXPECT_EQ(reader.As(callback->clock), S_OK);
     EXPECT_EQ(callback->clock->SetUserProvidedClock(TRUE), S_OK);
     callback->start = start;
+    callback->keepSamples = keepSamples;
     const std::u16string wide = ScratchMedia::Wide(path);
     EXPECT_EQ(reader->Open(wide.c_str(), callback.Get(), nullptr), S_OK);
     EXPECT_TRUE(callback->WaitForStatus(wm::WMT_OPENED));
@@ -91,6 +93,18 @@ TEST_F(SdkReader, UserClockDecodeEqualsFfmpegAndFollowsTheClock) {
             offByMore += std::abs(ours[i] - reference[i + offset]) > 1;
         }
         EXPECT_EQ(offByMore, 0u);
+    }
+}
+
+TEST_F(SdkReader, SampleBuffersTheHostKeepsHoldWhatTheyDelivered) {
+    ComPtr<Recorder> callback = DecodeWithUserClock(Path("stereo.wma"), 0, true);
+    const std::vector<Recorder::Kept> kept = callback->takeKept();
+    ASSERT_GT(kept.size(), 10u);
+    for (const Recorder::Kept& sample : kept) {
+        BYTE* data = nullptr;
+        DWORD length = 0;
+        ASSERT_EQ(sample.buffer->GetBufferAndLength(&data, &length), S_OK);
+        ASSERT_TRUE(std::vector<BYTE>(data, data + length) == sample.bytes);
     }
 }
 

@@ -17,6 +17,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "com_ptr.h"
@@ -62,6 +63,7 @@ class Recorder final
     int advancesLeft = -1;               // DeliverTime calls still allowed (-1: no limit)
     ComPtr<wm::IWMReader> releaseOnEnd;  // released on status 4, then kReleased recorded
     std::function<void(const Event&)> onEvent;
+    bool keepSamples = false;  // keeps a reference to every sample buffer, see kept()
 
     HRESULT STDMETHODCALLTYPE OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR_DATATYPE,
                                        BYTE*, void*) override {
@@ -86,7 +88,13 @@ class Recorder final
         e.duration = duration;
         e.output = output;
         e.bytes = length;
-        Record(e, [&] { pcm_.insert(pcm_.end(), data, data + length); });
+        Record(e, [&] {
+            pcm_.insert(pcm_.end(), data, data + length);
+            if (keepSamples) {
+                kept_.push_back({ComPtr<wm::INSSBuffer>::CopyFrom(sample),
+                                 std::vector<BYTE>(data, data + length)});
+            }
+        });
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnStreamSample(WORD, QWORD, QWORD, DWORD, wm::INSSBuffer*,
@@ -140,6 +148,16 @@ class Recorder final
         std::lock_guard<std::mutex> lock(mutex_);
         return pcm_;
     }
+    // Hands over the sample buffers kept (keepSamples), each with the bytes it
+    // held when it was delivered.
+    struct Kept {
+        ComPtr<wm::INSSBuffer> buffer;
+        std::vector<BYTE> bytes;
+    };
+    std::vector<Kept> takeKept() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::move(kept_);
+    }
     std::vector<std::thread::id> threads() {
         std::lock_guard<std::mutex> lock(mutex_);
         return threads_;
@@ -174,6 +192,7 @@ class Recorder final
     std::vector<Event> events_;
     std::vector<std::thread::id> threads_;
     std::vector<BYTE> pcm_;
+    std::vector<Kept> kept_;
     QWORD clock_ = 0;
 };
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "asf/asf_header.h"
+#include "asf/header_journal.h"
 #include "encode/codec_catalog.h"
 #include "encode/wma_encoder.h"
 
@@ -296,6 +298,20 @@ TEST(WmaFileEncoder, PlayDurationCoversWhatWasWritten) {
         EXPECT_GE(playHns, writtenHns);
         EXPECT_LE(playHns, writtenHns + 30000);  // at most 3 ms over
     }
+}
+
+// The header keeps room for tags: a Padding Object, the header within a page,
+// and no trace of the placeholder the muxer wrote for it.
+TEST(WmaFileEncoder, HeaderKeepsRoomForTags) {
+    TempDir dir;
+    const std::string path = dir.file("room.wma");
+    ASSERT_TRUE(Encode(path, ffsdk::WmaCatalogAt(11)->format, Sine(44100, 1, 30000, 700), 1, 4096));
+    asf::Header header;
+    ASSERT_TRUE(header.readFile(path));
+    EXPECT_LE(header.headerSize(), asf::kInPlaceHeaderLimit);
+    EXPECT_GE(header.padding(), 2048u);
+    EXPECT_EQ(header.find(u"TagRoom"), nullptr);
+    EXPECT_EQ(header.fileSize(), ReadFile(path).size());
 }
 
 // However the host slices its writes, the same packets come out.

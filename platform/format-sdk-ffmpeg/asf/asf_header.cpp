@@ -214,6 +214,17 @@ uint64_t Header::serializedSize() const {
     return n;
 }
 
+bool Header::fitTo(uint64_t size) {
+    if (!valid_) return false;
+    if (!headerExt_.present()) addObject(Slot::HeaderExt);
+    headerExt_.setPadding(0);
+    const uint64_t bare = serializedSize();
+    if (bare == size) return true;
+    if (bare + kObjectHeaderSize > size) return false;
+    headerExt_.setPadding(size - bare);
+    return true;
+}
+
 std::vector<uint8_t> Header::serialize() const {
     std::vector<uint8_t> out;
     if (!valid_) return out;

@@ -64,7 +64,9 @@ class Header {
     bool parse(const uint8_t* data, size_t len);
 
     // Reads and parses the header of a file, which must be a regular file
-    // whose header is followed by a Data Object. Fails with
+    // whose header is followed by a Data Object. A header write that a journal
+    // beside the file records as unfinished is finished first, where the file
+    // can be written. Fails with
     // NS_E_FILE_NOT_FOUND when nothing is at the path (or a folder on it is
     // missing), NS_E_FILE_OPEN_FAILED when it cannot be opened or is not a
     // regular file, NS_E_INVALID_INPUT_FORMAT when it holds no such header.
@@ -114,6 +116,19 @@ class Header {
     // holding 1 for any non-zero value.
     bool set(std::u16string_view name, AttrType type, const uint8_t* data, size_t len);
 
+    // Removes every stream-0 record named `name` from Extended Content
+    // Description, Metadata and Metadata Library. False if there was none.
+    bool remove(std::u16string_view name);
+
+    // Sizes the Padding Object in the Header Extension (adding an extension
+    // when there is none) so that serialize() gives exactly `size` bytes.
+    // False when the header without padding is larger than that, or smaller
+    // by less than the 24 bytes of a Padding Object's own header; the header
+    // is then left without padding.
+    bool fitTo(uint64_t size);
+    // The bytes the Header Extension's Padding Objects take up.
+    uint64_t padding() const { return headerExt_.padding(); }
+
     // The header as it now stands: object count and sizes recomputed, the
     // File Properties file size set to the size the file has after
     // rewriteFile, objects not changed written back byte for byte, new
@@ -132,6 +147,16 @@ class Header {
     // the result says why (a file system error where there is one,
     // NS_E_FILE_WRITE when the file changed or is not a regular file).
     ffsdk::Result rewriteFile(const std::string& path);
+
+    // Writes the edited header into the file at `path`, which must still
+    // begin with the header this object parsed. When the header fits in the
+    // space the old one took (its padding absorbs the difference) and within
+    // one page, it is written over the old one in place through a journal
+    // (header_journal.h): the file keeps its data where it is. Otherwise the
+    // file is rewritten (rewriteFile) with padding that fills the header to a
+    // page when it can, so that later writes fit. On success this object then
+    // describes the file as written.
+    ffsdk::Result writeFile(const std::string& path);
 
     // ---- File Properties.
     const GuidBytes& fileId() const { return fileId_; }
@@ -190,6 +215,9 @@ class Header {
     // Whether an object is written from its decoded form rather than as read.
     bool rewritten(const Object& o) const;
     uint64_t serializedSize() const;
+    // Takes `head`, just written as the header of a file now `fileSize` bytes
+    // long, as this object's description of that file.
+    void adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize);
 
     void rebuildAttributes();
     void addRecordAttributes(const RecordList& list);

@@ -247,4 +247,22 @@ bool Header::set(std::u16string_view name, AttrType type, const uint8_t* data, s
     return true;
 }
 
+bool Header::remove(std::u16string_view name) {
+    if (!valid_) return false;
+    bool removed = false;
+    for (RecordList* list :
+         {&extContentDesc_, &headerExt_.metadata(), &headerExt_.metadataLibrary()}) {
+        auto& items = list->items;
+        const auto kept = std::remove_if(items.begin(), items.end(), [&](const Record& r) {
+            return IsFileRecord(*list, r) && r.name == name;
+        });
+        if (kept == items.end()) continue;
+        items.erase(kept, items.end());
+        list->dirty = true;
+        removed = true;
+    }
+    if (removed) rebuildAttributes();
+    return removed;
+}
+
 }  // namespace asf

@@ -19,6 +19,11 @@ bool HeaderExtension::parse(const uint8_t* body, size_t n) {
     trailing_.assign(data + dataLength, body + n);
     const bool ok = ForEachObject(
         data, dataLength, [&](const GuidBytes& id, const uint8_t* object, size_t size) {
+            // Padding only takes up room: what is kept is how much.
+            if (id == kPaddingGuid) {
+                padding_ += size;
+                return true;
+            }
             Inner o;
             o.raw.assign(object, object + size);
             const uint8_t* objectBody = object + kObjectHeaderSize;
@@ -47,7 +52,7 @@ const RecordList* HeaderExtension::listOf(const Inner& o) const {
 }
 
 uint64_t HeaderExtension::size() const {
-    uint64_t n = kObjectHeaderSize + kFixedSize + trailing_.size();
+    uint64_t n = kObjectHeaderSize + kFixedSize + trailing_.size() + padding_;
     for (const Inner& o : objects_) {
         const RecordList* list = listOf(o);
         n += list && (list->dirty || o.raw.empty()) ? RecordsSize(*list) : o.raw.size();
@@ -68,17 +73,31 @@ void HeaderExtension::encode(std::vector<uint8_t>* out) const {
             AppendBytes(out, o.raw);
         }
     }
+    if (padding_ >= kObjectHeaderSize) {
+        const size_t padding = BeginObject(out, kPaddingGuid);
+        out->resize(out->size() + static_cast<size_t>(padding_ - kObjectHeaderSize), 0);
+        EndObject(out, padding);
+    }
     mervane::StoreLe(out->data() + dataStart - 4, out->size() - dataStart, 4);
     AppendBytes(out, trailing_);
     EndObject(out, start);
 }
 
+void HeaderExtension::ensurePresent() {
+    if (present_) return;
+    fixed_.assign(kHeaderExtReservedGuid.begin(), kHeaderExtReservedGuid.end());
+    AppendLe16(&fixed_, 6);
+    present_ = true;
+}
+
+void HeaderExtension::setPadding(uint64_t bytes) {
+    ensurePresent();
+    padding_ = bytes;
+    dirty_ = true;
+}
+
 RecordList& HeaderExtension::ensureMetadataLibrary() {
-    if (!present_) {
-        fixed_.assign(kHeaderExtReservedGuid.begin(), kHeaderExtReservedGuid.end());
-        AppendLe16(&fixed_, 6);
-        present_ = true;
-    }
+    ensurePresent();
     if (!metadataLibrary_.present) {
         Inner o;
         o.slot = Slot::MetadataLibrary;

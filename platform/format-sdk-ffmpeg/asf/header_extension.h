@@ -1,6 +1,8 @@
 // The Header Extension object: a reserved GUID and WORD, then objects of its
-// own. Of those, Metadata and Metadata Library are decoded; the rest, and any
-// bytes after the extension data, are kept as read.
+// own. Of those, Metadata and Metadata Library are decoded, and Padding
+// Objects are counted; the rest, and any bytes after the extension data, are
+// kept as read. An extension written anew carries its padding as one Padding
+// Object after its other objects.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +30,13 @@ class HeaderExtension {
     // for an extension new to the header) if missing.
     RecordList& ensureMetadataLibrary();
 
+    // The bytes Padding Objects take up in the extension (headers included).
+    uint64_t padding() const { return padding_; }
+    // Makes the extension carry one Padding Object of `bytes` bytes, its
+    // header included (0: none; otherwise at least the 24 of an object
+    // header), creating the extension's own fields if it is new.
+    void setPadding(uint64_t bytes);
+
   private:
     enum class Slot : uint8_t { Raw, Metadata, MetadataLibrary };
     struct Inner {
@@ -35,6 +44,8 @@ class HeaderExtension {
         std::vector<uint8_t> raw;  // the whole object as read (empty for new ones)
     };
     const RecordList* listOf(const Inner& o) const;
+    // Gives a new extension its reserved fields.
+    void ensurePresent();
 
     bool present_ = false;
     bool dirty_ = false;
@@ -43,6 +54,7 @@ class HeaderExtension {
     std::vector<uint8_t> fixed_;     // reserved GUID + reserved WORD
     std::vector<uint8_t> trailing_;  // bytes after the extension data, kept
     std::vector<Inner> objects_;
+    uint64_t padding_ = 0;
 };
 
 }  // namespace asf

@@ -1,4 +1,5 @@
-// Reading a file's header, and replacing it with the edited one: a new file
+// Reading a file's header, and replacing it with the edited one: in place
+// through a journal when it fits where the old one was, else a new file
 // written beside the old one (a ReplacementFile), flushed and renamed over it.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "asf/asf_header.h"
+#include "asf/header_journal.h"
 #include "asf/object_io.h"
 #include "common/replacement_file.h"
 
@@ -62,10 +64,31 @@ bool WriteAll(int fd, const uint8_t* buf, size_t n) {
     return true;
 }
 
+// The path with symbolic links resolved, or empty.
+std::string Resolved(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return std::string();
+    std::string target(resolved);
+    std::free(resolved);
+    return target;
+}
+
 }  // namespace
 
 ffsdk::Result Header::readFile(const std::string& path) {
     *this = Header();
+    // A write killed halfway is finished before anything is read. A file this
+    // process may not write keeps its journal: it still reads whole (the
+    // header went in with one write or not at all).
+    if (::access(HeaderJournalPath(path).c_str(), F_OK) == 0) {
+        RollHeaderJournalForward(path);
+    } else {
+        const std::string target = Resolved(path);
+        if (!target.empty() && target != path &&
+            ::access(HeaderJournalPath(target).c_str(), F_OK) == 0) {
+            RollHeaderJournalForward(target);
+        }
+    }
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.ok()) {
@@ -101,10 +124,8 @@ ffsdk::Result Header::rewriteFile(const std::string& path) {
     if (!valid_) return wm::NS_E_INVALID_REQUEST;
     errno = 0;
     // Replace the file a symbolic link points to, not the link.
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return FileFailure();
-    const std::string target(resolved);
-    std::free(resolved);
+    const std::string target = Resolved(path);
+    if (target.empty()) return FileFailure();
 
     Fd in(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st;
@@ -144,22 +165,47 @@ ffsdk::Result Header::rewriteFile(const std::string& path) {
     const ffsdk::Result committed = out.commit();
     if (!committed) return committed;
 
-    // Describe the file as it now is. The Data Object is unchanged; only
-    // its offset moved with the header size.
+    adoptWritten(head, head.size() + updated.tailSize_);
+    return S_OK;
+}
+
+ffsdk::Result Header::writeFile(const std::string& path) {
+    if (!valid_) return wm::NS_E_INVALID_REQUEST;
+    errno = 0;
+    const std::string target = Resolved(path);
+    if (target.empty()) return FileFailure();
+    if (headerSize_ <= kInPlaceHeaderLimit) {
+        Header updated(*this);
+        if (updated.fitTo(headerSize_)) {
+            const std::vector<uint8_t> head = updated.serialize();
+            if (!WriteHeaderInPlace(target, original_, head)) return wm::NS_E_FILE_WRITE;
+            adoptWritten(head, headerSize_ + tailSize_);
+            return S_OK;
+        }
+    }
+    // A header that grew past its space goes into a new file, with room to
+    // spare up to a page for the writes after this one.
+    Header roomy(*this);
+    if (!roomy.fitTo(kInPlaceHeaderLimit)) roomy = *this;
+    const ffsdk::Result written = roomy.rewriteFile(target);
+    if (written.ok()) *this = std::move(roomy);
+    return written;
+}
+
+// The Data Object is unchanged; at most its offset moved with the header size.
+void Header::adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) {
     const bool hasData = hasData_;
     const uint64_t dataSize = dataSize_;
     const uint64_t dataPackets = dataObjectPackets_;
-    const uint64_t newSize = head.size() + updated.tailSize_;
     Header fresh;
-    if (!fresh.parseHeader(head.data(), head.size(), newSize)) {
+    if (!fresh.parseHeader(head.data(), head.size(), fileSize)) {
         *this = Header();
-        return S_OK;
+        return;
     }
     fresh.hasData_ = hasData;
     fresh.dataSize_ = dataSize;
     fresh.dataObjectPackets_ = dataPackets;
     *this = std::move(fresh);
-    return S_OK;
 }
 
 }  // namespace asf

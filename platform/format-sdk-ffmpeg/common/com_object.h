@@ -41,6 +41,10 @@ class ComObject : public Ifaces... {
         return static_cast<ULONG>(left);
     }
 
+    // Whether the caller's reference is the only one. Once it is, whatever
+    // others did with the object happened before this call returns.
+    bool Unshared() const { return refs_.load(std::memory_order_acquire) == 1; }
+
   protected:
     // Called when the last reference has gone.
     virtual void LastReleased() { delete this; }

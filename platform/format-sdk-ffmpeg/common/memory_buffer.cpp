@@ -20,9 +20,27 @@ MemoryBuffer* MemoryBuffer::Create(DWORD size) {
 }
 
 MemoryBuffer* MemoryBuffer::Copy(const BYTE* data, DWORD size) {
-    MemoryBuffer* buffer = Create(size);
-    if (buffer != nullptr && size > 0) std::memcpy(buffer->bytes_.data(), data, size);
+    auto* buffer = new (std::nothrow) MemoryBuffer;
+    if (buffer != nullptr && !buffer->Refill(data, size)) {
+        buffer->Release();
+        return nullptr;
+    }
     return buffer;
+}
+
+bool MemoryBuffer::Refill(const BYTE* data, DWORD size) {
+    try {
+        // Copied straight in, without zero-filling first.
+        if (size == 0) {
+            bytes_.assign(1, 0);
+        } else {
+            bytes_.assign(data, data + size);
+        }
+    } catch (...) {
+        return false;
+    }
+    length_ = size;
+    return true;
 }
 
 HRESULT MemoryBuffer::GetLength(DWORD* length) {

@@ -14,6 +14,10 @@ class MemoryBuffer final : public ComObject<wm::INSSBuffer> {
     static MemoryBuffer* Create(DWORD size);
     // A buffer holding a copy of `data`.
     static MemoryBuffer* Copy(const BYTE* data, DWORD size);
+    // Makes the buffer hold a copy of `data` instead, reusing its memory when
+    // it is large enough. False, with the buffer unchanged, when out of memory.
+    // Only for a buffer nobody else holds a reference to (Unshared()).
+    bool Refill(const BYTE* data, DWORD size);
 
     HRESULT STDMETHODCALLTYPE GetLength(DWORD* length) override;
     HRESULT STDMETHODCALLTYPE SetLength(DWORD length) override;

@@ -44,7 +44,7 @@ HRESULT Editor::Flush() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!open_) return wm::NS_E_INVALID_REQUEST;
         // The editor's callers are told only that the write failed.
-        return header_.rewriteFile(path_).ok() ? S_OK : wm::NS_E_FILE_WRITE;
+        return header_.writeFile(path_).ok() ? S_OK : wm::NS_E_FILE_WRITE;
     });
 }
 

@@ -3,8 +3,10 @@
 //
 // Open reads and parses the file's header and lets go of the file again; the
 // attribute calls then work on that parsed copy. Flush writes the copy back
-// (a new file in the same folder, renamed over the original, so a crash leaves
-// either the old or the new file whole) and leaves the editor open. Close
+// (asf::Header::writeFile: over the old header in place through a journal when
+// it fits there, else a new file in the same folder renamed over the original;
+// either way a crash leaves the old or the new header whole) and leaves the
+// editor open. Close
 // drops the copy without touching the file. The attribute calls, Flush and
 // Close fail with NS_E_INVALID_REQUEST while no file is open, as does a second
 // Open.
@@ -15,8 +17,8 @@
 //   NS_E_FILE_NOT_FOUND        nothing at the path (or a folder on it is missing)
 //   NS_E_FILE_OPEN_FAILED      not a regular file (a folder, say), or not readable
 //   NS_E_INVALID_INPUT_FORMAT  not an ASF file, or its header is damaged or cut short
-// Flush fails with NS_E_FILE_WRITE when the file could not be rewritten (the
-// original is then unchanged and the edits are still held).
+// Flush fails with NS_E_FILE_WRITE when the file could not be written (the
+// edits are then still held).
 // Markers and scripts are not supported (E_NOTIMPL, see header_attributes.h).
 #pragma once
 

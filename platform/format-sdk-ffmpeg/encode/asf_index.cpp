@@ -115,12 +115,19 @@ Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t s
         }
 
         const std::vector<uint8_t> object = BuildIndexObject(index, streamNumber, packetSize);
-        uint8_t newSize[8];
-        mervane::StoreLe(newSize, end + object.size(), 8);
         errno = 0;
-        const uint64_t fileSizeAt = header.filePropertiesOffset() + asf::kFilePropsFileSizeAt;
-        if (!WriteAt(f.get(), end, object.data(), object.size()) ||
-            !WriteAt(f.get(), fileSizeAt, newSize, sizeof newSize) || std::fflush(f.get()) != 0) {
+        if (!WriteAt(f.get(), end, object.data(), object.size()) || std::fflush(f.get()) != 0) {
+            return WriteFailure();
+        }
+        // The header again, now that the file has its length: the room kept
+        // for tags becomes padding, and the file size is set.
+        asf::Header finished;
+        if (!finished.readFile(path).ok()) return E_UNEXPECTED;
+        finished.remove(kTagRoomName16);
+        if (!finished.fitTo(finished.headerSize())) return E_UNEXPECTED;
+        const std::vector<uint8_t> head = finished.serialize();
+        errno = 0;
+        if (!WriteAt(f.get(), 0, head.data(), head.size()) || std::fflush(f.get()) != 0) {
             return WriteFailure();
         }
     } catch (const std::bad_alloc&) {

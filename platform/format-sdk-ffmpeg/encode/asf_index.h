@@ -10,6 +10,7 @@
 // wanted time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -41,11 +42,21 @@ class AsfIndexBuilder {
     std::vector<uint32_t> entries_;
 };
 
+// Room for tags in the header of a file the encoder makes: FFmpeg's muxer
+// writes no padding, so the encoder has it write a tag of this name holding
+// kTagRoomChars spaces, and AppendAsfIndex turns that tag into a Padding
+// Object of the same size. Later tag writes then fit in the header in place.
+// The header stays within one page.
+inline constexpr const char* kTagRoomName = "TagRoom";
+inline constexpr char16_t kTagRoomName16[] = u"TagRoom";
+inline constexpr size_t kTagRoomChars = 1400;
+
 // Finishes the ASF file at `path` (UTF-8) that FFmpeg's muxer has closed:
-// appends an Index Object for stream `streamNumber` built from `index`, and
-// sets the File Properties file size to the new length. The file must end
-// with its Data object, and its first data packet offset, packet size and
-// preroll must be the values the index was computed with.
+// appends an Index Object for stream `streamNumber` built from `index`, turns
+// the tag named kTagRoomName into padding, and sets the File Properties file
+// size to the new length. The file must end with its Data object, and its
+// first data packet offset, packet size and preroll must be the values the
+// index was computed with.
 Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t streamNumber,
                       uint64_t firstPacketOffset, uint32_t packetSize, uint64_t prerollMs);
 

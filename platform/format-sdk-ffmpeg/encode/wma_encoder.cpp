@@ -218,6 +218,14 @@ Result WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_
     if (avcodec_parameters_from_context(stream->codecpar, c) < 0) return fail(E_OUTOFMEMORY);
     stream->time_base = AVRational{1, 1000};
 
+    std::string room;
+    try {
+        room.assign(kTagRoomChars, ' ');
+    } catch (const std::bad_alloc&) {
+        return fail(E_OUTOFMEMORY);
+    }
+    // Header room for the tags written later (see kTagRoomName).
+    if (av_dict_set(&fmt->metadata, kTagRoomName, room.c_str(), 0) < 0) return fail(E_OUTOFMEMORY);
     const Result opened = s->output.open(s->path);
     if (!opened) return fail(opened);
     fmt->pb = s->output.io();

@@ -131,6 +131,9 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
     // is the encoder's padding of the last frame, not content.
     const wm::QWORD fileEnd = s.header.duration();
     const uint64_t frameBytes = uint64_t{s.decoder.channels()} * 2;
+    // One buffer serves block after block while the callback keeps no
+    // reference to it: no allocation per block.
+    ComPtr<MemoryBuffer> sample;
     for (;;) {
         PcmBlock block;
         bool have = positioned && s.decoder.Next(&block) && block.time < stopAt;
@@ -145,9 +148,11 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
                 block.duration = fileEnd - block.time;
             }
         }
-        ComPtr<MemoryBuffer> sample;
         if (have) {
-            sample.Reset(MemoryBuffer::Copy(block.data, static_cast<DWORD>(block.size)));
+            const DWORD size = static_cast<DWORD>(block.size);
+            if (!sample || !sample->Unshared() || !sample->Refill(block.data, size)) {
+                sample.Reset(MemoryBuffer::Copy(block.data, size));
+            }
             if (!sample) continue;  // out of memory: this block is lost
         }
         lock.lock();
