@@ -296,7 +296,7 @@ if wants wine; then
     x86_64-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -I"$root/include" \
         -o "$winbuild/bench/bench_wine_host.exe" "$root/bench/wine_host.c" -static -static-libgcc
     x86_64-w64-mingw32-g++ -O2 -std=c++17 -Wall -Wextra -Werror \
-        -o "$winbuild/bench/bench_wine_reader.exe" "$root/bench/wine_reader.cpp" -lole32 \
+        -o "$winbuild/bench/bench_wine_reader.exe" "$root/tests/wine/reference_reader.cpp" -lole32 \
         -static -static-libgcc -static-libstdc++
 
     export WINEPREFIX="$build/wineprefix64" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -327,7 +327,7 @@ if wants wine; then
     }
     reader_wine() {
         in_wine "$work/wine-reader.txt" "$winbuild/bench/bench_wine_reader.exe" \
-            "Z:$media/one.wma" "Z:$work/wine-reader.pcm"
+            "Z:$media/one.wma" 0 "Z:$work/wine-reader.pcm"
     }
     alternate ours_wine reader_wine
     row "decode 1 min under Wine 64-bit, ms (in process)" \
