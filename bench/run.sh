@@ -142,6 +142,17 @@ row() {
 
 # ---- Decode: whole process, 10 minutes, against the floor ------------------------------
 
+# Two rows from the runs `timed` recorded: whole-process wall time and CPU time
+# (user+system), medians of ours against the reference's.
+timed_rows() {
+    row "$1, wall ms (whole process)" \
+        "$(cut -d' ' -f1 "$work/ours.list" | median)" "$(cut -d' ' -f1 "$work/ref.list" | median)" \
+        ratio "$2" ms
+    row "$1, CPU ms (user+system)" \
+        "$(cut -d' ' -f3 "$work/ours.list" | median)" "$(cut -d' ' -f3 "$work/ref.list" | median)" \
+        ratio "$2" ms
+}
+
 if wants decode; then
     # Half a second each: three times the runs, so a burst of load on a shared
     # machine moves the medians less.
@@ -150,12 +161,7 @@ if wants decode; then
     ours_decode() { timed "$bin/bench_driver" decode "$media/ten.wma"; }
     floor_decode() { timed "$bin/bench_floor" "$media/ten.wma"; }
     alternate ours_decode floor_decode "$decode_runs"
-    row "decode 10 min, wall ms (whole process)" \
-        "$(cut -d' ' -f1 "$work/ours.list" | median)" "$(cut -d' ' -f1 "$work/ref.list" | median)" \
-        ratio 1.10 ms
-    row "decode 10 min, CPU ms (user+system)" \
-        "$(cut -d' ' -f3 "$work/ours.list" | median)" "$(cut -d' ' -f3 "$work/ref.list" | median)" \
-        ratio 1.10 ms
+    timed_rows "decode 10 min" 1.10
 fi
 
 # ---- Decode: instructions, 1 minute, against the floor ---------------------------------
@@ -191,12 +197,7 @@ if wants encode; then
             -f null -
     }
     alternate ours_encode ffmpeg_encode
-    row "encode 10 min, wall ms (whole process)" \
-        "$(cut -d' ' -f1 "$work/ours.list" | median)" "$(cut -d' ' -f1 "$work/ref.list" | median)" \
-        ratio 1.05 ms
-    row "encode 10 min, CPU ms (user+system)" \
-        "$(cut -d' ' -f3 "$work/ours.list" | median)" "$(cut -d' ' -f3 "$work/ref.list" | median)" \
-        ratio 1.05 ms
+    timed_rows "encode 10 min" 1.05
 fi
 
 # ---- Memory: decode of 60 minutes against 1 minute ----------------------------------------

@@ -13,55 +13,19 @@
 #include "asf/asf_header.h"
 #include "asf/header_journal.h"
 #include "asf/object_io.h"
+#include "common/file_io.h"
 #include "common/replacement_file.h"
 
 namespace asf {
 namespace {
 
-// A file descriptor closed when it goes out of scope.
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    int fd_;
-};
-
-bool PreadAll(int fd, uint8_t* buf, size_t n, uint64_t offset) {
-    while (n > 0) {
-        ssize_t r = ::pread(fd, buf, n, static_cast<off_t>(offset));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        buf += r;
-        n -= static_cast<size_t>(r);
-        offset += static_cast<uint64_t>(r);
-    }
-    return true;
-}
+using ffsdk::Fd;
+using ffsdk::PreadAll;
+using ffsdk::WriteAll;
 
 // Why the last file call failed; the write itself when errno says nothing.
 ffsdk::Result FileFailure() {
     return errno != 0 ? ffsdk::ResultFromErrno(errno) : ffsdk::Result(wm::NS_E_FILE_WRITE);
-}
-
-bool WriteAll(int fd, const uint8_t* buf, size_t n) {
-    while (n > 0) {
-        ssize_t r = ::write(fd, buf, n);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        buf += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
 }
 
 // The path with symbolic links resolved, or empty.

@@ -8,9 +8,20 @@
 #include <cerrno>
 #include <cstring>
 
+#include "asf/guids.h"
+#include "common/file_io.h"
+#include "little_endian.h"
+
 namespace asf {
 
 namespace {
+
+using ffsdk::Fd;
+using ffsdk::PreadAll;
+using ffsdk::PwriteAll;
+using mervane::AppendLe;
+using mervane::ReadLe32;
+using mervane::ReadLe64;
 
 // Journal layout, little-endian:
 //   0   8  magic
@@ -25,31 +36,6 @@ constexpr size_t kFixed = 32;
 constexpr size_t kHashSize = 8;
 constexpr size_t kMaxJournal = kFixed + kInPlaceHeaderLimit + kHashSize;
 
-// The Data Object's GUID as stored: the in-place header must be followed by it.
-constexpr uint8_t kDataGuid[16] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                   0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-    // Closes and reports whether the close succeeded.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
 uint64_t Fnv1a(const uint8_t* data, size_t size) {
     uint64_t hash = 0xcbf29ce484222325ull;
     for (size_t i = 0; i < size; ++i) {
@@ -59,47 +45,12 @@ uint64_t Fnv1a(const uint8_t* data, size_t size) {
     return hash;
 }
 
-void Put(std::vector<uint8_t>* out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint64_t Get(const uint8_t* p, int bytes) {
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
-    return value;
-}
-
-bool PreadAll(int fd, uint8_t* buf, size_t n, off_t offset) {
-    while (n > 0) {
-        const ssize_t r = ::pread(fd, buf, n, offset);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        buf += r;
-        n -= static_cast<size_t>(r);
-        offset += r;
-    }
-    return true;
-}
-
-// One write call for the whole header: the file changes in one step.
-bool PwriteAll(int fd, const uint8_t* buf, size_t n, off_t offset) {
-    while (n > 0) {
-        const ssize_t r = ::pwrite(fd, buf, n, offset);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        buf += r;
-        n -= static_cast<size_t>(r);
-        offset += r;
-    }
-    return true;
-}
-
 // Whether `fd` holds `header` at its start (when `header` is given) and the
 // Data Object right after `size` header bytes.
 bool Holds(int fd, size_t size, const std::vector<uint8_t>* header) {
-    std::vector<uint8_t> bytes(size + sizeof kDataGuid);
+    std::vector<uint8_t> bytes(size + kDataGuid.size());
     if (!PreadAll(fd, bytes.data(), bytes.size(), 0)) return false;
-    if (std::memcmp(bytes.data() + size, kDataGuid, sizeof kDataGuid) != 0) return false;
+    if (std::memcmp(bytes.data() + size, kDataGuid.data(), kDataGuid.size()) != 0) return false;
     return header == nullptr || std::memcmp(bytes.data(), header->data(), size) == 0;
 }
 
@@ -114,15 +65,15 @@ bool ReadJournal(const std::string& path, const struct stat& file, std::vector<u
     }
     std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
     if (!PreadAll(journal.get(), bytes.data(), bytes.size(), 0)) return false;
-    const size_t size = static_cast<size_t>(Get(&bytes[24], 4));
+    const size_t size = static_cast<size_t>(ReadLe32(&bytes[24]));
     if (std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
         bytes.size() != kFixed + size + kHashSize ||
-        Get(&bytes[kFixed + size], 8) != Fnv1a(bytes.data(), kFixed + size)) {
+        ReadLe64(&bytes[kFixed + size]) != Fnv1a(bytes.data(), kFixed + size)) {
         return false;
     }
     // A journal of a file that has since been replaced (renamed over) is stale.
-    if (Get(&bytes[8], 8) != static_cast<uint64_t>(file.st_ino) ||
-        Get(&bytes[16], 8) != static_cast<uint64_t>(file.st_dev)) {
+    if (ReadLe64(&bytes[8]) != static_cast<uint64_t>(file.st_ino) ||
+        ReadLe64(&bytes[16]) != static_cast<uint64_t>(file.st_dev)) {
         return false;
     }
     header->assign(bytes.begin() + kFixed, bytes.begin() + static_cast<ptrdiff_t>(kFixed + size));
@@ -185,12 +136,12 @@ bool MakeJournal(int fd, const std::string& journal, const std::vector<uint8_t>&
     if (::fstat(fd, &st) != 0) return false;
     std::vector<uint8_t> record(kMagic, kMagic + sizeof kMagic);
     record.reserve(kFixed + header.size() + kHashSize);
-    Put(&record, static_cast<uint64_t>(st.st_ino), 8);
-    Put(&record, static_cast<uint64_t>(st.st_dev), 8);
-    Put(&record, header.size(), 4);
-    Put(&record, 0, 4);
+    AppendLe(&record, static_cast<uint64_t>(st.st_ino), 8);
+    AppendLe(&record, static_cast<uint64_t>(st.st_dev), 8);
+    AppendLe(&record, header.size(), 4);
+    AppendLe(&record, 0, 4);
     record.insert(record.end(), header.begin(), header.end());
-    Put(&record, Fnv1a(record.data(), record.size()), 8);
+    AppendLe(&record, Fnv1a(record.data(), record.size()), 8);
 
     // Syncing a file just made also makes its directory entry durable on
     // Linux's journaling file systems (ext4, XFS, btrfs): the journal is found

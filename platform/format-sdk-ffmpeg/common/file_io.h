@@ -1,0 +1,69 @@
+// Whole reads and writes on POSIX file descriptors, and an owner that closes
+// one: what the header module's file code shares.
+#pragma once
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+
+namespace ffsdk {
+
+// A file descriptor closed when it goes out of scope.
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    // Closes and reports whether the close succeeded (a write-back error may
+    // show only here).
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+// Runs `step(buffer, count, offset)` (pread, pwrite or write) until all `n`
+// bytes are through; false on an error or a short end of file.
+template <typename Byte, typename Step>
+bool TransferAll(Byte* buf, size_t n, uint64_t offset, Step step) {
+    while (n > 0) {
+        const ssize_t r = step(buf, n, static_cast<off_t>(offset));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        buf += r;
+        n -= static_cast<size_t>(r);
+        offset += static_cast<uint64_t>(r);
+    }
+    return true;
+}
+
+inline bool PreadAll(int fd, uint8_t* buf, size_t n, uint64_t offset) {
+    return TransferAll(buf, n, offset,
+                       [fd](uint8_t* b, size_t c, off_t o) { return ::pread(fd, b, c, o); });
+}
+
+inline bool PwriteAll(int fd, const uint8_t* buf, size_t n, uint64_t offset) {
+    return TransferAll(buf, n, offset,
+                       [fd](const uint8_t* b, size_t c, off_t o) { return ::pwrite(fd, b, c, o); });
+}
+
+// Writes at the descriptor's current position.
+inline bool WriteAll(int fd, const uint8_t* buf, size_t n) {
+    return TransferAll(buf, n, 0,
+                       [fd](const uint8_t* b, size_t c, off_t) { return ::write(fd, b, c); });
+}
+
+}  // namespace ffsdk
