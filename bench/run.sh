@@ -43,6 +43,7 @@ die() {
 # ---- Build -----------------------------------------------------------------------
 
 note "building in $build (Release)"
+mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMERVANE_TESTS=OFF \
     >"$build.configure.log" 2>&1 || die "configure failed, see $build.configure.log"
 cmake --build "$build" -j2 --target mervane bench_floor bench_driver bench_timeit bench_hwy_stub \
