@@ -24,6 +24,7 @@ die() {
     say "$*"
     exit 1
 }
+. "$here/accel.sh"
 
 qemu_pid() {
     pid=$(cat "$1/qemu.pid" 2>/dev/null) || return 1
@@ -78,8 +79,7 @@ start() {
     stop "$state"
     rm -rf "$state/spool" "$state/console.log"
     mkdir -p "$state/spool"
-    accel=tcg
-    [ -w /dev/kvm ] && accel=kvm:tcg
+    accel=$(pick_accel "$image/vmlinuz" "$state")
     # The default CPU model: with -cpu max the guest kernel faults when Wine
     # returns to 32-bit code under TCG. One processor: with two, every Wine
     # process start cost 13 s instead of 2-3 s (the kernel's cross-processor
