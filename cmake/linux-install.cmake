@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts on a Linux system: libmervane.so.0 with the usual
 # links, the header, a pkg-config file, a CMake package exporting
 # mervane::mervane, the host tool with its manual page, and the copyright and

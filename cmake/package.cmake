@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installing and packaging mervane. On Linux: libmervane.so.0 and what a
 # consumer needs (cmake/linux-install.cmake), packed by `cpack` as a .deb and a
 # .tar.gz. On Windows: MERVANE.dll with its version resource, header, module

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # MERVANE.dll as shipped to Windows developers: a version resource in the DLL,
 # import libraries for mingw (libmervane.dll.a) and for MSVC-style linkers
 # (MERVANE.lib), the module definition they are made from, and the layout of

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs what building and testing mervane needs on Debian 12, as root.
 # Does nothing for packages that are already there.
 #   scripts/install-deps.sh          Linux build, FFmpeg, tests, clang's libFuzzer

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The command-line host's failures: clear messages and distinct exit codes.
 set -u
 tool=$1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mervane: a command-line host for the library. It uses nothing but the nine
 // exported functions, the way any host application would.
 #include "mervane.h"

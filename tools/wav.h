@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Minimal RIFF/WAVE reading and writing of 16-bit PCM for the command-line host.
 #pragma once
 

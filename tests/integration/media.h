@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test media for the integration tests: files made with Debian's ffmpeg at test
 // time, and the independent tools' view of them (ffprobe, ffmpeg's own decode).
 #pragma once

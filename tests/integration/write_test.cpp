@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoding side of libmervane.so: the format list, files we encode checked
 // with ffprobe and ffmpeg's own decode, our own reading of them, and the host
 // tool's transcode.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs the host tool from the .deb on a real file: installed with dpkg on a CI
 # machine (and removed again), otherwise unpacked with dpkg-deb.
 #   check_deb.sh PACKAGE.deb FILE.wma WORK

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs the build into a fresh prefix and checks what a consumer gets there:
 # the library under its SONAME with the usual links and the nine exports, the
 # header, pkg-config and CMake package files that name nothing but the library,

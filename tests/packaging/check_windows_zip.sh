@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Makes the Windows zip with cpack, unpacks it and checks that it holds what the
 # README promises.
 #   check_windows_zip.sh CPACK CMAKE BUILD_DIR ZIP UNPACK_DIR
