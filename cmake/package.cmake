@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: MIT
 # Installing and packaging mervane. On Linux: libmervane.so.0 and what a
-# consumer needs (cmake/linux-install.cmake), packed by `cpack` as a .deb and a
-# .tar.gz. On Windows: MERVANE.dll with its version resource, header, module
-# definition and import libraries (cmake/windows-dist.cmake), packed as a zip.
+# consumer needs (cmake/linux-install.cmake), packed by `cpack` as three .debs
+# (library, development files, tool) and one .tar.gz. On Windows: MERVANE.dll
+# with its version resource, header, module definition and import libraries
+# (cmake/windows-dist.cmake), packed as a zip.
 # Debian and its kin keep libraries in a folder per architecture, under
 # /usr/local as under /usr: so do we, unless told otherwise.
 if(NOT WIN32 AND CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR})
@@ -35,12 +36,12 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # The first line of each description is the package's synopsis.
   set(intro "libmervane gives host programs nine flat C functions for Windows Media
 Audio files: file information, decoding to 16-bit PCM through a callback,
 encoding at a chosen rate, channel count and bitrate, song tags, and the list
 of codec formats on offer. It drives a Format SDK built on FFmpeg's libraries.
 .")
-  # The first line of each description is the package's synopsis.
 
   set(CPACK_DEBIAN_LIB_PACKAGE_NAME ${MERVANE_LIB_PACKAGE})
   set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
@@ -53,9 +54,8 @@ This package holds the shared library.")
   set(CPACK_DEBIAN_LIB_PACKAGE_SHLIBDEPS OFF)
   set(MERVANE_SHLIBS_VERSION 0.2.0)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/shlibs.in ${CMAKE_BINARY_DIR}/packaging/deb/shlibs @ONLY)
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/triggers ${CMAKE_BINARY_DIR}/packaging/deb/triggers COPYONLY)
   set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA
-    ${CMAKE_BINARY_DIR}/packaging/deb/shlibs ${CMAKE_BINARY_DIR}/packaging/deb/triggers)
+    ${CMAKE_BINARY_DIR}/packaging/deb/shlibs ${PROJECT_SOURCE_DIR}/packaging/triggers)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/cpack-project.cmake.in
     ${CMAKE_BINARY_DIR}/packaging/cpack-project.cmake.in @ONLY)
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/packaging/cpack-project.cmake
