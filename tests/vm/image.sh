@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Makes (once per machine) the disk image of the emulated x86-64 machine that
 # runs 32-bit Wine for the DLL's tests, and prints the folder that holds it:
 #   root.img  ext4 root file system: Debian 12 minbase, a kernel, Wine 8 with

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The emulated x86-64 machine that runs 32-bit Wine where this machine's kernel
 # cannot run 32-bit programs itself. One machine serves a whole test run:
 #   vm.sh start STATE SHARE   boots the image (made or reused by image.sh) with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole reads and writes on POSIX file descriptors, and an owner that closes
 // one: what the header module's file code shares.
 #pragma once
