@@ -14,7 +14,7 @@ set -eu
 linux_packages="cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
 ffmpeg libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsndfile1-dev jq
 clang-format binutils
-dpkg-dev lintian file clang libclang-rt-14-dev"
+dpkg-dev lintian man-db bsdextrautils file clang libclang-rt-14-dev"
 wine_packages="g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
 gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
 gstreamer1.0-libav:i386
