@@ -29,6 +29,8 @@ constexpr HRESULT ASF_E_BUFFERTOOSMALL = ResultCode(0xC00D07D2u);
 // GetAttributeByName reports an absent attribute with this result and length 0.
 constexpr HRESULT ASF_E_NOTFOUND = ResultCode(0xC00D07F0u);
 constexpr HRESULT NS_E_INVALID_INPUT_FORMAT = ResultCode(0xC00D0BB8u);
+// The file is DRM-protected and the reader holds no licence to play it.
+constexpr HRESULT NS_E_PROTECTED_CONTENT = ResultCode(0xC00D0BBDu);
 constexpr HRESULT NS_E_AUDIO_CODEC_NOT_INSTALLED = ResultCode(0xC00D0BC2u);
 // A buffer given for an attribute's name or value is too small.
 constexpr HRESULT NS_E_SDK_BUFFERTOOSMALL = ResultCode(0xC00D0BD4u);
