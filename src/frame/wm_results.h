@@ -17,6 +17,7 @@ constexpr HRESULT E_PATH_NOT_FOUND = ResultCode(0x80070003u);     // ERROR_PATH_
 constexpr HRESULT E_ACCESS_DENIED = ResultCode(0x80070005u);      // ERROR_ACCESS_DENIED
 constexpr HRESULT E_DISK_FULL = ResultCode(0x80070070u);          // ERROR_DISK_FULL
 constexpr HRESULT E_POSSIBLE_DEADLOCK = ResultCode(0x8007046Bu);  // ERROR_POSSIBLE_DEADLOCK
+constexpr HRESULT E_TIMEOUT = ResultCode(0x800705B4u);            // ERROR_TIMEOUT
 
 // Format SDK (NS_E_...) and ASF (ASF_E_...) results.
 constexpr HRESULT NS_E_FILE_WRITE = ResultCode(0xC00D0018u);
