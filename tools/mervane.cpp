@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -127,11 +128,52 @@ int Formats() {
 
 // ---- Information ------------------------------------------------------------------
 
+// Whether the file's header carries the signs of DRM protection: a Content
+// Encryption or Extended Content Encryption Object, or a stream flagged
+// encrypted. The library refuses such files without saying why.
+bool LooksProtected(const std::string& path) {
+    static const unsigned char kEncryption[16] = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11,
+                                                  0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E};
+    static const unsigned char kExtEncryption[16] = {0x14, 0xE6, 0x8A, 0x29, 0x22, 0x26,
+                                                     0x17, 0x4C, 0xB9, 0x35, 0xDA, 0xE0,
+                                                     0x7E, 0xE9, 0x28, 0x9C};
+    static const unsigned char kStream[16] = {0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9, 0xCF, 0x11,
+                                              0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) return false;
+    std::vector<unsigned char> head(64 * 1024);
+    head.resize(std::fread(head.data(), 1, head.size(), in));
+    std::fclose(in);
+    const auto le = [&](size_t at, int n) {
+        uint64_t v = 0;
+        for (int i = n - 1; i >= 0; --i) v = (v << 8) | head[at + size_t(i)];
+        return v;
+    };
+    const size_t end = head.size() < 30 ? 0 : size_t(std::min<uint64_t>(le(16, 8), head.size()));
+    for (size_t at = 30; at + 24 <= end;) {
+        const uint64_t size = le(at + 16, 8);
+        if (size < 24 || size > end - at) break;
+        const unsigned char* id = head.data() + at;
+        if (std::memcmp(id, kEncryption, 16) == 0 || std::memcmp(id, kExtEncryption, 16) == 0)
+            return true;
+        if (std::memcmp(id, kStream, 16) == 0 && size >= 74 && (le(at + 72, 2) & 0x8000) != 0)
+            return true;
+        at += size;
+    }
+    return false;
+}
+
+// Why GetWmaFileInfo refused a file, as far as the tool can tell.
+int Unreadable(const std::string& path) {
+    if (LooksProtected(path))
+        return Fail(kFailed, path + " is protected (DRM): its audio cannot be decoded");
+    return Fail(kFailed, path + " is not a readable Windows Media Audio file");
+}
+
 int Info(const std::string& path) {
     if (!IsReadableFile(path)) return Fail(kNoFile, "cannot read " + path);
     AudioFormatInfo info{};
-    if (GetWmaFileInfo(path.c_str(), &info) != 1)
-        return Fail(kFailed, path + " is not a readable Windows Media Audio file");
+    if (GetWmaFileInfo(path.c_str(), &info) != 1) return Unreadable(path);
     std::printf(
         "sample rate: %u Hz\nchannels:    %u\nbitrate:     %u kbit/s\nduration:    "
         "%u.%03u s\n",
@@ -188,11 +230,36 @@ bool RunDecode(const std::string& path, uint32_t startMs, uint32_t durationMs, D
     return !sink.failed;
 }
 
+// After a decode from `startMs`: says so when the audio received falls more
+// than a second short of (or beyond) the file's duration, as a truncated
+// file's does. False when there was no audio at all.
+bool CheckLength(const std::string& path, const AudioFormatInfo& info, uint32_t startMs,
+                 const DecodeSink& sink) {
+    if (sink.bytes == 0) {
+        Fail(kFailed, path + " gives no audio");
+        return false;
+    }
+    const uint64_t frameBytes = uint64_t{info.channels} * 2;
+    const uint64_t receivedMs = sink.bytes / frameBytes * 1000 / info.sampleRate;
+    const uint64_t expectedMs = info.durationMs > startMs ? info.durationMs - startMs : 0;
+    const uint64_t apart =
+        receivedMs > expectedMs ? receivedMs - expectedMs : expectedMs - receivedMs;
+    if (apart > 1000) {
+        std::fprintf(stderr,
+                     "mervane: warning: %s gave %llu.%03llu s of audio where its header says "
+                     "%llu.%03llu s (a truncated file?)\n",
+                     path.c_str(), static_cast<unsigned long long>(receivedMs / 1000),
+                     static_cast<unsigned long long>(receivedMs % 1000),
+                     static_cast<unsigned long long>(expectedMs / 1000),
+                     static_cast<unsigned long long>(expectedMs % 1000));
+    }
+    return true;
+}
+
 int Decode(const std::string& in, const std::string& outPath, uint32_t startMs) {
     if (!IsReadableFile(in)) return Fail(kNoFile, "cannot read " + in);
     AudioFormatInfo info{};
-    if (GetWmaFileInfo(in.c_str(), &info) != 1)
-        return Fail(kFailed, in + " is not a readable Windows Media Audio file");
+    if (GetWmaFileInfo(in.c_str(), &info) != 1) return Unreadable(in);
     FILE* out = std::fopen(outPath.c_str(), "wb");
     if (out == nullptr) return Fail(kFailed, "cannot create " + outPath);
     WavFormat format;
@@ -205,6 +272,10 @@ int Decode(const std::string& in, const std::string& outPath, uint32_t startMs) 
     ok = FinishWav(out, sink.bytes) && ok;
     ok = std::fclose(out) == 0 && ok;
     if (!ok) return Fail(kFailed, "decoding " + in + " failed");
+    if (!CheckLength(in, info, startMs, sink)) {
+        std::remove(outPath.c_str());  // no empty WAV
+        return kFailed;
+    }
     return kOk;
 }
 
@@ -261,8 +332,7 @@ int Encode(const std::string& in, const std::string& outPath, uint32_t kbps) {
 int Transcode(const std::string& in, const std::string& outPath, uint32_t kbps) {
     if (!IsReadableFile(in)) return Fail(kNoFile, "cannot read " + in);
     AudioFormatInfo info{};
-    if (GetWmaFileInfo(in.c_str(), &info) != 1)
-        return Fail(kFailed, in + " is not a readable Windows Media Audio file");
+    if (GetWmaFileInfo(in.c_str(), &info) != 1) return Unreadable(in);
     if (const int check = CheckEncodable(info.sampleRate, info.channels, kbps)) return check;
     AudioFormatInfo request{};
     request.sampleRate = info.sampleRate;
@@ -275,6 +345,10 @@ int Transcode(const std::string& in, const std::string& outPath, uint32_t kbps) 
     const bool decoded = RunDecode(in, 0, info.durationMs, sink);
     const int32_t closed = CloseWMAWriteFile();
     if (!decoded) return Fail(kFailed, "transcoding " + in + " failed");
+    if (!CheckLength(in, info, 0, sink)) {
+        std::remove(outPath.c_str());
+        return kFailed;
+    }
     if (closed != 0) return Fail(kFailed, "finishing " + outPath + " failed");
     return kOk;
 }

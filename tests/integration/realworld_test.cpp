@@ -5,6 +5,7 @@
 // whole decodes against ffmpeg's, decodes from a position against the whole
 // decode, tag writes that keep everything else, protected and broken files.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -17,6 +18,10 @@
 #include "decode_collector.h"
 #include "media.h"
 #include "mervane.h"
+
+#ifndef MERVANE_TOOL
+#define MERVANE_TOOL "mervane"
+#endif
 
 namespace {
 
@@ -309,6 +314,60 @@ TEST_F(RealFiles, BrokenFilesAreRefused) {
         SongInfo song{};
         GetWmaSongInfo(path.c_str(), &song);  // either way, without harm
     }
+}
+
+// Runs the host tool; returns its exit status and what it said on stderr.
+int RunTool(const std::string& arguments, std::string* said) {
+    return media::Run(std::string("'") + MERVANE_TOOL + "' " + arguments + " 2>&1 >/dev/null",
+                      said);
+}
+
+TEST_F(RealFiles, TheToolWarnsOfATruncatedFileAndFailsOnOneWithoutAudio) {
+    const std::string wav = media::Dir() + "/tool-out.wav";
+    std::string said;
+    EXPECT_EQ(RunTool("decode '" + DataPath("musicmetadata__asf.wma") + "' '" + wav + "'", &said),
+              0);
+    EXPECT_NE(said.find("warning"), std::string::npos) << said;
+    EXPECT_EQ(RunTool("decode '" + DataPath("tinytag__test2.wma") + "' '" + wav + "'", &said), 1);
+    EXPECT_NE(said.find("no audio"), std::string::npos) << said;
+    EXPECT_NE(access(wav.c_str(), F_OK), 0) << "no empty WAV is left";
+}
+
+TEST_F(RealFiles, ProtectedFilesAreRefusedForPlaybackYetKeepTheirTags) {
+    REQUIRE_FFMPEG();
+    const Bytes plain = media::ReadFile(media::MakeWma(
+        "unprotected.wma", "sine=frequency=440:duration=1", "-metadata title=Locked"));
+    using asfbytes::Protection;
+    for (Protection how : {Protection::kStreamFlag, Protection::kEncryptionObject,
+                           Protection::kExtEncryptionObject}) {
+        const std::string path = media::WriteFile("protected" + std::to_string(int(how)) + ".wma",
+                                                  asfbytes::Protect(plain, how));
+        SCOPED_TRACE(path);
+        AudioFormatInfo info{};
+        EXPECT_EQ(GetWmaFileInfo(path.c_str(), &info), 0);
+        EXPECT_FALSE(Decode(path, 0).started);
+        SongInfo song{};
+        ASSERT_EQ(GetWmaSongInfo(path.c_str(), &song), 1);
+        EXPECT_STREQ(song.title, "Locked");
+        ExpectTagWriteKeepsTheRest(path, false);
+        std::string said;
+        EXPECT_EQ(RunTool("decode '" + path + "' '" + media::Dir() + "/locked.wav'", &said), 1);
+        EXPECT_NE(said.find("protected"), std::string::npos) << said;
+    }
+}
+
+TEST_F(RealFiles, AFileWhoseFirstStreamIsVideoIsRefusedAsItsQueryIs) {
+    REQUIRE_FFMPEG();
+    const std::string path = media::MakeWithFfmpeg(
+        "video-first.asf",
+        "-f lavfi -i testsrc=size=64x48:rate=5:d=2 -f lavfi -i sine=d=2 -map 0:v -map 1:a "
+        "-c:v msmpeg4v3 -c:a wmav2 -f asf");
+    ASSERT_FALSE(path.empty());
+    AudioFormatInfo info{};
+    EXPECT_EQ(GetWmaFileInfo(path.c_str(), &info), 0);
+    const Decoded d = Decode(path, 0);
+    EXPECT_FALSE(d.started);
+    EXPECT_TRUE(d.times.empty());
 }
 
 // ---- ffmpeg-made files: every catalogue format and the other codecs -----------------------
