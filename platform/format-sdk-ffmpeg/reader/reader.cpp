@@ -10,6 +10,7 @@
 
 #include "com_ptr.h"
 #include "common/com_call.h"
+#include "open_thread.h"
 #include "output_props.h"
 #include "profile/stream_config.h"
 #include "reader_session.h"
@@ -52,7 +53,7 @@ void Reader::LastReleased() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (session_) {
             std::lock_guard<std::mutex> inner(session_->mutex);
-            if (session_->workerId == std::this_thread::get_id()) {
+            if (OnCallbackThread(*session_)) {
                 // The platform hangs here for good. Instead: no callback after
                 // this one, and the object, its session and the callback's
                 // references stay as they are, never destroyed. The worker
@@ -111,9 +112,8 @@ HRESULT Reader::Open(const WCHAR* url, wm::IWMReaderCallback* callback, void* co
                 std::lock_guard<std::mutex> inner(session_->mutex);
                 if (!session_->closed) return wm::NS_E_INVALID_REQUEST;
             }
-            std::thread worker(RunSession, session);
+            RunOnOpenThread([session] { OpenSession(session); });
             previous = std::move(worker_);
-            worker_ = std::move(worker);
             session_ = std::move(session);
         }
         LetGo(previous);
@@ -128,7 +128,7 @@ HRESULT Reader::Close() {
         SessionCallbacks callbacks;
         {
             Lock lock(s->mutex);
-            if (s->workerId == std::this_thread::get_id()) {
+            if (OnCallbackThread(*s)) {
                 // A defect of the caller, refused without touching the session.
                 ReportDeadlockingCall("IWMReader::Close");
                 // "A potential deadlock condition has been detected": names the
@@ -211,7 +211,7 @@ HRESULT Reader::GetOutputFormat(DWORD outputNum, DWORD formatNum, wm::IWMOutputM
 
 HRESULT Reader::Start(wm::QWORD start, wm::QWORD duration, float rate, void* context) {
     (void)rate;  // delivery speed is set by the clock, not by a rate
-    return WithOpenSession([&](ReaderSession& s, Lock& lock) -> HRESULT {
+    const HRESULT hr = WithOpenSession([&](ReaderSession& s, Lock& lock) -> HRESULT {
         PlaybackCommand command;
         command.kind = PlaybackCommand::kStart;
         command.start = start;
@@ -226,6 +226,13 @@ HRESULT Reader::Start(wm::QWORD start, wm::QWORD duration, float rate, void* con
         s.deliverPending = false;
         lock.unlock();
         s.changed.notify_all();
+        return S_OK;
+    });
+    if (FAILED(hr)) return hr;
+    // The session's worker, made at its first Start.
+    return Guarded([&]() -> HRESULT {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (session_ && !worker_.joinable()) worker_ = std::thread(RunSession, session_);
         return S_OK;
     });
 }

@@ -3,16 +3,18 @@
 // the COM face; the playback itself (worker thread, requests, pacing,
 // delivery) is reader_session.h.
 //
-// Threads: every Open starts a session with a worker thread of its own, which
-// calls the host's callback (status, samples, OnTime) from that thread only.
-// The worker shares its state with this object through a shared_ptr.
+// Threads: every Open starts a session, opened on the shared open thread,
+// which reports the open from there; the first Start gives the session a
+// worker thread of its own, which makes every later callback (status,
+// samples, OnTime) from that thread only. Both share the session's state with
+// this object through a shared_ptr.
 //
-// Close waits until the worker is out of any callback and has ended, so no
-// callback starts after Close has returned; the callback's references are
-// released by Close. The platform's reader deadlocks when Close or the release
-// of its last reference happens on its own delivery thread (it waits for that
-// thread to end, i.e. for itself). This reader refuses both visibly instead of
-// hanging, and never more kindly than the platform: such a Close fails with
+// Close waits until the session's threads are out of any callback and the
+// worker has ended, so no callback starts after Close has returned; the
+// callback's references are released by Close. The platform's reader
+// deadlocks when Close or the release of its last reference happens on its
+// own delivery thread (it waits for that thread to end, i.e. for itself). This reader refuses both
+// visibly instead of hanging, and never more kindly than the platform: such a Close fails with
 // HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK) and changes nothing; such a last
 // Release closes the session (no further callback arrives) and leaves the
 // object and all it holds undestroyed, so leak checkers report it. Each writes

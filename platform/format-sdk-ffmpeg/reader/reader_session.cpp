@@ -229,11 +229,12 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
 
 }  // namespace
 
-void RunSession(std::shared_ptr<ReaderSession> session) {
+void OpenSession(const std::shared_ptr<ReaderSession>& session) {
     ReaderSession& s = *session;
     {
         Lock lock(s.mutex);
-        s.workerId = std::this_thread::get_id();
+        if (s.closed) return;  // closed before its turn came
+        s.openerId = std::this_thread::get_id();
     }
     HRESULT hr;
     try {
@@ -245,7 +246,19 @@ void RunSession(std::shared_ptr<ReaderSession> session) {
     }
     Lock lock(s.mutex);
     ReportStatus(s, lock, wm::WMT_OPENED, hr, s.openContext);
-    while (SUCCEEDED(hr)) {
+    s.openerId = std::thread::id();
+}
+
+bool OnCallbackThread(const ReaderSession& s) {
+    const std::thread::id me = std::this_thread::get_id();
+    return s.workerId == me || s.openerId == me;
+}
+
+void RunSession(std::shared_ptr<ReaderSession> session) {
+    ReaderSession& s = *session;
+    Lock lock(s.mutex);
+    s.workerId = std::this_thread::get_id();
+    for (;;) {
         s.changed.wait(lock, [&] { return Interrupted(s); });
         if (s.closed) break;
         const PlaybackCommand command = s.commands.front();

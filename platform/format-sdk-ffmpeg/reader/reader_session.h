@@ -57,7 +57,8 @@ struct ReaderSession {
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::thread::id workerId;
+    std::thread::id workerId;  // the session's worker, once it runs
+    std::thread::id openerId;  // the open thread, while it opens this session
     SessionCallbacks callbacks;
     bool closed = false;
     bool inCallback = false;
@@ -77,8 +78,16 @@ struct ReaderSession {
     PcmDecoder decoder;
 };
 
-// The worker thread's body: runs until the session is closed or its open fails.
+// Runs on the open thread: reads the header and reports the open.
+void OpenSession(const std::shared_ptr<ReaderSession>& session);
+
+// The worker thread's body, from the first Start: runs the requests until the
+// session is closed.
 void RunSession(std::shared_ptr<ReaderSession> session);
+
+// Whether the calling thread is one the session calls the host back from.
+// Called with the session's lock held.
+bool OnCallbackThread(const ReaderSession& session);
 
 // Ends the session with its lock held: no request runs and no callback starts
 // after this. The worker ends by itself once out of any callback.
