@@ -36,7 +36,9 @@ void SwitchOffOtherStreams(wm::IWMReader* reader, wm::IWMReaderAdvanced* advance
         numbers.push_back(number);
         selections.push_back(type == wm::WMMEDIATYPE_Audio ? wm::WMT_ON : wm::WMT_OFF);
     }
-    if (numbers.empty() || FAILED(advanced->SetManualStreamSelection(TRUE))) return;
+    if (numbers.empty()) return;
+    // Wine's reader answers E_NOTIMPL here, yet takes the selection below.
+    (void)advanced->SetManualStreamSelection(TRUE);
     (void)advanced->SetStreamsSelected(static_cast<WORD>(numbers.size()), numbers.data(),
                                        selections.data());
 }
