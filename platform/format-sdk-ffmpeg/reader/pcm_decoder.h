@@ -73,7 +73,6 @@ class PcmDecoder {
     uint16_t streamNumber_ = 0;
     uint32_t rate_ = 0;
     uint16_t channels_ = 0;
-    uint64_t end_ = 0;
 
     AvOwner<AVFormatContext> format_;
     AvOwner<AVCodecContext> codec_;
