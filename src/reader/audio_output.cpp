@@ -1,5 +1,6 @@
 #include "audio_output.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "com_ptr.h"
@@ -36,7 +37,8 @@ void SwitchOffOtherStreams(wm::IWMReader* reader, wm::IWMReaderAdvanced* advance
         numbers.push_back(number);
         selections.push_back(type == wm::WMMEDIATYPE_Audio ? wm::WMT_ON : wm::WMT_OFF);
     }
-    if (numbers.empty()) return;
+    // Nothing to switch off: a selection would only cost the reader a reset.
+    if (std::find(selections.begin(), selections.end(), wm::WMT_OFF) == selections.end()) return;
     // Wine's reader answers E_NOTIMPL here, yet takes the selection below.
     (void)advanced->SetManualStreamSelection(TRUE);
     (void)advanced->SetStreamsSelected(static_cast<WORD>(numbers.size()), numbers.data(),
