@@ -7,14 +7,14 @@
 #include "cli.h"
 #include "json.h"
 #include "mervane.h"
+#include "protection.h"
 
 namespace tool {
 
 int Info(const std::string& path, bool json) {
     if (!IsReadableFile(path)) return Fail(kNoFile, "cannot read " + path);
     AudioFormatInfo info{};
-    if (GetWmaFileInfo(path.c_str(), &info) != 1)
-        return Fail(kFailed, path + " is not a readable Windows Media Audio file");
+    if (GetWmaFileInfo(path.c_str(), &info) != 1) return Unreadable(path);
     if (json) {
         std::fputs(JsonObject()
                        .Add("path", path)

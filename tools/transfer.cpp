@@ -12,6 +12,7 @@
 #include "catalog.h"
 #include "cli.h"
 #include "mervane.h"
+#include "protection.h"
 
 namespace tool {
 namespace {
@@ -149,8 +150,7 @@ int TranscodeWma(const std::string& in, const AudioFormatInfo& info, const std::
 int Decode(const std::string& in, const std::string& out, uint32_t startMs) {
     if (!IsReadableFile(in)) return Fail(kNoFile, "cannot read " + in);
     AudioFormatInfo info;
-    if (!ReadWmaInfo(in, info))
-        return Fail(kFailed, in + " is not a readable Windows Media Audio file");
+    if (!ReadWmaInfo(in, info)) return Unreadable(in);
     AudioOutput file;
     std::string error;
     if (!file.Create(out, info.sampleRate, info.channels, error))
@@ -173,6 +173,7 @@ int Encode(const std::string& in, const std::string& out, uint32_t kbps) {
     if (input.Open(in, error)) return EncodeAudioFile(input, in, out, kbps);
     AudioFormatInfo info;
     if (ReadWmaInfo(in, info)) return TranscodeWma(in, info, out, kbps);
+    if (LooksProtected(in)) return Unreadable(in);
     return Fail(kUnsupported, in + " is neither an audio file libsndfile reads (" + error +
                                   ") nor a Windows Media Audio file");
 }

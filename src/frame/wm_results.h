@@ -18,6 +18,7 @@ constexpr HRESULT E_PATH_NOT_FOUND = ResultCode(0x80070003u);     // ERROR_PATH_
 constexpr HRESULT E_ACCESS_DENIED = ResultCode(0x80070005u);      // ERROR_ACCESS_DENIED
 constexpr HRESULT E_DISK_FULL = ResultCode(0x80070070u);          // ERROR_DISK_FULL
 constexpr HRESULT E_POSSIBLE_DEADLOCK = ResultCode(0x8007046Bu);  // ERROR_POSSIBLE_DEADLOCK
+constexpr HRESULT E_TIMEOUT = ResultCode(0x800705B4u);            // ERROR_TIMEOUT
 
 // Format SDK (NS_E_...) and ASF (ASF_E_...) results.
 constexpr HRESULT NS_E_FILE_WRITE = ResultCode(0xC00D0018u);
@@ -30,6 +31,8 @@ constexpr HRESULT ASF_E_BUFFERTOOSMALL = ResultCode(0xC00D07D2u);
 // GetAttributeByName reports an absent attribute with this result and length 0.
 constexpr HRESULT ASF_E_NOTFOUND = ResultCode(0xC00D07F0u);
 constexpr HRESULT NS_E_INVALID_INPUT_FORMAT = ResultCode(0xC00D0BB8u);
+// The file is DRM-protected and the reader holds no licence to play it.
+constexpr HRESULT NS_E_PROTECTED_CONTENT = ResultCode(0xC00D0BBDu);
 constexpr HRESULT NS_E_AUDIO_CODEC_NOT_INSTALLED = ResultCode(0xC00D0BC2u);
 // A buffer given for an attribute's name or value is too small.
 constexpr HRESULT NS_E_SDK_BUFFERTOOSMALL = ResultCode(0xC00D0BD4u);

@@ -2,6 +2,7 @@
 // Decoding to the host: GoGoGoReader opens a file and starts the reader; the
 // PCM then flows through ReaderCallback on the SDK's threads until the end call.
 // CancelReader asks a running decode to stop.
+#include "audio_output.h"
 #include "mervane.h"
 #include "reader_callback.h"
 
@@ -28,9 +29,13 @@ bool StartDecode(uint32_t startMs, bool userClock) {
     // returning; this call keeps its own.
     ComPtr<wm::IWMReader> reader = callback.ShareReader();
     if (!reader) return false;
+    // The host receives the audio file information describes, output 0, or
+    // nothing: a file whose output 0 is video is refused, as its query is.
+    if (!mervane::OutputZeroIsAudio(reader.Get())) return false;
 
     ComPtr<wm::IWMReaderAdvanced> advanced;
     if (FAILED(reader.As(advanced))) return false;
+    mervane::SwitchOffOtherStreams(reader.Get(), advanced.Get());
     if (userClock && FAILED(advanced->SetUserProvidedClock(TRUE))) return false;
 
     const uint64_t start = static_cast<uint64_t>(startMs) * kUnitsPerMs;

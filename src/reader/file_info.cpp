@@ -44,8 +44,8 @@ class QueryCallback final : public wm::IWMReaderCallback {
         return static_cast<ULONG>(left);
     }
     HRESULT STDMETHODCALLTYPE OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR_DATATYPE,
-                                       BYTE*, void*) override {
-        if (status == wm::WMT_OPENED || status == wm::WMT_SOURCE_SWITCH) open_.Signal(hr);
+                                       BYTE*, void* context) override {
+        if (status == wm::WMT_OPENED || status == wm::WMT_SOURCE_SWITCH) open_.Signal(hr, context);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnSample(DWORD, wm::QWORD, wm::QWORD, DWORD, wm::INSSBuffer*,

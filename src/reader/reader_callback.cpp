@@ -32,18 +32,23 @@ OpenSignal::~OpenSignal() {
     if (event_ != nullptr) CloseHandle(event_);
 }
 
-void OpenSignal::Clear() {
+void* OpenSignal::Arm() {
+    const uintptr_t context = armed_.fetch_add(1) + 1;
     if (event_ != nullptr) ResetEvent(event_);
+    return reinterpret_cast<void*>(context);
 }
 
-void OpenSignal::Signal(HRESULT result) {
+void OpenSignal::Signal(HRESULT result, void* context) {
+    if (reinterpret_cast<uintptr_t>(context) != armed_.load()) return;
     result_.store(result);
     if (event_ != nullptr) SetEvent(event_);
 }
 
-HRESULT OpenSignal::Wait() {
-    if (event_ == nullptr || WaitForSingleObject(event_, INFINITE) != WAIT_OBJECT_0) return E_FAIL;
-    return result_.load();
+HRESULT OpenSignal::Wait(DWORD timeoutMs) {
+    if (event_ == nullptr) return E_FAIL;
+    const DWORD waited = WaitForSingleObject(event_, timeoutMs);
+    if (waited == WAIT_TIMEOUT) return wm::E_TIMEOUT;
+    return waited == WAIT_OBJECT_0 ? result_.load() : E_FAIL;
 }
 
 // ---- ReaderCallback ---------------------------------------------------------------------
@@ -93,13 +98,13 @@ ULONG ReaderCallback::Release() {
 // ---- IWMReaderCallback ------------------------------------------------------------
 
 HRESULT ReaderCallback::OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR_DATATYPE, BYTE*,
-                                 void*) {
+                                 void* context) {
     switch (status) {
         case wm::WMT_OPENED:
         case wm::WMT_SOURCE_SWITCH:
-            // Nobody may be waiting (any more): the next open clears the signal
-            // before it opens, so a stale one cannot pass it.
-            state_.open.Signal(hr);
+            // Nobody may be waiting (any more): a status of an earlier open
+            // carries that open's context and passes no later one.
+            state_.open.Signal(hr, context);
             break;
         case wm::WMT_EOF:
         case wm::WMT_STOPPED:
@@ -178,13 +183,16 @@ void ReaderCallback::AdvanceClock() {
     if (advanced) advanced->DeliverTime(time);
 }
 
-HRESULT ReaderCallback::OnSample(DWORD, wm::QWORD sampleTime, wm::QWORD, DWORD,
+HRESULT ReaderCallback::OnSample(DWORD outputNum, wm::QWORD sampleTime, wm::QWORD, DWORD,
                                  wm::INSSBuffer* sample, void*) {
     BYTE* data = nullptr;
     DWORD length = 0;
     if (sample == nullptr || FAILED(sample->GetBufferAndLength(&data, &length)))
         return E_UNEXPECTED;
-    // Every output's samples go to the host, with their time in ms (low 32 bits).
+    // Only output 0, the audio that file information describes, reaches the
+    // host (the other streams are switched off, but a reader may still
+    // deliver them), with its time in ms (low 32 bits).
+    if (outputNum != 0) return S_OK;
     const SampleCallback callback = state_.sampleCallback.load();
     if (callback != nullptr)
         callback(data, length, static_cast<uint32_t>(sampleTime / kUnitsPerMs));
@@ -255,28 +263,44 @@ void ReaderCallback::BeginDecode(ComPtr<wm::IWMReaderAdvanced> advanced, uint64_
 namespace {
 
 // Waits for the report of an open that Open accepted (or answered with
-// NS_E_NO_STREAM, which a second report settles).
-HRESULT AwaitOpen(HRESULT hr, OpenSignal& signal) {
-    if (SUCCEEDED(hr)) hr = signal.Wait();
-    if (hr == wm::NS_E_NO_STREAM) hr = signal.Wait();
+// NS_E_NO_STREAM, which a second report settles), each wait bounded.
+HRESULT AwaitOpen(HRESULT hr, OpenSignal& signal, DWORD timeoutMs) {
+    if (SUCCEEDED(hr)) hr = signal.Wait(timeoutMs);
+    if (hr == wm::NS_E_NO_STREAM) hr = signal.Wait(timeoutMs);
     return hr;
+}
+
+void CloseAbandoned(void* context) {
+    ComPtr<wm::IWMReader> reader(static_cast<wm::IWMReader*>(context));
+    reader->Close();
+    // The last reference goes after Close, here, off the reader's own threads.
+}
+
+// A reader that never reported its open: closed and released on a pool
+// thread, so that neither can hold the host. With no pool thread to be had it
+// is abandoned rather than closed here.
+void GiveUp(ComPtr<wm::IWMReader> reader) {
+    (void)SubmitWork(&CloseAbandoned, reader.Detach());
 }
 
 }  // namespace
 
 HRESULT OpenReaderAndWait(const char* path, WCHAR (&pathBuffer)[kMaxWidePath],
                           wm::IWMReaderCallback* callback, OpenSignal& signal,
-                          ComPtr<wm::IWMReader>& reader) {
+                          ComPtr<wm::IWMReader>& reader, DWORD timeoutMs) {
     // Without its event the open cannot be awaited.
     if (!signal.Valid()) return E_FAIL;
     ToWidePath(path, pathBuffer);
     HRESULT hr = WMCreateReaderPriv(reader.Put());
     if (FAILED(hr)) return hr;
     if (!reader) return E_POINTER;
-    // A report that came while nobody waited must not pass this open.
-    signal.Clear();
-    hr = AwaitOpen(reader->Open(pathBuffer, callback, nullptr), signal);
-    if (FAILED(hr)) reader.Reset();
+    void* context = signal.Arm();
+    hr = AwaitOpen(reader->Open(pathBuffer, callback, context), signal, timeoutMs);
+    if (hr == wm::E_TIMEOUT) {
+        GiveUp(std::move(reader));
+    } else if (FAILED(hr)) {
+        reader.Reset();
+    }
     return hr;
 }
 

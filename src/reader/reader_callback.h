@@ -31,8 +31,10 @@
 namespace mervane {
 
 // What an open waits for: status 1 (or 22) with the open's result. The event is
-// auto-reset and made when the signal is built; Clear drops a signal left over
-// from a status that came while nobody waited.
+// auto-reset and made when the signal is built. Each open is armed with a
+// context of its own, which the reader hands back with its statuses: a status
+// of an earlier open (one that came while nobody waited, or from a reader
+// given up on) is not this open's.
 class OpenSignal {
   public:
     OpenSignal();
@@ -41,24 +43,35 @@ class OpenSignal {
     OpenSignal& operator=(const OpenSignal&) = delete;
 
     bool Valid() const { return event_ != nullptr; }
-    void Clear();
-    void Signal(HRESULT result);
-    // Blocks until the next signal and returns its result (E_FAIL if the wait
-    // itself failed: the result would then mean nothing).
-    HRESULT Wait();
+    // Prepares the next open; returns the context to open with.
+    void* Arm();
+    // A status 1 or 22 with `context`: signals if it belongs to the armed open.
+    void Signal(HRESULT result, void* context);
+    // Blocks until the open is signalled, or for at most `timeoutMs`, and
+    // returns its result: E_TIMEOUT when the time ran out, E_FAIL if the wait
+    // itself failed (the result would then mean nothing).
+    HRESULT Wait(DWORD timeoutMs);
     HANDLE Event() const { return event_; }
 
   private:
     HANDLE event_;
     std::atomic<HRESULT> result_{0};
+    std::atomic<uintptr_t> armed_{0};
 };
 
+// How long an open may take before it is given up: far above any local open,
+// but a reader that never reports its open (Wine's, on some WMA Voice files)
+// must not hold the host for good.
+constexpr DWORD kOpenTimeoutMs = 30000;
+
 // Creates a reader, opens `path` with it, reporting to `callback`, and blocks
-// until `signal` reports the open. On success `reader` holds the open reader;
-// a reader whose open failed is released.
+// until `signal` reports the open, for at most `timeoutMs`. On success `reader`
+// holds the open reader; a reader whose open failed is released, and one that
+// did not answer in time is closed and released on a pool thread (its Close
+// may wait on the very open it never finished).
 HRESULT OpenReaderAndWait(const char* path, WCHAR (&pathBuffer)[kMaxWidePath],
                           wm::IWMReaderCallback* callback, OpenSignal& signal,
-                          ComPtr<wm::IWMReader>& reader);
+                          ComPtr<wm::IWMReader>& reader, DWORD timeoutMs = kOpenTimeoutMs);
 
 struct ReaderState {
     WCHAR pathBuffer[kMaxWidePath] = {};           // wide path of the file being opened

@@ -25,6 +25,7 @@ class DecodeCollector {
         std::lock_guard<std::mutex> lock(mutex_);
         pcm.clear();
         times.clear();
+        starts.clear();
         blocks = 0;
         endCalls = 0;
         callsAfterEnd = 0;
@@ -42,6 +43,7 @@ class DecodeCollector {
     struct Result {
         std::vector<int16_t> pcm;
         std::vector<uint32_t> times;
+        std::vector<size_t> starts;  // where each block begins in pcm
         int blocks = 0;
         int endCalls = 0;
         int callsAfterEnd = 0;
@@ -49,12 +51,13 @@ class DecodeCollector {
     // A copy of what arrived so far.
     Result Snapshot() {
         std::lock_guard<std::mutex> lock(mutex_);
-        return {pcm, times, blocks, endCalls, callsAfterEnd};
+        return {pcm, times, starts, blocks, endCalls, callsAfterEnd};
     }
 
   private:
     std::vector<int16_t> pcm;
     std::vector<uint32_t> times;
+    std::vector<size_t> starts;
     int blocks = 0;
     int endCalls = 0;
     int callsAfterEnd = 0;
@@ -68,6 +71,7 @@ class DecodeCollector {
             if (endCalls > 0) ++callsAfterEnd;
             ++blocks;
             times.push_back(timeMs);
+            starts.push_back(pcm.size());
             const size_t old = pcm.size();
             pcm.resize(old + bytes / 2);
             std::memcpy(pcm.data() + old, data, bytes / 2 * 2);

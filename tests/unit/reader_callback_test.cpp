@@ -88,17 +88,20 @@ TEST_F(ReaderCallbackObject, AnswersItsTwoInterfacesAndRefusesTheRest) {
     EXPECT_EQ(fakes::CallbackRefs(), 1);
 }
 
-TEST_F(ReaderCallbackObject, HandsEveryOutputsSamplesToTheHostWithTheirTimeInMs) {
+TEST_F(ReaderCallbackObject, HandsOutput0sSamplesToTheHostWithTheirTimeInMs) {
     auto& callback = TheReaderCallback();
     Held<fakes::FakeBuffer> first(new fakes::FakeBuffer({1, 2, 3}));
     Held<fakes::FakeBuffer> second(new fakes::FakeBuffer({4}));
     Held<fakes::FakeBuffer> third(new fakes::FakeBuffer({5, 6}));
+    Held<fakes::FakeBuffer> video(new fakes::FakeBuffer({7, 8, 9}));
 
     EXPECT_EQ(callback.OnSample(0, 15'000'000, 0, 0, first.get(), nullptr), S_OK);
+    // Another output (video frames, another audio stream) never reaches the host.
+    EXPECT_EQ(callback.OnSample(1, 16'000'000, 0, 0, video.get(), nullptr), S_OK);
     // Beyond 2^32 ms the time keeps its low 32 bits; below 1 ms it truncates.
     const uint64_t wrapped = ((uint64_t{1} << 32) + 7) * 10'000 + 9'999;
-    EXPECT_EQ(callback.OnSample(3, wrapped, 0, 0, second.get(), nullptr), S_OK);
-    EXPECT_EQ(callback.OnSample(1, 9'999, 0, 0, third.get(), nullptr), S_OK);
+    EXPECT_EQ(callback.OnSample(0, wrapped, 0, 0, second.get(), nullptr), S_OK);
+    EXPECT_EQ(callback.OnSample(0, 9'999, 0, 0, third.get(), nullptr), S_OK);
 
     const auto blocks = FakeHost::Instance().Blocks();
     ASSERT_EQ(blocks.size(), 3u);
@@ -209,6 +212,35 @@ TEST_F(ReaderOpen, ASecondNoStreamEndsTheOpenWithoutAThirdWait) {
     fakes::ServeReader(reader_.get());
     EXPECT_EQ(OpenBounded(), wm::NS_E_NO_STREAM);
     ExpectAllReleased();
+}
+
+TEST_F(ReaderOpen, AnOpenNeverReportedIsGivenUpAndItsReaderClosedOffTheHostsThread) {
+    reader_->onOpen = [](FakeReader&) { return S_OK; };  // and never a status
+    fakes::ServeReader(reader_.get());
+    auto& callback = TheReaderCallback();
+    mervane::ComPtr<wm::IWMReader> reader;
+    EXPECT_EQ(mervane::OpenReaderAndWait("song.wma", callback.PathBuffer(), callback.Primary(),
+                                         callback.Open(), reader, 50),
+              wm::E_TIMEOUT);
+    EXPECT_FALSE(reader);
+    for (int waited = 0; waited < 5000 && reader_->Refs() > 1; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(reader_->closeCalls.load(), 1);
+    EXPECT_NE(reader_->closedOn.load(), std::this_thread::get_id());
+    EXPECT_EQ(reader_->Refs(), 1) << "closed, then released";
+
+    // Should that reader report after all, its status settles no later open.
+    void* stale = reader_->openContext;
+    Held<FakeReader> next;
+    next->onOpen = [stale](FakeReader& r) {
+        TheReaderCallback().OnStatus(wm::WMT_OPENED, E_FAIL, wm::WMT_TYPE_DWORD, nullptr, stale);
+        r.RunAsync([](FakeReader& self) { self.Report(wm::WMT_OPENED, S_FALSE); });
+        return S_OK;
+    };
+    fakes::ServeReader(next.get());
+    EXPECT_EQ(OpenBounded(), S_FALSE);
+    next->Join();
+    fakes::ClearReaderSlots();
 }
 
 TEST_F(ReaderOpen, AStaleSignalIsClearedBeforeTheOpenWaits) {

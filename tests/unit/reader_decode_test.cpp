@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "fakes/fake_reader.h"
@@ -26,6 +27,9 @@ class ReaderDecode : public ::testing::Test {
         fakes::ResetFakes();
         fakes::ClearReaderSlots();
         FakeHost::Instance().Reset();
+        // Output 0 is audio: the decode hands it to the host.
+        reader_->AddOutput(
+            fakes::MakeAudioType(wm::WAVE_FORMAT_PCM, 2, 44'100, 176'400, 4, {}, 16));
         fakes::ServeReader(reader_.get());
         liveBefore_ = fakes::LiveObjects().load();
     }
@@ -96,6 +100,16 @@ TEST_F(ReaderDecode, WithoutTheUserClockStillDeliversTheStartTimeAndIgnoresItsRe
     WaitForEnd();
 }
 
+TEST_F(ReaderDecode, AFileWhoseOutput0IsVideoIsRefusedAsItsQueryIs) {
+    std::vector<BYTE>& type = reader_->outputs[0]->mediaType;
+    std::memcpy(type.data(), &wm::WMMEDIATYPE_Video, sizeof(GUID));
+    EXPECT_EQ(Decode(), 0);
+    EXPECT_TRUE(FakeHost::Instance().Blocks().empty());
+    EXPECT_EQ(FakeHost::Instance().EndCalls(), 0);
+    EXPECT_EQ(reader_->closeCalls.load(), 1);
+    EXPECT_EQ(reader_->Refs(), 1);
+}
+
 TEST_F(ReaderDecode, EndOfFileThenStopTearsDownOnceWithOneEndCall) {
     int refsAtEnd = -1;
     bool closedAtEnd = false;
@@ -106,7 +120,7 @@ TEST_F(ReaderDecode, EndOfFileThenStopTearsDownOnceWithOneEndCall) {
     ASSERT_EQ(Decode(), 1);
     reader_->Report(wm::WMT_STARTED);
     EXPECT_EQ(reader_->Sample(0, 15'000'000, {1, 2, 3, 4}), S_OK);
-    EXPECT_EQ(reader_->Sample(1, 25'000'000, {5, 6}), S_OK);  // other outputs too
+    EXPECT_EQ(reader_->Sample(0, 25'000'000, {5, 6}), S_OK);
 
     reader_->Report(wm::WMT_EOF);
     reader_->Report(wm::WMT_STOPPED);
@@ -220,6 +234,8 @@ TEST_F(ReaderDecode, NullArgumentsReturn0AtOnceAndANullCallbackIsNotStored) {
 // The reader delivers on a thread of its own: status 11, `samples` blocks each
 // followed by a clock tick, then the end of the file (unless stopped first).
 void DeliverOnItsThread(FakeReader& reader, int samples) {
+    if (reader.outputs.empty())
+        reader.AddOutput(fakes::MakeAudioType(wm::WAVE_FORMAT_PCM, 2, 44'100, 176'400, 4, {}, 16));
     reader.onStart = [samples](FakeReader& r) {
         r.RunAsync([samples](FakeReader& self) {
             self.Report(wm::WMT_STARTED);

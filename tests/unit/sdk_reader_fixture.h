@@ -206,6 +206,12 @@ inline int CountStatus(const std::vector<Event>& events, int status) {
 }
 
 class SdkReader : public ::testing::Test {
+  public:
+    static std::string PathOf(const std::string& name) { return media_.Path(name); }
+    static void Save(const std::string& name, const std::vector<char>& bytes) {
+        media_.Spit(name, bytes);
+    }
+
   protected:
     static void SetUpTestSuite() {
         haveFfmpeg_ = ScratchMedia::HaveFfmpeg();

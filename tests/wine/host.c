@@ -15,6 +15,10 @@
  *   host unload  DLL FILE COPY      decodes a copy of FILE, deletes it and unloads the
  *                                   library right after the end call
  *   host tags    DLL FILE           song tags on a file Wine cannot edit
+ *   host refused DLL FILE...        files whose decode is refused: GoGoGoReader returns 0
+ *   host stalled DLL FILE           a file the reader may never open or never finish:
+ *                                   GoGoGoReader returns within the open's bound, and a
+ *                                   decode it started ends with one end call on a cancel
  *
  * Prints one line per failed check; exits with 1 if any check failed, and
  * otherwise with 0 by an ordinary return from main. Every wait is bounded, so a
@@ -277,6 +281,49 @@ static int RunTags(const char* file) {
     return 0;
 }
 
+/* Starts a decode of `file` and returns GoGoGoReader's result; the call must
+ * come back within the library's 30 s bound on an open. */
+static int32_t StartBounded(const char* file) {
+    CaptureReset();
+    DWORD began = GetTickCount();
+    int32_t started = CallGoGoGoReader(file, 0, 1, ReceiveSamples);
+    DWORD took = GetTickCount() - began;
+    CHECK(took < 40000, "%s: GoGoGoReader returned after %lu ms", file, (unsigned long)took);
+    printf("%s: GoGoGoReader returned %ld after %lu ms\n", file, (long)started,
+           (unsigned long)took);
+    return started;
+}
+
+/* Files whose decode is refused (output 0 not audio, protected): no host
+ * call, no reader left open. */
+static int RunRefused(int count, char** files) {
+    for (int i = 0; i < count; ++i) {
+        int32_t started = StartBounded(files[i]);
+        CHECK(started == 0, "%s: GoGoGoReader returned %ld", files[i], (long)started);
+        if (started == 1) WaitForSingleObject(gCapture.ended, kDecodeWaitMs);
+        Sleep(kSettleMs);
+        CHECK(started == 1 || (gCapture.blocks == 0 && gCapture.endCalls == 0),
+              "%s: a refused decode reached the callback", files[i]);
+        CHECK(CallCancelReader() == 0, "%s: a reader stayed open", files[i]);
+    }
+    return 0;
+}
+
+/* A file the reader may never open or never finish: the host is held by
+ * neither. */
+static int RunStalled(const char* file) {
+    if (StartBounded(file) != 1) {
+        Sleep(kSettleMs);
+        CHECK(gCapture.blocks == 0 && gCapture.endCalls == 0, "a failed start called the host");
+        return 0;
+    }
+    if (WaitForSingleObject(gCapture.ended, 5000) == WAIT_OBJECT_0) return 0;
+    printf("no end of the decode within 5 s (%u blocks): cancelling\n", (unsigned)CapturedBlocks());
+    CHECK(CallCancelReader() == 1, "CancelReader of the stalled decode failed");
+    CheckEndedOnce("cancelled stalled decode", kDecodeWaitMs);
+    return 0;
+}
+
 static PcmFormat ParseFormat(const char* rate, const char* channels) {
     PcmFormat format = {(uint32_t)strtoul(rate, NULL, 10), (uint32_t)strtoul(channels, NULL, 10)};
     return format;
@@ -288,15 +335,17 @@ static const char kUsage[] =
     "       host cancel DLL FILE\n"
     "       host overlap DLL FILE RATE CHANNELS\n"
     "       host unload DLL FILE COPY\n"
-    "       host tags DLL FILE\n";
+    "       host tags DLL FILE\n"
+    "       host refused DLL FILE...\n"
+    "       host stalled DLL FILE\n";
 
 int main(int argc, char** argv) {
     static const struct {
         const char* name;
         int argc;
-    } kCommands[] = {{"basics", 5},  {"decode", 8}, {"cancel", 4},
-                     {"overlap", 6}, {"unload", 5}, {"tags", 4}};
-    int known = 0;
+    } kCommands[] = {{"basics", 5}, {"decode", 8}, {"cancel", 4}, {"overlap", 6},
+                     {"unload", 5}, {"tags", 4},   {"stalled", 4}};
+    int known = argc >= 4 && strcmp(argv[1], "refused") == 0;
     for (size_t i = 0; argc >= 2 && i < sizeof kCommands / sizeof kCommands[0]; ++i) {
         if (strcmp(argv[1], kCommands[i].name) == 0) known = argc == kCommands[i].argc;
     }
@@ -322,6 +371,10 @@ int main(int argc, char** argv) {
         RunOverlap(file, ParseFormat(argv[4], argv[5]));
     } else if (strcmp(command, "unload") == 0) {
         RunUnload(file, argv[4]);
+    } else if (strcmp(command, "refused") == 0) {
+        RunRefused(argc - 3, argv + 3);
+    } else if (strcmp(command, "stalled") == 0) {
+        RunStalled(file);
     } else {
         RunTags(file);
     }

@@ -2,8 +2,9 @@
 // A direct client of the platform's Format SDK, written against the cross
 // toolchain's own declarations: opens a file with the reader, drives its clock
 // the way MERVANE.dll does (one second ahead on status 11 and on every OnTime),
-// and writes every block it receives to a file. What it writes is what the
-// library must hand its host unchanged.
+// and writes every block of output 0, the file's audio, to a file (the blocks
+// of other outputs, such as video frames, it only counts). What it writes is
+// what the library must hand its host unchanged.
 //
 //   reference_reader FILE START_MS OUT.pcm
 //
@@ -46,6 +47,7 @@ class Client : public IWMReaderCallback, public IWMReaderCallbackAdvanced {
     HANDLE ended() const { return ended_; }
     HRESULT openResult() const { return openResult_; }
     bool failed() const { return failed_; }
+    unsigned long long otherBytes() const { return otherBytes_; }
 
     // IUnknown: the object lives on main's stack and outlives the reader.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -83,12 +85,15 @@ class Client : public IWMReaderCallback, public IWMReaderCallbackAdvanced {
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE OnSample(DWORD, QWORD, QWORD, DWORD, INSSBuffer* sample,
+    HRESULT STDMETHODCALLTYPE OnSample(DWORD output, QWORD, QWORD, DWORD, INSSBuffer* sample,
                                        void*) override {
         BYTE* data = nullptr;
         DWORD length = 0;
-        if (FAILED(sample->GetBufferAndLength(&data, &length)) ||
-            std::fwrite(data, 1, length, out_) != length) {
+        if (FAILED(sample->GetBufferAndLength(&data, &length))) {
+            failed_ = true;
+        } else if (output != 0) {
+            otherBytes_ += length;
+        } else if (std::fwrite(data, 1, length, out_) != length) {
             failed_ = true;
         }
         return S_OK;
@@ -129,6 +134,7 @@ class Client : public IWMReaderCallback, public IWMReaderCallbackAdvanced {
     IWMReaderAdvanced* advanced_ = nullptr;
     QWORD clock_ = 0;
     bool failed_ = false;
+    unsigned long long otherBytes_ = 0;  // of outputs other than 0
 };
 
 using CreateReaderPrivFn = HRESULT(WINAPI*)(IWMReader**);
@@ -184,6 +190,8 @@ int Run(const char* path, QWORD start, FILE* out) {
             result = Fail("waiting for the end of the file", E_FAIL);
         } else if (client.failed()) {
             result = Fail("reading a block", E_FAIL);
+        } else if (client.otherBytes() > 0) {
+            std::fprintf(stderr, "other outputs: %llu bytes\n", client.otherBytes());
         }
     }
     reader->Close();

@@ -85,6 +85,8 @@ bool Header::parseObject(const GuidBytes& id, const uint8_t* object, size_t size
     } else if (id == kHeaderExtGuid && !headerExt_.present()) {
         if (!headerExt_.parse(body, bodySize)) return false;
         o.slot = Slot::HeaderExt;
+    } else if (id == kContentEncryptionGuid || id == kExtContentEncryptionGuid) {
+        contentEncrypted_ = true;
     }
     objects_.push_back(std::move(o));
     return true;

@@ -182,6 +182,10 @@ class Header {
     uint64_t duration() const;
     uint32_t bitrate() const;
 
+    // Whether the header carries a Content Encryption or Extended Content
+    // Encryption Object: the file's data is protected.
+    bool contentEncrypted() const { return contentEncrypted_; }
+
     // ---- Streams, in header order.
     const std::vector<Stream>& streams() const { return streams_; }
     const Stream* streamByNumber(uint16_t number) const;
@@ -249,6 +253,7 @@ class Header {
     uint32_t maxBitrate_ = 0;
 
     std::vector<Stream> streams_;
+    bool contentEncrypted_ = false;
     bool hasBitrates_ = false;
     uint64_t bitrateSum_ = 0;
 

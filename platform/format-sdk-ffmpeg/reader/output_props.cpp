@@ -49,26 +49,33 @@ bool IsPcmMediaType(const wm::WM_MEDIA_TYPE& mediaType, const wm::WAVEFORMATEX& 
 }
 
 OutputMediaProps* OutputMediaProps::Create(const wm::WAVEFORMATEX& format) {
-    return new (std::nothrow) OutputMediaProps(format);
+    return new (std::nothrow) OutputMediaProps(format, false);
+}
+
+OutputMediaProps* OutputMediaProps::CreateVideo() {
+    return new (std::nothrow) OutputMediaProps(wm::WAVEFORMATEX{}, true);
 }
 
 HRESULT OutputMediaProps::GetType(GUID* type) {
     if (type == nullptr) return E_POINTER;
-    *type = wm::WMMEDIATYPE_Audio;
+    *type = video_ ? wm::WMMEDIATYPE_Video : wm::WMMEDIATYPE_Audio;
     return S_OK;
 }
 
 HRESULT OutputMediaProps::GetMediaType(wm::WM_MEDIA_TYPE* mediaType, DWORD* size) {
-    return GetPcmMediaType(format_, mediaType, size);
+    if (!video_) return GetPcmMediaType(format_, mediaType, size);
+    wm::WM_MEDIA_TYPE type{};
+    type.majortype = wm::WMMEDIATYPE_Video;
+    return WriteMediaType(type, nullptr, 0, mediaType, size);
 }
 
 HRESULT OutputMediaProps::SetMediaType(wm::WM_MEDIA_TYPE* mediaType) {
     if (mediaType == nullptr) return E_POINTER;
-    return IsPcmMediaType(*mediaType, format_) ? S_OK : E_INVALIDARG;
+    return !video_ && IsPcmMediaType(*mediaType, format_) ? S_OK : E_INVALIDARG;
 }
 
 HRESULT OutputMediaProps::GetStreamGroupName(WCHAR* name, WORD* length) {
-    // The single output belongs to no stream group.
+    // The outputs belong to no stream group.
     return CopyWideName(u"", name, length);
 }
 

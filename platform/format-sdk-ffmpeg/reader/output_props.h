@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The reader's output description: 16-bit interleaved PCM at the file's rate
-// and channel count, handed out as IWMOutputMediaProps (which also answers for
-// IWMMediaProps).
+// The reader's output descriptions, handed out as IWMOutputMediaProps (which
+// also answers for IWMMediaProps): 16-bit interleaved PCM at a stream's rate
+// and channel count, or a video output, which says only that it is video (the
+// reader decodes no video).
 #pragma once
 
 #include "common/com_object.h"
@@ -24,6 +25,7 @@ class OutputMediaProps final : public ComObject<wm::IWMOutputMediaProps> {
   public:
     // One reference, owned by the caller; null when out of memory.
     static OutputMediaProps* Create(const wm::WAVEFORMATEX& format);
+    static OutputMediaProps* CreateVideo();
 
     HRESULT STDMETHODCALLTYPE GetType(GUID* type) override;
     HRESULT STDMETHODCALLTYPE GetMediaType(wm::WM_MEDIA_TYPE* mediaType, DWORD* size) override;
@@ -36,10 +38,11 @@ class OutputMediaProps final : public ComObject<wm::IWMOutputMediaProps> {
     bool QueryBase(REFIID iid, void** out) override;
 
   private:
-    explicit OutputMediaProps(const wm::WAVEFORMATEX& format) : format_(format) {}
+    OutputMediaProps(const wm::WAVEFORMATEX& format, bool video) : format_(format), video_(video) {}
     ~OutputMediaProps() override = default;
 
     wm::WAVEFORMATEX format_;
+    bool video_;
 };
 
 }  // namespace ffsdk

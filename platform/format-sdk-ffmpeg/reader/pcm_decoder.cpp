@@ -9,7 +9,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include <cstring>
+#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -19,11 +19,6 @@ namespace {
 
 constexpr int64_t kUnitsPerSecond = 10000000;  // 100 ns units
 constexpr AVRational kUnitBase = {1, 10000000};
-// A decoded frame whose time is further than this from where the running
-// sample count puts it starts a new time base (a gap in the stream).
-constexpr int64_t kResyncThreshold = kUnitsPerSecond / 10;
-constexpr uint16_t kMaxChannels = 8;
-constexpr int64_t kSeekLeadIn = kUnitsPerSecond / 2;
 
 void QuietLogging() {
     static std::once_flag once;
@@ -43,161 +38,139 @@ void PcmDecoder::Close() {
     codec_.reset();
     format_.reset();
     std::vector<BYTE>().swap(pcm_);
+    std::vector<BYTE>().swap(silence_);
     stream_ = -1;
-    rate_ = 0;
-    channels_ = 0;
 }
 
-HRESULT PcmDecoder::Open(const std::string& path) {
+HRESULT PcmDecoder::Open(const std::string& path, uint16_t streamNumber, uint32_t rate,
+                         uint16_t channels, uint64_t end) {
     Close();
+    if (rate == 0 || channels == 0) return wm::NS_E_INVALID_INPUT_FORMAT;
+    path_ = path;
+    streamNumber_ = streamNumber;
+    rate_ = rate;
+    channels_ = channels;
+    timeline_.Reset(
+        rate, static_cast<uint64_t>(av_rescale(static_cast<int64_t>(end), rate, kUnitsPerSecond)));
+    target_ = 0;
+    const HRESULT hr = OpenInput();
+    if (FAILED(hr)) Close();
+    return hr;
+}
+
+HRESULT PcmDecoder::OpenInput() {
     QuietLogging();
-    HRESULT hr = wm::NS_E_INVALID_INPUT_FORMAT;
+    swr_.reset();
+    codec_.reset();
+    format_.reset();
     const AVInputFormat* asf = av_find_input_format("asf");
-    if (asf == nullptr) {
-        hr = E_FAIL;
-    } else if (AVFormatContext* input = nullptr;
-               avformat_open_input(&input, path.c_str(), asf, nullptr) == 0) {
-        format_.reset(input);
-        const AVCodec* decoder = nullptr;
-        stream_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-        if (stream_ == AVERROR_DECODER_NOT_FOUND) {
-            hr = wm::NS_E_AUDIO_CODEC_NOT_INSTALLED;
-        } else if (stream_ >= 0 && decoder != nullptr) {
-            for (unsigned i = 0; i < format_->nb_streams; ++i) {
-                if (static_cast<int>(i) != stream_) format_->streams[i]->discard = AVDISCARD_ALL;
-            }
-            hr = E_OUTOFMEMORY;
-            AVStream* st = format_->streams[stream_];
-            codec_.reset(avcodec_alloc_context3(decoder));
-            packet_.reset(av_packet_alloc());
-            frame_.reset(av_frame_alloc());
-            if (codec_ != nullptr && packet_ != nullptr && frame_ != nullptr) {
-                hr = wm::NS_E_INVALID_INPUT_FORMAT;
-                if (avcodec_parameters_to_context(codec_.get(), st->codecpar) >= 0) {
-                    codec_->thread_count = 1;
-                    codec_->pkt_timebase = st->time_base;
-                    if (avcodec_open2(codec_.get(), decoder, nullptr) == 0) {
-                        const int rate = codec_->sample_rate;
-                        const int channels = codec_->ch_layout.nb_channels;
-                        if (rate > 0 && channels > 0 && channels <= kMaxChannels) {
-                            rate_ = static_cast<uint32_t>(rate);
-                            channels_ = static_cast<uint16_t>(channels);
-                            // The same layout on both sides: a sample format
-                            // conversion only, never a remix.
-                            AVChannelLayout layout;
-                            av_channel_layout_default(&layout, channels);
-                            SwrContext* swr = nullptr;
-                            if (swr_alloc_set_opts2(&swr, &layout, AV_SAMPLE_FMT_S16, rate, &layout,
-                                                    codec_->sample_fmt, rate, 0, nullptr) == 0) {
-                                swr_.reset(swr);
-                                if (swr_init(swr_.get()) == 0) hr = S_OK;
-                            }
-                            av_channel_layout_uninit(&layout);
-                        }
-                    }
-                }
-            }
+    if (asf == nullptr) return E_FAIL;
+    AVFormatContext* input = nullptr;
+    if (avformat_open_input(&input, path_.c_str(), asf, nullptr) != 0)
+        return wm::NS_E_INVALID_INPUT_FORMAT;
+    format_.reset(input);
+    // FFmpeg's ASF demuxer makes one stream per Stream Properties object, its
+    // id the stream number.
+    stream_ = -1;
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        AVStream* st = format_->streams[i];
+        if (stream_ < 0 && st->id == streamNumber_ &&
+            st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            stream_ = static_cast<int>(i);
+        } else {
+            st->discard = AVDISCARD_ALL;
         }
     }
-    if (FAILED(hr)) {
-        Close();
-        return hr;
-    }
+    if (stream_ < 0) return wm::NS_E_INVALID_INPUT_FORMAT;
+    AVStream* st = format_->streams[stream_];
+    const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
+    if (decoder == nullptr) return wm::NS_E_AUDIO_CODEC_NOT_INSTALLED;
+    codec_.reset(avcodec_alloc_context3(decoder));
+    if (!packet_) packet_.reset(av_packet_alloc());
+    if (!frame_) frame_.reset(av_frame_alloc());
+    if (codec_ == nullptr || packet_ == nullptr || frame_ == nullptr) return E_OUTOFMEMORY;
+    if (avcodec_parameters_to_context(codec_.get(), st->codecpar) < 0)
+        return wm::NS_E_INVALID_INPUT_FORMAT;
+    codec_->thread_count = 1;
+    codec_->pkt_timebase = st->time_base;
+    if (avcodec_open2(codec_.get(), decoder, nullptr) != 0) return wm::NS_E_INVALID_INPUT_FORMAT;
+    fresh_ = true;
     draining_ = false;
     ended_ = false;
-    dropUntil_ = 0;
-    haveBase_ = false;
-    origin_ = 0;
-    // Decoders may hold back their first packets (WMA's first two frames give
-    // no audio), so the decoded audio can begin later than the packets do.
-    // Times are counted from the first decoded sample.
-    havePending_ = Next(&pending_);
-    if (havePending_) {
-        origin_ = static_cast<int64_t>(pending_.time);
-        base_ -= pending_.time;
-        pending_.time = 0;
-    }
-    untouched_ = true;
+    framePending_ = false;
+    silenceLeft_ = 0;
     return S_OK;
+}
+
+bool PcmDecoder::Restart() {
+    if (!fresh_ && FAILED(OpenInput())) {
+        Close();
+        return false;
+    }
+    timeline_.Restart();
+    return true;
+}
+
+bool PcmDecoder::Jump() {
+    AVStream* st = format_->streams[stream_];
+    const int64_t at = av_rescale_q(timeline_.JumpTime(target_), kUnitBase, st->time_base);
+    if (av_seek_frame(format_.get(), stream_, at, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    avcodec_flush_buffers(codec_.get());
+    swr_.reset();  // made anew for the next frame, without what it held
+    timeline_.Jumped(target_);
+    fresh_ = false;
+    draining_ = false;
+    ended_ = false;
+    framePending_ = false;
+    silenceLeft_ = 0;
+    return true;
 }
 
 bool PcmDecoder::Seek(uint64_t start) {
     if (format_ == nullptr) return false;
-    if (untouched_ && start == 0) return true;  // the first block is still waiting
-    havePending_ = false;
-    // Land a little early: after a jump the decoder needs a few frames before
-    // its output is whole again, and those frames fall before `start`.
-    int64_t from = static_cast<int64_t>(start) + origin_ - kSeekLeadIn;
-    if (from < 0) from = 0;
-    const int64_t target = av_rescale_q(from, kUnitBase, format_->streams[stream_]->time_base);
-    if (av_seek_frame(format_.get(), stream_, target, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(format_.get(), stream_, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
-        avformat_seek_file(format_.get(), -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) < 0) {
-        ended_ = true;
-        return false;
-    }
-    avcodec_flush_buffers(codec_.get());
-    // Drop whatever the converter might still hold.
-    if (swr_init(swr_.get()) < 0) {
-        ended_ = true;
-        return false;
-    }
-    untouched_ = false;
-    draining_ = false;
-    ended_ = false;
-    dropUntil_ = start;
-    haveBase_ = false;
-    return true;
+    // The first sample at or after `start`.
+    target_ = static_cast<uint64_t>(
+        av_rescale_rnd(static_cast<int64_t>(start), rate_, kUnitsPerSecond, AV_ROUND_UP));
+    framePending_ = false;
+    silenceLeft_ = 0;
+    if (target_ > 0 && timeline_.WorthJumping(target_) && Jump()) return true;
+    return Restart();
 }
 
-bool PcmDecoder::Next(PcmBlock* block) {
-    if (format_ == nullptr) return false;
-    untouched_ = false;
-    if (havePending_) {
-        havePending_ = false;
-        *block = pending_;
-        return true;
-    }
-    while (!ended_) {
-        const int received = avcodec_receive_frame(codec_.get(), frame_.get());
-        if (received == 0) {
-            const bool kept = Convert(block);
-            av_frame_unref(frame_.get());
-            if (kept) return true;
-            continue;
-        }
-        if (received != AVERROR(EAGAIN) || draining_) {
-            ended_ = true;  // AVERROR_EOF after the flush, or a decoder failure
-            break;
-        }
-        if (av_read_frame(format_.get(), packet_.get()) < 0) {
-            // End of file, a truncated file or a read error: flush the decoder.
-            draining_ = true;
-            if (avcodec_send_packet(codec_.get(), nullptr) < 0) ended_ = true;
-            continue;
-        }
-        if (packet_->stream_index == stream_) {
-            // A packet the decoder rejects is skipped, as a player would.
-            (void)avcodec_send_packet(codec_.get(), packet_.get());
-        }
-        av_packet_unref(packet_.get());
-    }
-    return false;
+uint64_t PcmDecoder::ToTime(uint64_t samples) const {
+    return static_cast<uint64_t>(av_rescale(static_cast<int64_t>(samples), kUnitsPerSecond, rate_));
 }
 
-uint64_t PcmDecoder::SamplesToTime(uint64_t samples) const {
-    return static_cast<uint64_t>(
-        av_rescale(static_cast<int64_t>(samples), kUnitsPerSecond, static_cast<int64_t>(rate_)));
-}
-
-bool PcmDecoder::Convert(PcmBlock* block) {
-    if (frame_->nb_samples <= 0 || frame_->ch_layout.nb_channels != channels_ ||
-        frame_->sample_rate != static_cast<int>(rate_)) {
-        return false;
+bool PcmDecoder::Convert() {
+    pcmSamples_ = 0;
+    const int channels = frame_->ch_layout.nb_channels;
+    if (frame_->nb_samples <= 0 || channels <= 0 || frame_->sample_rate <= 0) return false;
+    if (!swr_) {
+        // The same layout on both sides when the channel count agrees: a sample
+        // format conversion only, never a remix.
+        AVChannelLayout in;
+        AVChannelLayout out;
+        av_channel_layout_default(&out, channels_);
+        if (channels == channels_ || av_channel_layout_copy(&in, &frame_->ch_layout) < 0 ||
+            in.order == AV_CHANNEL_ORDER_UNSPEC) {
+            av_channel_layout_default(&in, channels);
+        }
+        SwrContext* swr = nullptr;
+        const bool made =
+            swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, static_cast<int>(rate_), &in,
+                                static_cast<AVSampleFormat>(frame_->format), frame_->sample_rate, 0,
+                                nullptr) == 0;
+        av_channel_layout_uninit(&in);
+        av_channel_layout_uninit(&out);
+        swr_.reset(swr);
+        if (!made || swr_init(swr_.get()) < 0) {
+            swr_.reset();
+            return false;
+        }
     }
     const int capacity = swr_get_out_samples(swr_.get(), frame_->nb_samples);
     if (capacity <= 0) return false;
-    const size_t frameBytes = static_cast<size_t>(channels_) * 2;
+    const size_t frameBytes = size_t{channels_} * 2;
     try {
         pcm_.resize(static_cast<size_t>(capacity) * frameBytes);
     } catch (const std::bad_alloc&) {
@@ -207,46 +180,128 @@ bool PcmDecoder::Convert(PcmBlock* block) {
     const int got =
         swr_convert(swr_.get(), &out, capacity, const_cast<const uint8_t**>(frame_->extended_data),
                     frame_->nb_samples);
-    if (got <= 0) return false;
-
-    // Times follow the sample count from the first frame after a start, so
-    // they do not pick up the millisecond rounding of the packet times.
-    int64_t stamp = frame_->best_effort_timestamp;
-    const uint64_t expected = base_ + SamplesToTime(samplesSinceBase_);
-    if (stamp != AV_NOPTS_VALUE) {
-        stamp = av_rescale_q(stamp, format_->streams[stream_]->time_base, kUnitBase) - origin_;
-        if (stamp < 0) stamp = 0;
-        const int64_t drift = stamp - static_cast<int64_t>(expected);
-        if (!haveBase_ || drift > kResyncThreshold || drift < -kResyncThreshold) {
-            base_ = static_cast<uint64_t>(stamp);
-            samplesSinceBase_ = 0;
-        }
-    } else if (!haveBase_) {
-        base_ = dropUntil_;
-        samplesSinceBase_ = 0;
-    }
-    haveBase_ = true;
-    uint64_t time = base_ + SamplesToTime(samplesSinceBase_);
-    samplesSinceBase_ += static_cast<uint64_t>(got);
-
-    size_t first = 0;
-    const size_t count = static_cast<size_t>(got);
-    if (dropUntil_ > 0) {
-        const uint64_t end = time + SamplesToTime(count);
-        if (end <= dropUntil_) return false;
-        if (time < dropUntil_) {
-            first = static_cast<size_t>(av_rescale(static_cast<int64_t>(dropUntil_ - time),
-                                                   static_cast<int64_t>(rate_), kUnitsPerSecond));
-            if (first >= count) return false;
-            time += SamplesToTime(first);
-        }
-        dropUntil_ = 0;
-    }
-    block->time = time;
-    block->duration = SamplesToTime(count - first);
-    block->data = pcm_.data() + first * frameBytes;
-    block->size = (count - first) * frameBytes;
+    if (got < 0) return false;
+    pcmSamples_ = static_cast<uint64_t>(got);
     return true;
+}
+
+bool PcmDecoder::Decode() {
+    AVStream* st = format_->streams[stream_];
+    const auto timeOf = [&](int64_t stamp) {
+        return stamp == AV_NOPTS_VALUE ? Timeline::kNoTime
+                                       : av_rescale_q(stamp, st->time_base, kUnitBase);
+    };
+    bool wantInput = false;
+    while (!ended_) {
+        if (!wantInput) {
+            const int received = avcodec_receive_frame(codec_.get(), frame_.get());
+            if (received == 0) {
+                const int64_t time = timeOf(frame_->best_effort_timestamp);
+                const bool converted = Convert();
+                av_frame_unref(frame_.get());
+                if (!converted) {
+                    timeline_.PacketRejected(time);  // audio that cannot be delivered
+                    continue;
+                }
+                if (pcmSamples_ == 0) continue;  // the converter holds it for now
+                placed_ = timeline_.Frame(time, pcmSamples_);
+                return true;
+            }
+            if (received == AVERROR_EOF || draining_) {
+                ended_ = true;
+                break;
+            }
+            if (received != AVERROR(EAGAIN)) {
+                // The decoder failed on what it had: that audio is lost.
+                timeline_.PacketRejected(Timeline::kNoTime);
+                wantInput = true;
+                continue;
+            }
+        }
+        wantInput = false;
+        fresh_ = false;
+        if (av_read_frame(format_.get(), packet_.get()) < 0) {
+            // End of file, a truncated file or a read error: flush the decoder.
+            draining_ = true;
+            if (avcodec_send_packet(codec_.get(), nullptr) < 0) ended_ = true;
+            continue;
+        }
+        if (packet_->stream_index == stream_) {
+            const int64_t time =
+                timeOf(packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts);
+            timeline_.PacketRead(time);
+            const int sent = avcodec_send_packet(codec_.get(), packet_.get());
+            if (sent < 0 && sent != AVERROR(EAGAIN)) timeline_.PacketRejected(time);
+        }
+        av_packet_unref(packet_.get());
+    }
+    return false;
+}
+
+bool PcmDecoder::Deliver(uint64_t position, uint64_t count, const BYTE* samples, PcmBlock* block) {
+    const uint64_t first = target_ > position ? target_ - position : 0;
+    if (first >= count) return false;
+    const size_t frameBytes = size_t{channels_} * 2;
+    block->time = ToTime(position + first);
+    block->duration = ToTime(position + count) - block->time;
+    block->data = samples + first * frameBytes;
+    block->size = static_cast<size_t>(count - first) * frameBytes;
+    return true;
+}
+
+bool PcmDecoder::Next(PcmBlock* block) {
+    if (format_ == nullptr) return false;
+    const size_t frameBytes = size_t{channels_} * 2;
+    for (;;) {
+        if (silenceLeft_ > 0) {
+            // Silence goes out in blocks of at most a tenth of a second.
+            const uint64_t chunk = std::max<uint64_t>(1, rate_ / 10);
+            if (silence_.size() < chunk * frameBytes) {
+                try {
+                    silence_.assign(static_cast<size_t>(chunk) * frameBytes, 0);
+                } catch (const std::bad_alloc&) {
+                    return false;
+                }
+            }
+            const uint64_t count = std::min(silenceLeft_, chunk);
+            const uint64_t at = silenceAt_;
+            silenceAt_ += count;
+            silenceLeft_ -= count;
+            if (Deliver(at, count, silence_.data(), block)) return true;
+            continue;
+        }
+        if (framePending_) {
+            framePending_ = false;
+            if (Deliver(placed_.position, pcmSamples_, pcm_.data(), block)) return true;
+            continue;
+        }
+        // Far from the target: a jump, where it lands exactly, beats decoding
+        // the way there.
+        if (target_ > timeline_.position() && timeline_.WorthJumping(target_) && !Jump() &&
+            !Restart()) {
+            return false;
+        }
+        if (!Decode()) {
+            silenceAt_ = timeline_.position();
+            silenceLeft_ = timeline_.Ended();
+            if (silenceLeft_ > 0) continue;
+            return false;
+        }
+        if (placed_.lost) {
+            // The times did not hold after the jump: count from the start.
+            timeline_.Unstamped();
+            if (!Restart()) return false;
+            continue;
+        }
+        if (!placed_.keep) continue;
+        if (placed_.silence > 0) {
+            silenceAt_ = placed_.position - placed_.silence;
+            silenceLeft_ = placed_.silence;
+            framePending_ = true;
+            continue;
+        }
+        if (Deliver(placed_.position, pcmSamples_, pcm_.data(), block)) return true;
+    }
 }
 
 }  // namespace ffsdk

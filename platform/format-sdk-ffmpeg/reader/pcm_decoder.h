@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Demuxes the audio stream of an ASF file with FFmpeg and decodes it to 16-bit
-// interleaved PCM at the stream's own rate and channel count, one block per
-// decoded frame. Memory stays bounded: one packet is read and decoded at a time.
+// Demuxes one audio stream of an ASF file with FFmpeg and decodes it to 16-bit
+// interleaved PCM in the format the stream's header announced, one block per
+// decoded frame. Block times come from the timeline (pcm_timeline.h): a
+// block's time is the time of its first sample in a decode of the whole file,
+// wherever the decode started, and what the decoder refuses becomes silence.
+// Memory stays bounded: one packet is read and decoded at a time.
 // Not thread-safe: the reader's worker thread is its only user.
 #pragma once
 
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "common/av_owner.h"
+#include "pcm_timeline.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
@@ -31,26 +35,45 @@ class PcmDecoder {
     PcmDecoder& operator=(const PcmDecoder&) = delete;
     ~PcmDecoder();
 
-    // Opens the first audio stream of the ASF file at `path` (UTF-8) and its
-    // decoder. Returns S_OK or a failing HRESULT; on failure nothing stays open.
-    HRESULT Open(const std::string& path);
+    // Opens the stream numbered `streamNumber` of the ASF file at `path`
+    // (UTF-8) with FFmpeg's demuxer and decoder, delivering `rate` Hz and
+    // `channels` channels whatever the decoder gives. `end` is the file's
+    // playing duration (100 ns, 0 when unknown). Returns S_OK or a failing
+    // HRESULT; on failure nothing stays open.
+    HRESULT Open(const std::string& path, uint16_t streamNumber, uint32_t rate, uint16_t channels,
+                 uint64_t end);
     void Close();
+    bool isOpen() const { return format_ != nullptr; }
 
-    uint32_t sampleRate() const { return rate_; }
-    uint16_t channels() const { return channels_; }
-
-    // Positions the stream so that the next block starts at `start` (100 ns):
-    // seeks to the packet at or before it and drops the decoded audio that
-    // lies before it. False if the stream cannot be positioned.
+    // Positions the stream so that the next block starts with the sample at
+    // `start` (100 ns) or the first one after it. False if the stream cannot
+    // be positioned.
     bool Seek(uint64_t start);
 
     // Decodes the next block. False at the end of the stream; a read error
-    // also ends the stream, and packets the decoder rejects are skipped.
+    // also ends the stream.
     bool Next(PcmBlock* block);
 
   private:
-    bool Convert(PcmBlock* block);
-    uint64_t SamplesToTime(uint64_t samples) const;
+    // Demuxer, decoder and converter, all fresh, at the file's start.
+    HRESULT OpenInput();
+    // Back to the file's start with a fresh decoder, counting from 0.
+    bool Restart();
+    // Moves the demuxer to just before target_.
+    bool Jump();
+    // Decodes the next frame into pcm_ and places it; false when the stream
+    // is over.
+    bool Decode();
+    bool Convert();
+    // Hands out `count` samples at `position` (from pcm_ or silence), less
+    // what lies before target_; false if nothing is left.
+    bool Deliver(uint64_t position, uint64_t count, const BYTE* samples, PcmBlock* block);
+    uint64_t ToTime(uint64_t samples) const;
+
+    std::string path_;
+    uint16_t streamNumber_ = 0;
+    uint32_t rate_ = 0;
+    uint16_t channels_ = 0;
 
     AvOwner<AVFormatContext> format_;
     AvOwner<AVCodecContext> codec_;
@@ -58,22 +81,20 @@ class PcmDecoder {
     AvOwner<AVPacket> packet_;
     AvOwner<AVFrame> frame_;
     int stream_ = -1;
-    uint32_t rate_ = 0;
-    uint16_t channels_ = 0;
 
-    std::vector<BYTE> pcm_;
-    // The first block is decoded at Open, to learn where the decoded audio
-    // begins on the demuxer's clock (origin_); it waits here for the first Next.
-    PcmBlock pending_;
-    bool havePending_ = false;
-    int64_t origin_ = 0;     // demuxer time (100 ns) of the first decoded sample
-    bool untouched_ = true;  // nothing delivered since Open: no seek needed for 0
-    bool draining_ = false;  // the demuxer is done; the decoder is being flushed
+    Timeline timeline_;
+    uint64_t target_ = 0;  // samples before this position are dropped
+    bool fresh_ = false;   // opened and nothing read yet
+    bool draining_ = false;
     bool ended_ = false;
-    uint64_t dropUntil_ = 0;  // audio before this time is dropped
-    bool haveBase_ = false;   // block times run on from base_ by sample count
-    uint64_t base_ = 0;
-    uint64_t samplesSinceBase_ = 0;
+
+    std::vector<BYTE> pcm_;      // the converted frame
+    uint64_t pcmSamples_ = 0;    // samples in pcm_
+    std::vector<BYTE> silence_;  // zeros, one chunk
+    Timeline::Placement placed_;
+    bool framePending_ = false;  // pcm_ waits behind the silence before it
+    uint64_t silenceLeft_ = 0;
+    uint64_t silenceAt_ = 0;
 };
 
 }  // namespace ffsdk

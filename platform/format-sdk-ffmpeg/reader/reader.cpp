@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "reader.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <utility>
@@ -9,7 +11,9 @@
 
 #include "com_ptr.h"
 #include "common/com_call.h"
+#include "open_thread.h"
 #include "output_props.h"
+#include "profile/stream_config.h"
 #include "reader_session.h"
 
 namespace ffsdk {
@@ -50,7 +54,7 @@ void Reader::LastReleased() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (session_) {
             std::lock_guard<std::mutex> inner(session_->mutex);
-            if (session_->workerId == std::this_thread::get_id()) {
+            if (OnCallbackThread(*session_)) {
                 // The platform hangs here for good. Instead: no callback after
                 // this one, and the object, its session and the callback's
                 // references stay as they are, never destroyed. The worker
@@ -109,9 +113,8 @@ HRESULT Reader::Open(const WCHAR* url, wm::IWMReaderCallback* callback, void* co
                 std::lock_guard<std::mutex> inner(session_->mutex);
                 if (!session_->closed) return wm::NS_E_INVALID_REQUEST;
             }
-            std::thread worker(RunSession, session);
+            RunOnOpenThread([session] { OpenSession(session); });
             previous = std::move(worker_);
-            worker_ = std::move(worker);
             session_ = std::move(session);
         }
         LetGo(previous);
@@ -126,7 +129,7 @@ HRESULT Reader::Close() {
         SessionCallbacks callbacks;
         {
             Lock lock(s->mutex);
-            if (s->workerId == std::this_thread::get_id()) {
+            if (OnCallbackThread(*s)) {
                 // A defect of the caller, refused without touching the session.
                 ReportDeadlockingCall("IWMReader::Close");
                 // "A potential deadlock condition has been detected": names the
@@ -149,8 +152,8 @@ HRESULT Reader::Close() {
 
 HRESULT Reader::GetOutputCount(DWORD* outputs) {
     if (outputs == nullptr) return E_POINTER;
-    return WithOpenSession([&](ReaderSession&, Lock&) -> HRESULT {
-        *outputs = 1;
+    return WithOpenSession([&](ReaderSession& s, Lock&) -> HRESULT {
+        *outputs = static_cast<DWORD>(s.outputs.size());
         return S_OK;
     });
 }
@@ -159,10 +162,11 @@ HRESULT Reader::GetOutputProps(DWORD outputNum, wm::IWMOutputMediaProps** output
     if (output == nullptr) return E_POINTER;
     *output = nullptr;
     return WithOpenSession([&](ReaderSession& s, Lock& lock) -> HRESULT {
-        const wm::WAVEFORMATEX format = s.format;
+        if (outputNum >= s.outputs.size()) return E_INVALIDARG;
+        const ReaderOutput described = s.outputs[outputNum];
         lock.unlock();
-        if (outputNum != 0) return E_INVALIDARG;
-        OutputMediaProps* props = OutputMediaProps::Create(format);
+        OutputMediaProps* props = described.audio ? OutputMediaProps::Create(described.format)
+                                                  : OutputMediaProps::CreateVideo();
         if (props == nullptr) return E_OUTOFMEMORY;
         *output = props;
         return S_OK;
@@ -172,9 +176,10 @@ HRESULT Reader::GetOutputProps(DWORD outputNum, wm::IWMOutputMediaProps** output
 HRESULT Reader::SetOutputProps(DWORD outputNum, wm::IWMOutputMediaProps* output) {
     if (output == nullptr) return E_POINTER;
     return WithOpenSession([&](ReaderSession& s, Lock& lock) -> HRESULT {
-        const wm::WAVEFORMATEX format = s.format;
+        if (outputNum >= s.outputs.size()) return E_INVALIDARG;
+        const ReaderOutput described = s.outputs[outputNum];
         lock.unlock();  // the host's object is not called under the session's lock
-        if (outputNum != 0) return E_INVALIDARG;
+        if (!described.audio) return E_INVALIDARG;
         // Only the output's own format is taken: the reader does not convert.
         DWORD size = 0;
         HRESULT hr = output->GetMediaType(nullptr, &size);
@@ -184,7 +189,7 @@ HRESULT Reader::SetOutputProps(DWORD outputNum, wm::IWMOutputMediaProps* output)
         auto* type = reinterpret_cast<wm::WM_MEDIA_TYPE*>(storage.data());
         hr = output->GetMediaType(type, &size);
         if (FAILED(hr)) return hr;
-        return IsPcmMediaType(*type, format) ? S_OK : E_INVALIDARG;
+        return IsPcmMediaType(*type, described.format) ? S_OK : E_INVALIDARG;
     });
 }
 
@@ -207,7 +212,7 @@ HRESULT Reader::GetOutputFormat(DWORD outputNum, DWORD formatNum, wm::IWMOutputM
 
 HRESULT Reader::Start(wm::QWORD start, wm::QWORD duration, float rate, void* context) {
     (void)rate;  // delivery speed is set by the clock, not by a rate
-    return WithOpenSession([&](ReaderSession& s, Lock& lock) -> HRESULT {
+    const HRESULT hr = WithOpenSession([&](ReaderSession& s, Lock& lock) -> HRESULT {
         PlaybackCommand command;
         command.kind = PlaybackCommand::kStart;
         command.start = start;
@@ -222,6 +227,13 @@ HRESULT Reader::Start(wm::QWORD start, wm::QWORD duration, float rate, void* con
         s.deliverPending = false;
         lock.unlock();
         s.changed.notify_all();
+        return S_OK;
+    });
+    if (FAILED(hr)) return hr;
+    // The session's worker, made at its first Start.
+    return Guarded([&]() -> HRESULT {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (session_ && !worker_.joinable()) worker_ = std::thread(RunSession, session_);
         return S_OK;
     });
 }
@@ -257,6 +269,114 @@ HRESULT Reader::DeliverTime(wm::QWORD time) {
         s.deliverPending = true;
         lock.unlock();
         s.changed.notify_all();
+        return S_OK;
+    });
+}
+
+HRESULT Reader::SetManualStreamSelection(BOOL selection) {
+    return WithOpenSession([&](ReaderSession& s, Lock&) -> HRESULT {
+        // Turning manual selection on selects every stream.
+        s.manualSelection = selection != FALSE;
+        s.deselected.clear();
+        return S_OK;
+    });
+}
+
+HRESULT Reader::GetManualStreamSelection(BOOL* selection) {
+    if (selection == nullptr) return E_POINTER;
+    return WithOpenSession([&](ReaderSession& s, Lock&) -> HRESULT {
+        *selection = s.manualSelection ? TRUE : FALSE;
+        return S_OK;
+    });
+}
+
+HRESULT Reader::SetStreamsSelected(WORD count, WORD* streams,
+                                   wm::WMT_STREAM_SELECTION* selections) {
+    if (count == 0 || streams == nullptr || selections == nullptr) return E_INVALIDARG;
+    return WithOpenSession([&](ReaderSession& s, Lock&) -> HRESULT {
+        if (!s.manualSelection) return wm::NS_E_INVALID_REQUEST;
+        for (WORD i = 0; i < count; ++i) {
+            if (s.header.streamByNumber(streams[i]) == nullptr) return wm::NS_E_INVALID_REQUEST;
+        }
+        for (WORD i = 0; i < count; ++i) {
+            auto at = std::find(s.deselected.begin(), s.deselected.end(), streams[i]);
+            if (at != s.deselected.end()) s.deselected.erase(at);
+            if (selections[i] == wm::WMT_OFF) s.deselected.push_back(streams[i]);
+        }
+        return S_OK;
+    });
+}
+
+HRESULT Reader::GetStreamSelected(WORD stream, wm::WMT_STREAM_SELECTION* selection) {
+    if (selection == nullptr) return E_INVALIDARG;
+    return WithOpenSession([&](ReaderSession& s, Lock&) -> HRESULT {
+        if (!s.manualSelection) return wm::NS_E_INVALID_REQUEST;
+        if (s.header.streamByNumber(stream) == nullptr) return E_INVALIDARG;
+        const bool off =
+            std::find(s.deselected.begin(), s.deselected.end(), stream) != s.deselected.end();
+        *selection = off ? wm::WMT_OFF : wm::WMT_ON;
+        return S_OK;
+    });
+}
+
+HRESULT Reader::GetVersion(wm::WMT_VERSION* version) {
+    if (version == nullptr) return E_POINTER;
+    return WithOpenSession([&](ReaderSession&, Lock&) -> HRESULT {
+        *version = wm::WMT_VER_9_0;
+        return S_OK;
+    });
+}
+
+HRESULT Reader::GetStreamCount(DWORD* streams) {
+    if (streams == nullptr) return E_POINTER;
+    return WithOpenSession([&](ReaderSession& s, Lock&) -> HRESULT {
+        *streams = static_cast<DWORD>(s.header.streams().size());
+        return S_OK;
+    });
+}
+
+HRESULT Reader::GetMutualExclusionCount(DWORD* count) {
+    if (count == nullptr) return E_POINTER;
+    return WithOpenSession([&](ReaderSession&, Lock&) -> HRESULT {
+        *count = 0;  // mutual exclusion is not read from the header
+        return S_OK;
+    });
+}
+
+HRESULT Reader::GetStream(DWORD streamIndex, wm::IWMStreamConfig** config) {
+    return StreamConfigOf(streamIndex, 0, config);
+}
+
+HRESULT Reader::GetStreamByNumber(WORD streamNum, wm::IWMStreamConfig** config) {
+    if (streamNum == 0) return E_INVALIDARG;
+    return StreamConfigOf(0, streamNum, config);
+}
+
+HRESULT Reader::StreamConfigOf(size_t index, WORD number, wm::IWMStreamConfig** config) {
+    if (config == nullptr) return E_POINTER;
+    *config = nullptr;
+    return WithOpenSession([&](ReaderSession& s, Lock&) -> HRESULT {
+        const std::vector<asf::Stream>& streams = s.header.streams();
+        const asf::Stream* stream = nullptr;
+        if (number != 0) {
+            stream = s.header.streamByNumber(number);
+        } else if (index < streams.size()) {
+            stream = &streams[index];
+        }
+        if (stream == nullptr) return E_INVALIDARG;
+        // The stream's media type, as the platform names it: audio and video
+        // by their major types, anything else by its ASF stream type.
+        GUID type = stream->kind == asf::StreamKind::Audio   ? wm::WMMEDIATYPE_Audio
+                    : stream->kind == asf::StreamKind::Video ? wm::WMMEDIATYPE_Video
+                                                             : GUID{};
+        if (stream->kind == asf::StreamKind::Other) {
+            std::memcpy(&type, stream->typeGuid.data(), sizeof type);
+        }
+        mervane::ComPtr<StreamConfig> made(StreamConfig::Create(type));
+        if (!made) return E_OUTOFMEMORY;
+        const HRESULT hr = made->SetStreamNumber(stream->number);
+        if (FAILED(hr)) return hr;
+        *config = made.Detach();
         return S_OK;
     });
 }

@@ -9,6 +9,7 @@
 #include <new>
 #include <utility>
 
+#include "audio_stream.h"
 #include "common/memory_buffer.h"
 #include "output_props.h"
 
@@ -69,22 +70,45 @@ bool Interrupted(const ReaderSession& s) {
     return s.closed || !s.commands.empty();
 }
 
+// Answers the open from the header alone: the outputs, the decoded stream's
+// format, and whether the file can be played at all.
 HRESULT OpenFile(ReaderSession& s) {
     HRESULT hr = CheckRegularFile(s.path);
     if (FAILED(hr)) return hr;
     asf::Header header;
     // A regular file whose header cannot be read is not a file this reader plays.
     if (!header.readFile(s.path).ok()) return wm::NS_E_INVALID_INPUT_FORMAT;
-    bool audio = false;
+    std::vector<ReaderOutput> outputs;
+    DWORD decodedOutput = 0;
+    const asf::Stream* decoded = nullptr;
     for (const asf::Stream& stream : header.streams()) {
-        audio = audio || stream.kind == asf::StreamKind::Audio;
+        if (stream.kind == asf::StreamKind::Other) continue;
+        ReaderOutput output;
+        output.stream = stream.number;
+        output.audio = stream.kind == asf::StreamKind::Audio;
+        if (output.audio && decoded == nullptr) {
+            decoded = &stream;
+            decodedOutput = static_cast<DWORD>(outputs.size());
+        }
+        outputs.push_back(output);
     }
-    if (!audio) return wm::NS_E_INVALID_INPUT_FORMAT;
-    hr = s.decoder.Open(s.path);
-    if (FAILED(hr)) return hr;
+    if (decoded == nullptr) return wm::NS_E_INVALID_INPUT_FORMAT;
+    // The data of a protected file is encrypted; without a licence the
+    // platform's reader refuses to open it.
+    if (header.contentEncrypted() || decoded->encrypted) return wm::NS_E_PROTECTED_CONTENT;
+    for (ReaderOutput& output : outputs) {
+        if (!output.audio) continue;
+        AudioStreamFormat format;
+        hr = DescribeAudioStream(*header.streamByNumber(output.stream), &format);
+        // Only the decoded stream must be playable; another one's output
+        // merely describes what its header says.
+        if (FAILED(hr) && output.stream == decoded->number) return hr;
+        if (SUCCEEDED(hr)) output.format = PcmWaveFormat(format.rate, format.channels);
+    }
     Lock lock(s.mutex);
     s.header = std::move(header);
-    s.format = PcmWaveFormat(s.decoder.sampleRate(), s.decoder.channels());
+    s.outputs = std::move(outputs);
+    s.decodedOutput = decodedOutput;
     s.opened = true;
     return S_OK;
 }
@@ -118,20 +142,51 @@ bool AwaitDue(ReaderSession& s, Lock& lock, const PlaybackCommand& command, wm::
     return true;
 }
 
+// Whether SetStreamsSelected switched the stream off. Called with the lock held.
+bool Deselected(const ReaderSession& s, uint16_t stream) {
+    return std::find(s.deselected.begin(), s.deselected.end(), stream) != s.deselected.end();
+}
+
+// Opens the decoder if it is not yet, and positions it; the result says why
+// not. Only the worker uses the decoder.
+HRESULT Position(ReaderSession& s, const ReaderOutput& output, uint64_t fileEnd, uint64_t start) {
+    HRESULT hr = S_OK;
+    if (!s.decoder.isOpen()) {
+        try {
+            hr = s.decoder.Open(s.path, output.stream, output.format.nSamplesPerSec,
+                                output.format.nChannels, fileEnd);
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        }
+    }
+    if (SUCCEEDED(hr) && !s.decoder.Seek(start)) hr = E_FAIL;
+    return hr;
+}
+
 // Delivers the file from command.start until its end, the end of the
 // requested duration, Close or the next request.
 void Play(ReaderSession& s, const PlaybackCommand& command) {
     Lock lock(s.mutex);
-    ReportStatus(s, lock, wm::WMT_STARTED, S_OK, command.context);
-    lock.unlock();
-    const bool positioned = s.decoder.Seek(command.start);
-    const auto began = std::chrono::steady_clock::now();
-    const wm::QWORD stopAt =
-        command.duration == 0 ? ~wm::QWORD{0} : command.start + command.duration;
+    const DWORD outputNum = s.decodedOutput;
+    const ReaderOutput output = s.outputs[outputNum];
+    const bool selected = !Deselected(s, output.stream);
     // The file's playing duration ends the audio: what a decoder yields past it
     // is the encoder's padding of the last frame, not content.
     const wm::QWORD fileEnd = s.header.duration();
-    const uint64_t frameBytes = uint64_t{s.decoder.channels()} * 2;
+    ReportStatus(s, lock, wm::WMT_STARTED, S_OK, command.context);
+    lock.unlock();
+    // A start at or past the end, or a stream switched off, delivers nothing.
+    // A decoder that cannot be made ends the decode at once, with its reason.
+    HRESULT ended = S_OK;
+    bool positioned = false;
+    if (selected && (fileEnd == 0 || command.start < fileEnd)) {
+        ended = Position(s, output, fileEnd, command.start);
+        positioned = SUCCEEDED(ended);
+    }
+    const auto began = std::chrono::steady_clock::now();
+    const wm::QWORD stopAt =
+        command.duration == 0 ? ~wm::QWORD{0} : command.start + command.duration;
+    const uint64_t frameBytes = uint64_t{output.format.nChannels} * 2;
     // One buffer serves block after block while the callback keeps no
     // reference to it: no allocation per block.
     ComPtr<MemoryBuffer> sample;
@@ -143,7 +198,8 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
                 have = false;
             } else if (block.time + block.duration > fileEnd) {
                 const uint64_t frames =
-                    ((fileEnd - block.time) * s.decoder.sampleRate() + 9'999'999) / 10'000'000;
+                    ((fileEnd - block.time) * output.format.nSamplesPerSec + 9'999'999) /
+                    10'000'000;
                 block.size =
                     static_cast<size_t>(std::min<uint64_t>(block.size, frames * frameBytes));
                 block.duration = fileEnd - block.time;
@@ -160,25 +216,26 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
         if (Interrupted(s)) return;
         if (!have) {
             s.started = false;
-            ReportStatus(s, lock, wm::WMT_EOF, S_OK, command.context);
+            ReportStatus(s, lock, wm::WMT_EOF, ended, command.context);
             return;
         }
         if (!AwaitDue(s, lock, command, block.time, began)) return;
         if (Interrupted(s) || !Enter(s)) return;
         wm::IWMReaderCallback* callback = s.callbacks.callback.Get();
         lock.unlock();
-        callback->OnSample(0, block.time, block.duration, 0, sample.Get(), command.context);
+        callback->OnSample(outputNum, block.time, block.duration, 0, sample.Get(), command.context);
         Leave(s);
     }
 }
 
 }  // namespace
 
-void RunSession(std::shared_ptr<ReaderSession> session) {
+void OpenSession(const std::shared_ptr<ReaderSession>& session) {
     ReaderSession& s = *session;
     {
         Lock lock(s.mutex);
-        s.workerId = std::this_thread::get_id();
+        if (s.closed) return;  // closed before its turn came
+        s.openerId = std::this_thread::get_id();
     }
     HRESULT hr;
     try {
@@ -190,7 +247,19 @@ void RunSession(std::shared_ptr<ReaderSession> session) {
     }
     Lock lock(s.mutex);
     ReportStatus(s, lock, wm::WMT_OPENED, hr, s.openContext);
-    while (SUCCEEDED(hr)) {
+    s.openerId = std::thread::id();
+}
+
+bool OnCallbackThread(const ReaderSession& s) {
+    const std::thread::id me = std::this_thread::get_id();
+    return s.workerId == me || s.openerId == me;
+}
+
+void RunSession(std::shared_ptr<ReaderSession> session) {
+    ReaderSession& s = *session;
+    Lock lock(s.mutex);
+    s.workerId = std::this_thread::get_id();
+    for (;;) {
         s.changed.wait(lock, [&] { return Interrupted(s); });
         if (s.closed) break;
         const PlaybackCommand command = s.commands.front();

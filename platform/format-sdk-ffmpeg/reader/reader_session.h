@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The playback side of the reader: one session per Open, served by a worker
-// thread of its own. The worker opens the file, reports WMT_OPENED, then runs
+// thread of its own. The worker reads the file's header, reports WMT_OPENED
+// (what only decoding needs, the demuxer and the decoder, waits for the first
+// Start), then runs
 // the Start and Stop requests in the order they were made, pacing delivery by
 // the wall clock or by the host's clock, and calls the host's callback from
 // that thread only. The reader object (reader.h) is the COM face that queues
@@ -13,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "asf/asf_header.h"
 #include "com_ptr.h"
@@ -28,6 +31,15 @@ struct PlaybackCommand {
     wm::QWORD duration = 0;  // 0: to the end
     bool userClock = false;
     void* context = nullptr;
+};
+
+// One output of the open file. Like the platform's reader, this one has an
+// output per audio or video stream, numbered in the header's order; it decodes
+// the first audio stream, and only that output delivers samples.
+struct ReaderOutput {
+    uint16_t stream = 0;
+    bool audio = false;
+    wm::WAVEFORMATEX format{};  // audio: the 16-bit PCM the output describes
 };
 
 // The host's callback references, held by the session until it ends and then
@@ -46,24 +58,37 @@ struct ReaderSession {
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::thread::id workerId;
+    std::thread::id workerId;  // the session's worker, once it runs
+    std::thread::id openerId;  // the open thread, while it opens this session
     SessionCallbacks callbacks;
     bool closed = false;
     bool inCallback = false;
     bool opened = false;   // the open succeeded and the fields below are set
     bool started = false;  // between an accepted Start and its end (EOF or Stop)
-    wm::WAVEFORMATEX format{};
     asf::Header header;
+    std::vector<ReaderOutput> outputs;
+    DWORD decodedOutput = 0;           // the output of the decoded stream
+    bool manualSelection = false;      // SetManualStreamSelection(TRUE)
+    std::vector<uint16_t> deselected;  // streams SetStreamsSelected switched off
     std::deque<PlaybackCommand> commands;
     void* startContext = nullptr;
     wm::QWORD deliverTime = 0;    // the user clock, as last given by DeliverTime
     bool deliverPending = false;  // DeliverTime called since the last OnTime
 
-    PcmDecoder decoder;  // worker only
+    // Worker only. Opened at the first Start: an open reads the header alone.
+    PcmDecoder decoder;
 };
 
-// The worker thread's body: runs until the session is closed or its open fails.
+// Runs on the open thread: reads the header and reports the open.
+void OpenSession(const std::shared_ptr<ReaderSession>& session);
+
+// The worker thread's body, from the first Start: runs the requests until the
+// session is closed.
 void RunSession(std::shared_ptr<ReaderSession> session);
+
+// Whether the calling thread is one the session calls the host back from.
+// Called with the session's lock held.
+bool OnCallbackThread(const ReaderSession& session);
 
 // Ends the session with its lock held: no request runs and no callback starts
 // after this. The worker ends by itself once out of any callback.

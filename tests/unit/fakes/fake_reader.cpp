@@ -71,8 +71,9 @@ void FakeReader::ReleaseCallbacks() {
 
 // ---- IWMReader ---------------------------------------------------------------------------
 
-HRESULT FakeReader::Open(const WCHAR* url, wm::IWMReaderCallback* cb, void*) {
+HRESULT FakeReader::Open(const WCHAR* url, wm::IWMReaderCallback* cb, void* context) {
     Log("Reader.Open");
+    openContext = context;
     openedPath = url != nullptr ? std::u16string(url) : std::u16string();
     ReleaseCallbacks();
     callbacksReleased_ = false;
@@ -90,6 +91,7 @@ HRESULT FakeReader::Close() {
     Log("Reader.Close");
     if (deliveringReader == this) ++callsThatWouldHang;
     ++closeCalls;
+    closedOn = std::this_thread::get_id();
     refsAtClose = Refs();
     closed = true;
     ReleaseCallbacks();
@@ -154,7 +156,7 @@ std::vector<wm::QWORD> FakeReader::DeliveredTimes() const {
 void FakeReader::Report(wm::WMT_STATUS status, HRESULT hr) {
     if (callback == nullptr) return;
     Delivering delivering(this);
-    callback->OnStatus(status, hr, wm::WMT_TYPE_DWORD, nullptr, nullptr);
+    callback->OnStatus(status, hr, wm::WMT_TYPE_DWORD, nullptr, openContext);
 }
 
 HRESULT FakeReader::Sample(DWORD output, wm::QWORD time, std::vector<BYTE> bytes,

@@ -109,12 +109,14 @@ class FakeReader : public ReaderDefaults {
     // ---- What the library did ----
 
     std::u16string openedPath;
+    void* openContext = nullptr;  // handed back with every status, as the platform does
     wm::QWORD startTime = 0;
     wm::QWORD startDuration = 0;
     float startRate = 0;
     std::atomic<bool> closed{false};
     std::atomic<bool> stopRequested{false};
     std::atomic<int> closeCalls{0};
+    std::atomic<std::thread::id> closedOn{};
     std::atomic<int> userClockCalls{0};
     std::atomic<BOOL> userClock{FALSE};  // as last set
     // The reader's references when Close came (the library's included).

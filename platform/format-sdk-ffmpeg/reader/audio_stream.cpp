@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: MIT
+#include "audio_stream.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <vector>
+
+#include "little_endian.h"
+#include "wave_format.h"
+
+namespace ffsdk {
+
+namespace {
+
+constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+// WAVEFORMATEXTENSIBLE: the sub-format GUID follows the valid bits (WORD) and
+// the channel mask (DWORD) in the extra bytes; its first WORD is the codec's tag.
+constexpr size_t kSubFormatAt = 6;
+
+// Whether FFmpeg has a decoder for `codec`. Its codec list is fixed for the
+// life of the process, so it is gathered once: looking one up walks them all.
+bool HaveDecoder(AVCodecID codec) {
+    static const std::vector<AVCodecID> decodable = [] {
+        std::vector<AVCodecID> ids;
+        void* walk = nullptr;
+        while (const AVCodec* c = av_codec_iterate(&walk)) {
+            if (av_codec_is_decoder(c)) ids.push_back(c->id);
+        }
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    }();
+    return std::binary_search(decodable.begin(), decodable.end(), codec);
+}
+
+}  // namespace
+
+HRESULT DescribeAudioStream(const asf::Stream& stream, AudioStreamFormat* format) {
+    mervane::WaveFormat wave;
+    if (!mervane::ReadWaveFormat(stream.typeSpecific.data(), stream.typeSpecific.size(), &wave,
+                                 mervane::kPcmWaveFormatSize) ||
+        wave.samplesPerSec == 0 || wave.channels == 0 || wave.channels > kMaxChannels) {
+        return wm::NS_E_INVALID_INPUT_FORMAT;
+    }
+    uint16_t tag = wave.formatTag;
+    if (tag == kWaveFormatExtensible) {
+        if (wave.extra == nullptr || wave.cbSize < kSubFormatAt + 2)
+            return wm::NS_E_INVALID_INPUT_FORMAT;
+        tag = mervane::ReadLe16(wave.extra + kSubFormatAt);
+    }
+    // The table FFmpeg's own ASF demuxer maps WAVEFORMATEX tags with.
+    const AVCodecTag* const tables[] = {avformat_get_riff_audio_tags(), nullptr};
+    const AVCodecID codec = av_codec_get_id(tables, tag);
+    if (codec == AV_CODEC_ID_NONE || !HaveDecoder(codec)) return wm::NS_E_AUDIO_CODEC_NOT_INSTALLED;
+    format->rate = wave.samplesPerSec;
+    format->channels = wave.channels;
+    return S_OK;
+}
+
+}  // namespace ffsdk
