@@ -24,6 +24,14 @@
  *   reading side, e.g. WriteWMAFile from inside the SampleCallback.
  * - GetWmaSongInfo, SetWmaSongInfo and EnumWMAFormat use objects of their own
  *   and may run on any thread; two tag writes to the same file must not overlap.
+ *
+ * Files (Linux):
+ * - GetWmaFileInfo, GetWmaSongInfo and GoGoGoReader never write or remove a file.
+ * - SetWmaSongInfo writes only a file the caller may write, and keeps its owner,
+ *   group, mode and extended attributes. Every hard link of a file sees the new
+ *   tags: they go into the header in place when it has room; a write that would
+ *   need a new file for a file with several links returns 0 and leaves it as it
+ *   was.
  */
 #ifndef MERVANE_H
 #define MERVANE_H
