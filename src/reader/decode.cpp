@@ -1,6 +1,7 @@
 // Decoding to the host: GoGoGoReader opens a file and starts the reader; the
 // PCM then flows through ReaderCallback on the SDK's threads until the end call.
 // CancelReader asks a running decode to stop.
+#include "export_guard.h"
 #include "mervane.h"
 #include "reader_callback.h"
 
@@ -37,17 +38,19 @@ bool StartDecode(uint32_t startMs, bool userClock) {
     return SUCCEEDED(reader->Start(start, 0, 1.0f, nullptr));
 }
 
-}  // namespace
-
-extern "C" MERVANE_API int32_t MERVANE_CALL GoGoGoReader(const char* path, uint32_t startMs,
-                                                         int32_t userClock,
-                                                         SampleCallback callback) {
+int32_t Decode(const char* path, uint32_t startMs, int32_t userClock, SampleCallback callback) {
     if (path == nullptr || callback == nullptr) return 0;
     ReaderCallback& readerCallback = mervane::TheReaderCallback();
     // A decode that runs keeps its reader, its callback and its one end call.
     if (!readerCallback.ClaimDecode()) return 0;
     // Stored first: a call that fails later leaves it in place.
     readerCallback.SetSampleCallback(callback);
+    // What the end of the decode needs is had before it starts, or it does
+    // not start.
+    if (!readerCallback.ReserveEnd()) {
+        readerCallback.ReleaseDecode();
+        return 0;
+    }
     if (FAILED(mervane::OpenAndWait(path))) {
         readerCallback.ReleaseDecode();
         return 0;
@@ -60,11 +63,23 @@ extern "C" MERVANE_API int32_t MERVANE_CALL GoGoGoReader(const char* path, uint3
     return 1;
 }
 
-extern "C" MERVANE_API int32_t MERVANE_CALL CancelReader(void) {
+int32_t Cancel() {
     // Taken under the slot lock: the end of the file may empty the slot and
     // release its reference at any moment, but not this one.
     ComPtr<wm::IWMReader> reader = mervane::TheReaderCallback().ShareReader();
     if (!reader) return 0;
     // The teardown and the end call follow when the reader reports the stop.
     return SUCCEEDED(reader->Stop()) ? 1 : 0;
+}
+
+}  // namespace
+
+extern "C" MERVANE_API int32_t MERVANE_CALL GoGoGoReader(const char* path, uint32_t startMs,
+                                                         int32_t userClock,
+                                                         SampleCallback callback) {
+    return mervane::GuardExport(0, [&] { return Decode(path, startMs, userClock, callback); });
+}
+
+extern "C" MERVANE_API int32_t MERVANE_CALL CancelReader(void) {
+    return mervane::GuardExport(0, [] { return Cancel(); });
 }

@@ -222,7 +222,7 @@ class Header {
     uint64_t serializedSize() const;
     // Takes `head`, just written as the header of a file now `fileSize` bytes
     // long, as this object's description of that file.
-    void adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize);
+    void adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) noexcept;
 
     void rebuildAttributes();
     void addRecordAttributes(const RecordList& list);

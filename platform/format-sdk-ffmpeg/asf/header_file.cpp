@@ -167,19 +167,24 @@ ffsdk::Result Header::writeFile(const std::string& path) {
 }
 
 // The Data Object is unchanged; at most its offset moved with the header size.
-void Header::adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) {
+// The file is written by now: a failure here (no memory to parse the new
+// header) only leaves this object empty, it does not undo the write.
+void Header::adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) noexcept {
     const bool hasData = hasData_;
     const uint64_t dataSize = dataSize_;
     const uint64_t dataPackets = dataObjectPackets_;
-    Header fresh;
-    if (!fresh.parseHeader(head.data(), head.size(), fileSize)) {
-        *this = Header();
-        return;
+    try {
+        Header fresh;
+        if (fresh.parseHeader(head.data(), head.size(), fileSize)) {
+            fresh.hasData_ = hasData;
+            fresh.dataSize_ = dataSize;
+            fresh.dataObjectPackets_ = dataPackets;
+            *this = std::move(fresh);
+            return;
+        }
+    } catch (...) {
     }
-    fresh.hasData_ = hasData;
-    fresh.dataSize_ = dataSize;
-    fresh.dataObjectPackets_ = dataPackets;
-    *this = std::move(fresh);
+    *this = Header();
 }
 
 }  // namespace asf

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace ffsdk {
@@ -71,12 +72,13 @@ inline bool WriteAll(int fd, const uint8_t* buf, size_t n) {
 // Gives the unnamed file (O_TMPFILE) open as `fd` the name `path`; fails with
 // EEXIST when the name is taken. The name appears with the file's contents
 // complete, never half-written.
-inline bool LinkUnnamed(int fd, const std::string& path) {
+inline bool LinkUnnamed(int fd, const std::string& path) noexcept {
     // AT_EMPTY_PATH needs a capability ordinary users lack; /proc does not.
     if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
     if (errno == EEXIST) return false;
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 }  // namespace ffsdk

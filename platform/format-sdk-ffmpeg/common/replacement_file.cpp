@@ -182,9 +182,12 @@ Result ReplacementFile::begin(const std::string& target, const struct stat& orig
 
 bool ReplacementFile::linkTemporary() {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string name = dir_ + "/" + TemporaryPrefix(target_) + RandomSuffix();
+        std::string name = dir_ + "/" + TemporaryPrefix(target_) + RandomSuffix();
+        // Whatever allocates (and may throw) comes before the link; once the
+        // name is made, it is taken over without allocating, to be removed if
+        // the rename does not follow.
         if (LinkUnnamed(fd_, name)) {
-            named_ = name;
+            named_.swap(name);
             return true;
         }
         if (errno != EEXIST) return false;

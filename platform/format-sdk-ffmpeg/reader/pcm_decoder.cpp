@@ -24,6 +24,14 @@ constexpr int64_t kResyncThreshold = kUnitsPerSecond / 10;
 constexpr uint16_t kMaxChannels = 8;
 constexpr int64_t kSeekLeadIn = kUnitsPerSecond / 2;
 
+// Why FFmpeg could not go on, for failures that are no fault of the file; S_OK
+// for the others (the end of the file, damaged data).
+HRESULT Failure(int error) {
+    if (error == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
+    if (error == AVERROR(EIO)) return wm::NS_E_FILE_READ;
+    return S_OK;
+}
+
 void QuietLogging() {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
@@ -104,6 +112,7 @@ HRESULT PcmDecoder::Open(const std::string& path) {
     }
     draining_ = false;
     ended_ = false;
+    error_ = S_OK;
     dropUntil_ = 0;
     haveBase_ = false;
     origin_ = 0;
@@ -111,6 +120,11 @@ HRESULT PcmDecoder::Open(const std::string& path) {
     // no audio), so the decoded audio can begin later than the packets do.
     // Times are counted from the first decoded sample.
     havePending_ = Next(&pending_);
+    if (FAILED(error_)) {
+        const HRESULT failure = error_;
+        Close();
+        return failure;
+    }
     if (havePending_) {
         origin_ = static_cast<int64_t>(pending_.time);
         base_ -= pending_.time;
@@ -163,21 +177,31 @@ bool PcmDecoder::Next(PcmBlock* block) {
             const bool kept = Convert(block);
             av_frame_unref(frame_.get());
             if (kept) return true;
+            if (FAILED(error_)) break;
             continue;
         }
         if (received != AVERROR(EAGAIN) || draining_) {
             ended_ = true;  // AVERROR_EOF after the flush, or a decoder failure
+            error_ = Failure(received);
             break;
         }
-        if (av_read_frame(format_.get(), packet_.get()) < 0) {
-            // End of file, a truncated file or a read error: flush the decoder.
+        const int read = av_read_frame(format_.get(), packet_.get());
+        if (FAILED(Failure(read))) {
+            error_ = Failure(read);
+            ended_ = true;
+            break;
+        }
+        if (read < 0) {
+            // End of file, or a truncated file: flush the decoder.
             draining_ = true;
             if (avcodec_send_packet(codec_.get(), nullptr) < 0) ended_ = true;
             continue;
         }
         if (packet_->stream_index == stream_) {
-            // A packet the decoder rejects is skipped, as a player would.
-            (void)avcodec_send_packet(codec_.get(), packet_.get());
+            // A packet the decoder rejects is skipped, as a player would; one
+            // it had no memory for is not its fault, and stops the stream.
+            error_ = Failure(avcodec_send_packet(codec_.get(), packet_.get()));
+            ended_ = FAILED(error_);
         }
         av_packet_unref(packet_.get());
     }
@@ -200,13 +224,19 @@ bool PcmDecoder::Convert(PcmBlock* block) {
     try {
         pcm_.resize(static_cast<size_t>(capacity) * frameBytes);
     } catch (const std::bad_alloc&) {
+        error_ = E_OUTOFMEMORY;
+        ended_ = true;
         return false;
     }
     uint8_t* out = pcm_.data();
     const int got =
         swr_convert(swr_.get(), &out, capacity, const_cast<const uint8_t**>(frame_->extended_data),
                     frame_->nb_samples);
-    if (got <= 0) return false;
+    if (got <= 0) {
+        error_ = Failure(got);
+        ended_ = FAILED(error_);
+        return false;
+    }
 
     // Times follow the sample count from the first frame after a start, so
     // they do not pick up the millisecond rounding of the packet times.

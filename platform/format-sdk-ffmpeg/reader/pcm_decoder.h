@@ -43,9 +43,12 @@ class PcmDecoder {
     // lies before it. False if the stream cannot be positioned.
     bool Seek(uint64_t start);
 
-    // Decodes the next block. False at the end of the stream; a read error
-    // also ends the stream, and packets the decoder rejects are skipped.
+    // Decodes the next block. False at the end of the stream, or when the
+    // stream cannot go on (error() then says why: a failed read, no memory for
+    // a packet or a frame). Packets the decoder rejects as damaged are skipped.
     bool Next(PcmBlock* block);
+    // S_OK, or why the stream stopped short of its end.
+    HRESULT error() const { return error_; }
 
   private:
     bool Convert(PcmBlock* block);
@@ -69,6 +72,7 @@ class PcmDecoder {
     bool untouched_ = true;  // nothing delivered since Open: no seek needed for 0
     bool draining_ = false;  // the demuxer is done; the decoder is being flushed
     bool ended_ = false;
+    HRESULT error_ = S_OK;
     uint64_t dropUntil_ = 0;  // audio before this time is dropped
     bool haveBase_ = false;   // block times run on from base_ by sample count
     uint64_t base_ = 0;

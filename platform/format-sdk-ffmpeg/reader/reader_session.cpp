@@ -134,6 +134,7 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
     // One buffer serves block after block while the callback keeps no
     // reference to it: no allocation per block.
     ComPtr<MemoryBuffer> sample;
+    HRESULT failure = S_OK;
     for (;;) {
         PcmBlock block;
         bool have = positioned && s.decoder.Next(&block) && block.time < stopAt;
@@ -153,13 +154,19 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
             if (!sample || !sample->Unshared() || !sample->Refill(block.data, size)) {
                 sample.Reset(MemoryBuffer::Copy(block.data, size));
             }
-            if (!sample) continue;  // out of memory: this block is lost
+            if (!sample) {
+                have = false;
+                failure = E_OUTOFMEMORY;
+            }
         }
         lock.lock();
         if (Interrupted(s)) return;
         if (!have) {
+            // A stream that stopped short of its end is an error, not its end.
+            if (SUCCEEDED(failure)) failure = s.decoder.error();
             s.started = false;
-            ReportStatus(s, lock, wm::WMT_EOF, S_OK, command.context);
+            ReportStatus(s, lock, FAILED(failure) ? wm::WMT_ERROR : wm::WMT_EOF, failure,
+                         command.context);
             return;
         }
         if (!AwaitDue(s, lock, command, block.time, began)) return;
