@@ -2,15 +2,12 @@
 // forged beside it), a tag write needs the right to write the file and keeps
 // its owner, and a file's hard links never part. The calls run as throwaway
 // unprivileged users in child processes (the tests run as the superuser).
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,19 +20,6 @@ namespace {
 
 constexpr uid_t kOwner = 65534;     // the file's owner
 constexpr uid_t kStranger = 65533;  // another user of the shared folder
-
-// Runs `body` in a child process as `uid` (with the group of that number and
-// no others); true when it returned true.
-bool As(uid_t uid, const std::function<bool()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const bool ok = setgroups(0, nullptr) == 0 && setgid(uid) == 0 && setuid(uid) == 0;
-        _exit(ok && body() ? 0 : 1);
-    }
-    int status = -1;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
-}
 
 std::atomic<bool> decodeEnded{false};
 
@@ -132,12 +116,12 @@ TEST_F(Rights, AForgedJournalIsNeitherReadNorAppliedNorRemoved) {
     ASSERT_EQ(size, AsfHeaderSize(original));
     const std::vector<unsigned char> journal =
         Journal(song, std::vector<unsigned char>(header.begin(), header.begin() + long(size)));
-    ASSERT_TRUE(As(kStranger, [&] {
+    ASSERT_TRUE(RunAs(kStranger, [&] {
         return Spit(song + ".header-journal", journal) &&
                Spit(scratch_.Path("gone.wma.header-journal"), journal);
     }));
 
-    EXPECT_TRUE(As(kOwner, [&] { return ReadsAsTitled(song, "orig"); }));
+    EXPECT_TRUE(RunAs(kOwner, [&] { return ReadsAsTitled(song, "orig"); }));
     EXPECT_TRUE(ReadsAsTitled(song, "orig")) << "as the superuser";
     AudioFormatInfo info{};
     EXPECT_EQ(GetWmaFileInfo(scratch_.Path("gone.wma").c_str(), &info), 0);
@@ -146,7 +130,8 @@ TEST_F(Rights, AForgedJournalIsNeitherReadNorAppliedNorRemoved) {
     EXPECT_TRUE(Exists(scratch_.Path("gone.wma.header-journal")));
 
     // The owner's own write goes around the forgery, which stays.
-    EXPECT_TRUE(As(kOwner, [&] { return SetTitle(song, "mine") && ReadsAsTitled(song, "mine"); }));
+    EXPECT_TRUE(
+        RunAs(kOwner, [&] { return SetTitle(song, "mine") && ReadsAsTitled(song, "mine"); }));
     EXPECT_TRUE(Exists(song + ".header-journal"));
     struct stat st {};
     ASSERT_EQ(stat(song.c_str(), &st), 0);
@@ -174,7 +159,7 @@ TEST_F(Rights, OnlyWhoMayWriteTheFileWritesItAndTheOwnerStays) {
         const std::string song = Place(c.tight ? tight_ : roomy_, "song.wma", c.owner, c.mode);
         const std::vector<unsigned char> before = Bytes(song);
         const auto write = [&] { return SetTitle(song, "new"); };
-        EXPECT_EQ(c.writer == 0 ? write() : As(c.writer, write), c.written);
+        EXPECT_EQ(c.writer == 0 ? write() : RunAs(c.writer, write), c.written);
         struct stat st {};
         ASSERT_EQ(stat(song.c_str(), &st), 0);
         EXPECT_EQ(st.st_uid, c.owner);
@@ -199,7 +184,7 @@ TEST_F(Rights, HardLinkedFilesAreWrittenForEveryLinkOrNotAtAll) {
         const std::string link = scratch_.Path("link.wma");
         ASSERT_EQ(::link(song.c_str(), link.c_str()), 0);
         const std::vector<unsigned char> before = Bytes(song);
-        EXPECT_EQ(As(kOwner, [&] { return SetTitle(song, "new"); }), !tight);
+        EXPECT_EQ(RunAs(kOwner, [&] { return SetTitle(song, "new"); }), !tight);
         if (tight) {
             EXPECT_TRUE(Bytes(song) == before);
         } else {
