@@ -138,7 +138,8 @@ SongInfo NewTags() {
     return tags;
 }
 
-void Decode(const std::string& file, bool reference, bool cancel) {
+// `idle`: the threads before the call (a sanitizer may have one of its own).
+void Decode(const std::string& file, bool reference, bool cancel, size_t idle) {
     receivedBytes = 0;
     endCalls = 0;
     blocksAfterEnd = 0;
@@ -156,7 +157,7 @@ void Decode(const std::string& file, bool reference, bool cancel) {
         Problem("the file was still open at the end call");
     usleep(20000);
     if (r == 1 && (endCalls != 1 || blocksAfterEnd != 0)) Problem("not one end call, last");
-    if (!WaitFor([] { return reliability::NamesIn("/proc/self/task").size() == 1; }, 2000))
+    if (!WaitFor([idle] { return reliability::NamesIn("/proc/self/task").size() <= idle; }, 2000))
         Problem("a thread was left behind");
     if (reference) {
         shared->pcmBytes = receivedBytes;
@@ -215,8 +216,12 @@ void Run(const std::string& name, const std::string& file, const std::string& di
         if (r != 1 && allSix) Problem("SetWmaSongInfo returned 0, all six tags are there");
         if (reliability::NamesIn(work).size() != 1) Problem("a file was left beside the file");
     } else if (name == "decode" || name == "cancel") {
+        // A sanitizer starts a thread of its own with the first thread of a
+        // process: that one is started before the threads are counted.
+        std::thread([] {}).join();
+        const size_t idle = reliability::NamesIn("/proc/self/task").size();
         failing_alloc::FailNth(n);
-        Decode(file, reference, name == "cancel");
+        Decode(file, reference, name == "cancel", idle);
     } else if (name == "encode") {
         static const char kOld[] = "the file that was here";
         const std::string dest = work + "/out.wma";
@@ -298,7 +303,8 @@ int main(int argc, char** argv) {
     if (shared == MAP_FAILED) return 2;
     if (argc == 5) {  // one run in this process, to look at under a debugger
         Run(name, argv[2], argv[3], std::strtoull(argv[4], nullptr, 10));
-        std::printf("%s\n", shared->problem);
+        std::printf("reached %d, failed %d: %s\n", shared->reached, shared->failed,
+                    shared->problem);
         return 0;
     }
     void* warm[1];

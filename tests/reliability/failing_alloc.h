@@ -4,7 +4,8 @@
 // to it (or to the sanitizer's allocator under a sanitizer). Once armed with
 // N, the N-th allocation from then on, on any thread, fails as an exhausted
 // heap does (null, ENOMEM; operator new throws std::bad_alloc); all others
-// succeed.
+// succeed. Under a sanitizer an N-th allocation that the C library or the
+// dynamic loader asks for passes, and the next one fails.
 #pragma once
 
 #include <cstdint>
