@@ -38,7 +38,9 @@ HRESULT StagedFile::Begin(const char* destination, WCHAR (&sinkPath)[kMaxWidePat
     replaces_ = attributes != INVALID_FILE_ATTRIBUTES;
     if (replaces_) {
         // A file there must be one the caller may write (and replace).
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return E_ACCESSDENIED;
+        if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+            return E_ACCESSDENIED;
+        }
         const HANDLE file = CreateFileW(destination_, GENERIC_WRITE | DELETE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
