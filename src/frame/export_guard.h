@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The outermost layer of every export: the host is C code that cannot catch
 // a C++ exception, so nothing thrown inside (an allocation that failed, say)
 // may reach it. The whole body runs inside; what escapes becomes the export's

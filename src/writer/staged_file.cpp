@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "staged_file.h"
 
 #include "wm_results.h"

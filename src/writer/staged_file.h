@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file an encode writes: made beside its destination and put in the
 // destination's place only when the encode has succeeded. Until then a file
 // that was at the destination stays as it was, for a decode reading it too; an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One export under allocation failure, every way: run 0 calls it with nothing
 // failing and keeps what it gave as the reference; run N (N = 1, 2, ...) fails
 // the N-th allocation made during the call, in a process of its own forked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every export under allocation failure (alloc_sweep_child): for every N, the
 // N-th allocation of the call fails; each run must end without a crash of
 // ours, with a true result and whole files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "failing_alloc.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An allocator that fails on request, linked into a test program: its malloc,
 // calloc, realloc, aligned allocations and operator new take the place of the
 // system's for every library of the process (FFmpeg's included) and pass on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An encode replaces a file only when it succeeds: a decode of the file under
 // way is unaffected, and an encode that fails or is killed leaves the file as
 // it was and nothing beside it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Who may change a file: reading never writes (not even a journal another user
 // forged beside it), a tag write needs the right to write the file and keeps
 // its owner, and a file's hard links never part. The calls run as throwaway

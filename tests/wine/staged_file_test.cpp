@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows build's staged encode output (src/writer/staged_file.cpp) under
 // Wine, on its own: the platform's file sink cannot run there, so the file
 // the sink would write is written here.
