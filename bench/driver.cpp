@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host of libmervane.so for the benchmark runner: each command does one job
 // through the exports and prints what it measured on one line.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decode and encode throughput through the exports, with the process's peak
 // resident memory reported as a counter (it must stay flat however long the file).
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * The floor a decode through the exports is measured against: the codec alone.
  * Reads the packets of a file's first audio stream with libavformat, decodes

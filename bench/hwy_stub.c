@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Stands in for libhwy.so.1 under valgrind only. libavcodec loads libjxl, which
  * loads libhwy, whose initialiser measures its timer with RDTSCP; valgrind

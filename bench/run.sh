@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The benchmark table: builds the library and the benchmark programs in release
 # mode (build/bench, and build/bench-win64 for the Wine row), makes its WMA
 # inputs with ffmpeg (44.1 kHz stereo 128 kbit/s: 1, 10 and 60 minutes; kept

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Runs a program and reports its whole-process cost: wall time from before the
  * fork to after the wait, and the child's peak resident memory.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Times a decode through MERVANE.dll inside the process, as a Windows host
  * makes it: user clock, every block written to a file.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # libmervane.so for Linux over the Win32 kernel stand-ins and the FFmpeg-backed
 # Format SDK stand-in.
 find_package(PkgConfig REQUIRED)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross toolchain for Windows with mingw-w64. The preset names the processor
 # (MINGW_PROCESSOR: i686 for 32-bit, x86_64 for 64-bit Windows).
 set(MINGW_PROCESSOR "i686" CACHE STRING "mingw-w64 target processor: i686 or x86_64")

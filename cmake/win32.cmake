@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # MERVANE.dll for 32-bit or 64-bit Windows, linked against the platform's
 # WMVCore.DLL through an import library made from our own definitions.
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # MERVANE.dll as shipped to Windows developers: a version resource in the DLL,
 # import libraries for mingw (libmervane.dll.a) and for MSVC-style linkers
 # (MERVANE.lib), the module definition they are made from, and the layout of
@@ -58,3 +59,4 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/mervane.h DESTINATION ${CMAKE_INSTAL
 install(FILES ${MERVANE_MINGW_IMPLIB} ${MERVANE_MSVC_IMPLIB} ${MERVANE_IMPORT_DEF}
   DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${MERVANE_DIST}/README.txt DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs a cross-built Windows program under Wine: quietly, in a prefix of the
 # build's own (made once, under a lock), bounded in time, and leaving no Wine
 # process behind. The loader fits the program: a 64-bit program runs under

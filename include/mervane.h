@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * mervane: a plain function interface to Windows Media Audio files.
  *

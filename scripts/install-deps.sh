@@ -1,7 +1,8 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs what building and testing mervane needs on Debian 12, as root.
 # Does nothing for packages that are already there.
-#   scripts/install-deps.sh          Linux build, FFmpeg, tests, clang's libFuzzer
+#   scripts/install-deps.sh          Linux build, FFmpeg, libsndfile, tests, clang's libFuzzer
 #   scripts/install-deps.sh --wine   also mingw-w64 (32- and 64-bit) and Wine: the 32-bit
 #                                    loader with 32-bit GStreamer, the 64-bit loader with
 #                                    64-bit GStreamer, and clang, lld and llvm for the
@@ -11,8 +12,9 @@
 set -eu
 
 linux_packages="cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-ffmpeg libavformat-dev libavcodec-dev libswresample-dev libavutil-dev clang-format binutils
-dpkg-dev lintian file clang libclang-rt-14-dev"
+ffmpeg libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsndfile1-dev jq
+clang-format binutils
+dpkg-dev lintian man-db bsdextrautils file clang libclang-rt-14-dev"
 wine_packages="g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
 gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
 gstreamer1.0-libav:i386

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The main job, end to end through the library on real audio: builds
 # libmervane.so and the mervane host, makes a short WAV with ffmpeg, encodes it
 # to WMA, tags it, shows its information and tags, decodes it back to WAV and

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs every test of mervane on a Debian 12 machine, as root, installing what is
 # missing first: formatting, the Linux build with its unit, stand-in and
 # integration tests, the same under AddressSanitizer+UndefinedBehaviorSanitizer

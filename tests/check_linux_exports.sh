@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # libmervane.so must export exactly the nine functions of the host interface.
 set -eu
 lib=$1

@@ -1,367 +1,86 @@
-// mervane: a command-line host for the library. It uses nothing but the nine
-// exported functions, the way any host application would.
-#include "mervane.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
+// SPDX-License-Identifier: MIT
+// mervane: a command-line host for the library. It reaches Windows Media Audio
+// files through nothing but the nine exported functions, the way any host
+// application would; other audio files it reads and writes through libsndfile.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include "wav.h"
+#include "catalog.h"
+#include "cli.h"
+#include "inspect.h"
+#include "transfer.h"
 
 namespace {
-
-enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kUnsupported = 3, kNoFile = 4 };
 
 const char kUsageText[] =
     "usage: mervane COMMAND [ARGS]\n"
     "\n"
-    "  info FILE.wma                      sample rate, channels, bitrate, duration\n"
-    "  decode FILE.wma OUT.wav [--start MS]\n"
-    "                                     decode to 16-bit PCM, optionally from a position\n"
-    "  encode IN.wav OUT.wma [--bitrate KBPS]\n"
-    "                                     encode 16-bit PCM (default 128 kbit/s); the rate,\n"
-    "                                     channels and bitrate must be a listed format\n"
+    "  info FILE.wma [--json]             sample rate, channels, bitrate, duration\n"
+    "  decode FILE.wma OUT [--start MS]   decode to 16-bit PCM, optionally from a position:\n"
+    "                                     FLAC when OUT ends in .flac, WAV otherwise\n"
+    "  encode IN OUT.wma [--bitrate KBPS]\n"
+    "                                     encode an audio file (WAV, AIFF, FLAC, Ogg Vorbis,\n"
+    "                                     ...; rounded to 16 bits) at 128 kbit/s unless told;\n"
+    "                                     its rate and channels must be a listed format's\n"
     "  transcode IN.wma OUT.wma [--bitrate KBPS]\n"
     "                                     decode and re-encode in one pass at the same rate\n"
     "                                     and channel count\n"
     "  tags FILE.wma [--title T] [--author A] [--album A] [--year Y] [--track N] [--genre G]\n"
-    "                                     show the song tags, or set the ones given\n"
-    "  formats                            list the codec formats on offer\n"
+    "       [--json]                      show the song tags, or set the ones given\n"
+    "  formats [--json]                   list the codec formats on offer\n"
     "\n"
+    "--json prints one JSON object, its members named as the library's fields.\n"
     "Exit status: 0 success, 1 the library reported a failure, 2 usage error,\n"
     "3 unsupported format or bitrate, 4 input file missing or unreadable.\n";
 
-int Fail(int code, const std::string& message) {
-    std::fprintf(stderr, "mervane: %s\n", message.c_str());
-    return code;
+int Usage() {
+    std::fputs(kUsageText, stderr);
+    return tool::kUsage;
 }
 
-bool IsReadableFile(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), R_OK) == 0;
-}
-
-// Options of the form --name VALUE after the positional arguments.
-bool ParseOptions(int argc, char** argv, int first, std::map<std::string, std::string>& options,
-                  std::vector<std::string>& positional) {
-    for (int i = first; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--", 0) == 0) {
-            if (i + 1 >= argc) return false;
-            options[arg.substr(2)] = argv[++i];
-        } else {
-            positional.push_back(arg);
-        }
+// Takes --NAME from the options as a number, or `fallback` when it is absent.
+bool TakeNumber(tool::CommandLine& line, const char* name, uint32_t fallback, uint32_t& value) {
+    const auto it = line.options.find(name);
+    if (it == line.options.end()) {
+        value = fallback;
+        return true;
     }
-    return true;
-}
-
-bool ParseNumber(const std::string& text, uint32_t& value) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
-    if (v > 0xFFFFFFFFull) return false;
-    value = static_cast<uint32_t>(v);
-    return true;
-}
-
-// ---- Formats ---------------------------------------------------------------------
-
-struct Format {
-    uint32_t bitrate, channels, sampleRate;
-};
-std::vector<Format>* g_formats = nullptr;
-
-int32_t MERVANE_CALL CollectFormat(uint32_t bitrate, uint32_t channels, uint32_t sampleRate) {
-    g_formats->push_back({bitrate, channels, sampleRate});
-    return 0;
-}
-
-std::vector<Format> ListFormats() {
-    std::vector<Format> formats;
-    g_formats = &formats;
-    EnumWMAFormat(CollectFormat);
-    g_formats = nullptr;
-    return formats;
-}
-
-// Checks that the library offers an encoding of this shape; explains when not.
-int CheckEncodable(uint32_t rate, uint32_t channels, uint32_t kbps) {
-    bool shape = false;
-    for (const Format& f : ListFormats()) {
-        if (f.sampleRate != rate || f.channels != channels) continue;
-        shape = true;
-        const long diff = long(f.bitrate) - long(kbps) * 1000;
-        if (diff > -250 && diff < 250) return kOk;
-    }
-    if (!shape)
-        return Fail(kUnsupported, "no codec format for " + std::to_string(rate) + " Hz with " +
-                                      std::to_string(channels) +
-                                      " channel(s); see 'mervane formats'");
-    std::string offered;
-    for (const Format& f : ListFormats())
-        if (f.sampleRate == rate && f.channels == channels)
-            offered += " " + std::to_string((f.bitrate + 500) / 1000);
-    return Fail(kUnsupported, "no codec format at " + std::to_string(kbps) + " kbit/s for " +
-                                  std::to_string(rate) + " Hz, " + std::to_string(channels) +
-                                  " channel(s); offered (kbit/s):" + offered);
-}
-
-int Formats() {
-    const std::vector<Format> formats = ListFormats();
-    std::printf("%-10s %-9s %s\n", "kbit/s", "channels", "rate (Hz)");
-    for (const Format& f : formats)
-        std::printf("%-10.3g %-9u %u\n", f.bitrate / 1000.0, f.channels, f.sampleRate);
-    if (formats.empty()) return Fail(kFailed, "no codec formats are offered");
-    return kOk;
-}
-
-// ---- Information ------------------------------------------------------------------
-
-int Info(const std::string& path) {
-    if (!IsReadableFile(path)) return Fail(kNoFile, "cannot read " + path);
-    AudioFormatInfo info{};
-    if (GetWmaFileInfo(path.c_str(), &info) != 1)
-        return Fail(kFailed, path + " is not a readable Windows Media Audio file");
-    std::printf(
-        "sample rate: %u Hz\nchannels:    %u\nbitrate:     %u kbit/s\nduration:    "
-        "%u.%03u s\n",
-        info.sampleRate, info.channels, info.bitrateKbps, info.durationMs / 1000,
-        info.durationMs % 1000);
-    return kOk;
-}
-
-// ---- Decoding --------------------------------------------------------------------
-
-// What a decode's SampleCallback does with each block, and how the main thread
-// waits for the end call.
-struct DecodeSink {
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    bool failed = false;
-    uint64_t bytes = 0;
-    uint32_t lastMs = 0;
-    FILE* out = nullptr;     // decode: the WAV file
-    bool toEncoder = false;  // transcode: each block goes to WriteWMAFile
-};
-DecodeSink* g_sink = nullptr;
-
-int32_t MERVANE_CALL OnSamples(const void* data, uint32_t byteCount, uint32_t timeMs) {
-    DecodeSink& sink = *g_sink;
-    if (data == nullptr && byteCount == 0 && timeMs == 0) {
-        std::lock_guard<std::mutex> lock(sink.mutex);
-        sink.done = true;
-        sink.ended.notify_all();
-        return 0;
-    }
-    bool ok = true;
-    if (sink.out != nullptr) ok = std::fwrite(data, 1, byteCount, sink.out) == byteCount;
-    if (sink.toEncoder) ok = WriteWMAFile(data, byteCount) == 1;
-    std::lock_guard<std::mutex> lock(sink.mutex);
-    sink.failed = sink.failed || !ok;
-    sink.bytes += byteCount;
-    sink.lastMs = timeMs;
-    return 0;
-}
-
-// Runs a decode to its end call, showing progress on a terminal.
-bool RunDecode(const std::string& path, uint32_t startMs, uint32_t durationMs, DecodeSink& sink) {
-    g_sink = &sink;
-    if (GoGoGoReader(path.c_str(), startMs, 1, OnSamples) != 1) return false;
-    const bool progress = isatty(STDERR_FILENO) != 0 && durationMs > 0;
-    std::unique_lock<std::mutex> lock(sink.mutex);
-    while (!sink.ended.wait_for(lock, std::chrono::milliseconds(200), [&] { return sink.done; })) {
-        if (progress)
-            std::fprintf(stderr, "\r%3u%%", std::min(100u, sink.lastMs * 100u / durationMs));
-    }
-    if (progress) std::fprintf(stderr, "\r100%%\n");
-    return !sink.failed;
-}
-
-int Decode(const std::string& in, const std::string& outPath, uint32_t startMs) {
-    if (!IsReadableFile(in)) return Fail(kNoFile, "cannot read " + in);
-    AudioFormatInfo info{};
-    if (GetWmaFileInfo(in.c_str(), &info) != 1)
-        return Fail(kFailed, in + " is not a readable Windows Media Audio file");
-    FILE* out = std::fopen(outPath.c_str(), "wb");
-    if (out == nullptr) return Fail(kFailed, "cannot create " + outPath);
-    WavFormat format;
-    format.sampleRate = info.sampleRate;
-    format.channels = static_cast<uint16_t>(info.channels);
-    format.bitsPerSample = 16;
-    DecodeSink sink;
-    sink.out = out;
-    bool ok = BeginWav(out, format) && RunDecode(in, startMs, info.durationMs, sink);
-    ok = FinishWav(out, sink.bytes) && ok;
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok) return Fail(kFailed, "decoding " + in + " failed");
-    return kOk;
-}
-
-// ---- Encoding --------------------------------------------------------------------
-
-int Encode(const std::string& in, const std::string& outPath, uint32_t kbps) {
-    if (!IsReadableFile(in)) return Fail(kNoFile, "cannot read " + in);
-    FILE* wav = std::fopen(in.c_str(), "rb");
-    if (wav == nullptr) return Fail(kNoFile, "cannot read " + in);
-    WavFormat format;
-    uint64_t dataBytes = 0;
-    std::string error;
-    if (!OpenWavForReading(wav, format, dataBytes, error)) {
-        std::fclose(wav);
-        return Fail(kUnsupported, in + ": " + error);
-    }
-    if (format.bitsPerSample != 16) {
-        std::fclose(wav);
-        return Fail(kUnsupported, in + ": only 16-bit PCM can be encoded");
-    }
-    if (const int check = CheckEncodable(format.sampleRate, format.channels, kbps)) {
-        std::fclose(wav);
-        return check;
-    }
-    AudioFormatInfo request{};
-    request.sampleRate = format.sampleRate;
-    request.channels = format.channels;
-    request.bitrateKbps = kbps;
-    if (InitWMAWriteFile(outPath.c_str(), &request) != 1) {
-        std::fclose(wav);
-        return Fail(kFailed, "cannot start writing " + outPath);
-    }
-    const bool progress = isatty(STDERR_FILENO) != 0;
-    std::vector<unsigned char> block(format.sampleRate * format.channels * 2 / 10 + 2);
-    uint64_t done = 0;
-    bool ok = true;
-    while (ok && done < dataBytes) {
-        const size_t want =
-            static_cast<size_t>(std::min<uint64_t>(block.size() & ~size_t(1), dataBytes - done));
-        const size_t got = std::fread(block.data(), 1, want, wav);
-        if (got == 0) break;  // data chunk longer than the file: encode what is there
-        ok = WriteWMAFile(block.data(), static_cast<uint32_t>(got)) == 1;
-        done += got;
-        if (progress) std::fprintf(stderr, "\r%3u%%", unsigned(done * 100 / dataBytes));
-    }
-    if (progress) std::fprintf(stderr, "\n");
-    std::fclose(wav);
-    const int32_t closed = CloseWMAWriteFile();
-    if (!ok) return Fail(kFailed, "encoding failed");
-    if (closed != 0) return Fail(kFailed, "finishing " + outPath + " failed");
-    return kOk;
-}
-
-int Transcode(const std::string& in, const std::string& outPath, uint32_t kbps) {
-    if (!IsReadableFile(in)) return Fail(kNoFile, "cannot read " + in);
-    AudioFormatInfo info{};
-    if (GetWmaFileInfo(in.c_str(), &info) != 1)
-        return Fail(kFailed, in + " is not a readable Windows Media Audio file");
-    if (const int check = CheckEncodable(info.sampleRate, info.channels, kbps)) return check;
-    AudioFormatInfo request{};
-    request.sampleRate = info.sampleRate;
-    request.channels = info.channels;
-    request.bitrateKbps = kbps;
-    if (InitWMAWriteFile(outPath.c_str(), &request) != 1)
-        return Fail(kFailed, "cannot start writing " + outPath);
-    DecodeSink sink;
-    sink.toEncoder = true;
-    const bool decoded = RunDecode(in, 0, info.durationMs, sink);
-    const int32_t closed = CloseWMAWriteFile();
-    if (!decoded) return Fail(kFailed, "transcoding " + in + " failed");
-    if (closed != 0) return Fail(kFailed, "finishing " + outPath + " failed");
-    return kOk;
-}
-
-// ---- Tags -----------------------------------------------------------------------------
-
-int Tags(const std::string& path, const std::map<std::string, std::string>& options) {
-    if (!IsReadableFile(path)) return Fail(kNoFile, "cannot read " + path);
-    SongInfo song;
-    std::memset(&song, 0, sizeof song);
-    if (GetWmaSongInfo(path.c_str(), &song) != 1)
-        return Fail(kFailed, "cannot read the tags of " + path);
-    struct Field {
-        const char* option;
-        const char* label;
-        char* text;
-        size_t size;
-    } fields[] = {
-        {"title", "title", song.title, sizeof song.title},
-        {"author", "author", song.author, sizeof song.author},
-        {"album", "album", song.album, sizeof song.album},
-        {"year", "year", song.year, sizeof song.year},
-        {"track", "track", song.track, sizeof song.track},
-        {"genre", "genre id", song.genreId, sizeof song.genreId},
-    };
-    bool changing = false;
-    for (const auto& [name, value] : options) {
-        bool known = false;
-        for (Field& f : fields) {
-            if (name != f.option) continue;
-            known = true;
-            if (value.size() >= f.size)
-                return Fail(kUsage, std::string(f.option) + " is longer than " +
-                                        std::to_string(f.size - 1) + " bytes");
-            std::memset(f.text, 0, f.size);
-            std::memcpy(f.text, value.data(), value.size());
-            changing = true;
-        }
-        if (!known) return Fail(kUsage, "unknown option --" + name);
-    }
-    if (changing && SetWmaSongInfo(path.c_str(), &song) != 1)
-        return Fail(kFailed, "cannot write the tags of " + path);
-    for (const Field& f : fields)
-        std::printf("%-9s %s\n", (std::string(f.label) + ":").c_str(), f.text);
-    return kOk;
+    const std::string text = it->second;
+    line.options.erase(it);
+    return tool::ParseNumber(text, value);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
-        std::strcmp(argv[1], "help") == 0) {
-        std::fputs(kUsageText, argc < 2 ? stderr : stdout);
-        return argc < 2 ? kUsage : kOk;
-    }
+    using namespace tool;
+    if (argc < 2) return Usage();
     const std::string command = argv[1];
-    std::map<std::string, std::string> options;
-    std::vector<std::string> args;
-    if (!ParseOptions(argc, argv, 2, options, args))
-        return Fail(kUsage, "an option lacks its value");
-    const auto number = [&](const char* name, uint32_t fallback, uint32_t& value) {
-        const auto it = options.find(name);
-        if (it == options.end()) {
-            value = fallback;
-            return true;
-        }
-        const std::string text = it->second;
-        options.erase(it);
-        return ParseNumber(text, value);
-    };
-    const auto expect = [&](size_t count) { return args.size() == count; };
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsageText, stdout);
+        return kOk;
+    }
+    CommandLine line;
+    if (!ParseCommandLine(argc, argv, 2, line)) return Fail(kUsage, "an option lacks its value");
+    const std::vector<std::string>& args = line.positional;
+    const bool plain = line.options.empty();
 
-    if (command == "formats" && expect(0) && options.empty()) return Formats();
-    if (command == "info" && expect(1) && options.empty()) return Info(args[0]);
-    if (command == "tags" && expect(1)) return Tags(args[0], options);
+    if (command == "formats" && args.empty() && plain) return Formats(line.json);
+    if (command == "info" && args.size() == 1 && plain) return Info(args[0], line.json);
+    if (command == "tags" && args.size() == 1) return Tags(args[0], line.options, line.json);
+    if (line.json && command != "info" && command != "tags" && command != "formats")
+        return Fail(kUsage, "--json goes with info, tags and formats");
     uint32_t value = 0;
-    if (command == "decode" && expect(2)) {
-        if (!number("start", 0, value) || !options.empty())
+    if (command == "decode" && args.size() == 2) {
+        if (!TakeNumber(line, "start", 0, value) || !line.options.empty())
             return Fail(kUsage, "decode takes --start MS");
         return Decode(args[0], args[1], value);
     }
-    if ((command == "encode" || command == "transcode") && expect(2)) {
-        if (!number("bitrate", 128, value) || !options.empty() || value == 0)
+    if ((command == "encode" || command == "transcode") && args.size() == 2) {
+        if (!TakeNumber(line, "bitrate", 128, value) || !line.options.empty() || value == 0)
             return Fail(kUsage, command + " takes --bitrate KBPS");
-        return command == "encode" ? Encode(args[0], args[1], value)
-                                   : Transcode(args[0], args[1], value);
+        return Encode(args[0], args[1], value);
     }
-    std::fputs(kUsageText, stderr);
-    return kUsage;
+    return Usage();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entry points of the FFmpeg-backed Format SDK. Each factory hands out one
 // reference to a new object.
 #include "editor/editor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Linux stand-ins for the few Win32 kernel and COM services the library uses.
 // Types have their Win32 sizes (LONG and DWORD are 32-bit, WCHAR is UTF-16),
 // CP_ACP is UTF-8, and COM initialisation is a no-op.

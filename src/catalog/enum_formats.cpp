@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lists every format of every audio codec the platform offers, in the platform's
 // order, to the host's FormatCallback.
 #include "com_ptr.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Owns one COM reference. Move-only, so a reference always has exactly one owner;
 // an extra reference is taken only by asking for it (CopyFrom / QueryInterface).
 #pragma once

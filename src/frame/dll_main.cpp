@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows entry point: COM is initialised for the loading thread and for every
 // thread that attaches later, and uninitialised for threads that detach. The
 // library's static objects are built by the runtime before the process attach

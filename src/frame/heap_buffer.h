@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A heap block from the general-purpose allocator, freed when it goes out of
 // scope. Allocation never throws: a failed one leaves the buffer empty.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Maps an SDK interface type to its IID, so that generic code (ComPtr queries,
 // QueryInterface tables) names the interface once.
 #pragma once

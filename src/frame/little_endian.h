@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Little-endian integers in byte buffers, for the file and format layouts the
 // library and the Format SDK stand-in read and write (ASF objects,
 // WAVEFORMATEX). Byte by byte, so neither alignment nor the host's byte order

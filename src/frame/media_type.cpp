@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "media_type.h"
 
 #include <cstdint>

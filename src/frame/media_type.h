@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a media type from the SDK: a size query, a heap buffer of that size,
 // and a second call that fills it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform services the library builds on: the Win32 kernel and COM on
 // Windows, their Linux stand-ins elsewhere. Everything else includes this.
 #pragma once

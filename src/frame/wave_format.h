@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one reader of WAVEFORMATEX blocks, for the library and the Format SDK
 // stand-in alike: from bytes, bounds-checked, with no alignment assumed.
 #pragma once

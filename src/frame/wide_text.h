@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ANSI (CP_ACP) text to the SDK's wide strings.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Result codes of the platform that the library and the Linux Format SDK
 // stand-in tell apart or return, under the platform's own names. The generic COM
 // codes (S_OK, E_FAIL, E_POINTER, ...) come from the platform headers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Declarations of the Windows Media Format SDK interfaces the library uses or
 // implements. Every interface lists its complete method table in the platform's
 // slot order, whether the library calls a method or not: on Windows these tables

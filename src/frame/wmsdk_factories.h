@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Format SDK's object factories. On Windows they come from WMVCore.DLL; on
 // Linux from the FFmpeg-backed stand-in (or from the unit tests' fakes).
 #pragma once

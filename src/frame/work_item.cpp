@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "work_item.h"
 
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Work that must not run on the thread that asks for it: the Format SDK's
 // reader cannot be closed or released on its own callback thread (it would stop
 // that thread and wait for it, i.e. for itself), so the end of a decode is

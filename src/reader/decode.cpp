@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoding to the host: GoGoGoReader opens a file and starts the reader; the
 // PCM then flows through ReaderCallback on the SDK's threads until the end call.
 // CancelReader asks a running decode to stop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GetWmaFileInfo: opens a file, reads its "Bitrate" and "Duration" header
 // attributes and the format of output 0, and closes it again. A query works on
 // objects of its own (reader, callback, open signal), so it neither disturbs a

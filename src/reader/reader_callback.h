@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader side of the library: the one object the Format SDK reader calls
 // back during a decode, the slots a decode keeps (ReaderState), and the
 // blocking open shared by GetWmaFileInfo and GoGoGoReader.

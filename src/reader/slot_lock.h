@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A minimal spin lock for the reader-side slots. It guards only the moment a
 // reference moves into, out of or is copied from a slot; no SDK call other than
 // AddRef ever runs while it is held, so contention lasts a few instructions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Six song tags of a file's header, read into and written from a host SongInfo
 // through the platform's metadata editor.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "audio_profile.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A one-stream audio profile built at run time from the codec formats the
 // platform offers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Encoding host PCM into a new file: the writer side's process-wide slots.
 #pragma once
 

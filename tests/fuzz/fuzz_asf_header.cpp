@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in's ASF header parser on any bytes: never a crash; a header it
 // takes survives being written out, parsed again, edited and written again.
 #include <cstring>

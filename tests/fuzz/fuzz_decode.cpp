@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A full decode on the user's clock of any bytes: never a crash, blocks only
 // between the start and the one end call, and the end call within a bound.
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GetWmaFileInfo on any bytes: never a crash, and the same answer twice.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared pieces of the fuzz targets: the input as a file, a stray-file check
 // and a way to report a broken promise as a crash the fuzzer keeps.
 #pragma once

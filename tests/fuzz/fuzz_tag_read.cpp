@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GetWmaSongInfo on any bytes: never a crash, and every field 0-terminated
 // inside its size.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SetWmaSongInfo on any bytes: never a crash; a write reported as done reads
 // back as written and leaves the format alone; nothing is left beside the file.
 #include <cstring>

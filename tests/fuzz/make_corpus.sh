@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Makes the fuzzers' seed corpus in OUT_DIR: small real WMA files from Debian's
 # ffmpeg, 0.3 s each; WMA 1 and 2, mono and stereo, several rates, half of them
 # with song tags. Files already there are kept.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over given inputs without libFuzzer: each file argument,
 // and each file in each folder argument, once. Options ("-runs=0" and the like,
 // as given to a libFuzzer build) are ignored, so one command line serves both.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs the fuzz targets of a fuzz preset build: first each target's saved
 # regression inputs, then each target for its share of the time from a seed
 # corpus of small ffmpeg-made files, with the ASF dictionary. Fails on any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Collects what a decode hands to the host's SampleCallback, for tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "media.h"
 
 #include <sys/stat.h>
@@ -5,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,12 +107,14 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 Probe ProbeFile(const std::string& path) {
     std::string text;
     Run("ffprobe -v error -select_streams a:0 -show_entries "
-        "stream=codec_name,sample_rate,channels,bit_rate:format=duration:format_tags=title,"
+        "stream=codec_name,sample_fmt,sample_rate,channels,bit_rate:format=duration:format_tags="
+        "title,"
         "artist,author,album -of default=noprint_wrappers=1 '" +
             path + "'",
         &text);
     Probe probe;
     probe.codec = Field(text, "codec_name");
+    probe.sampleFormat = Field(text, "sample_fmt");
     probe.sampleRate = std::atoi(Field(text, "sample_rate").c_str());
     probe.channels = std::atoi(Field(text, "channels").c_str());
     probe.bitRate = std::atol(Field(text, "bit_rate").c_str());
@@ -149,6 +153,22 @@ long BestAlignment(const std::vector<int16_t>& hay, const std::vector<int16_t>& 
         }
     }
     return best;
+}
+
+double AlignedSnr(const std::vector<int16_t>& input, const std::vector<int16_t>& decoded,
+                  int channels, long* offsetOut) {
+    const long offset = BestAlignment(decoded, input, channels, 3 * 2048);
+    if (offsetOut != nullptr) *offsetOut = offset;
+    if (offset < 0) return -1000;
+    double signal = 0, noise = 0;
+    for (size_t i = 0; i < input.size(); ++i) {
+        const size_t j = static_cast<size_t>(offset) + i;
+        const double x = input[i];
+        const double y = j < decoded.size() ? decoded[j] : 0.0;
+        signal += x * x;
+        noise += (x - y) * (x - y);
+    }
+    return noise == 0 ? 1000 : 10 * std::log10(signal / noise);
 }
 
 }  // namespace media

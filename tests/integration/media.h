@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test media for the integration tests: files made with Debian's ffmpeg at test
 // time, and the independent tools' view of them (ffprobe, ffmpeg's own decode).
 #pragma once
@@ -31,8 +32,9 @@ struct Probe {
     std::string codec;
     int sampleRate = 0;
     int channels = 0;
-    long bitRate = 0;      // the stream's, bit/s (0 when ffprobe has none)
-    double durationS = 0;  // the format's duration
+    long bitRate = 0;          // the stream's, bit/s (0 when ffprobe has none)
+    std::string sampleFormat;  // ffmpeg's name, such as s16
+    double durationS = 0;      // the format's duration
     std::string title, artist, album;
 };
 Probe ProbeFile(const std::string& path);
@@ -45,5 +47,10 @@ std::vector<int16_t> DecodeWithFfmpeg(const std::string& path);
 // frames; returns -1 if nothing matched.
 long BestAlignment(const std::vector<int16_t>& hay, const std::vector<int16_t>& needle,
                    int channels, long maxOffsetFrames);
+
+// SNR in dB of `decoded` against `input` over the whole input, after finding
+// the codec delay; samples the decode lacks count as silence.
+double AlignedSnr(const std::vector<int16_t>& input, const std::vector<int16_t>& decoded,
+                  int channels, long* offsetOut = nullptr);
 
 }  // namespace media

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reading side of libmervane.so on real WMA files made by Debian's ffmpeg,
 // checked against ffprobe and ffmpeg's own decode.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Comparing the six song tags a round trip through the exports gave back.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tag writes killed at random instants. After every SIGKILL other programs
 // (ffprobe) see a whole header before our library opens the file again; then
 // our library reads one whole set of tags, no file is left beside it, and the

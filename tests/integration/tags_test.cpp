@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Song tags through libmervane.so on ffmpeg-made files: a round trip of all six
 // fields, non-ASCII text and paths included, checked with ffprobe, and proof that
 // the audio is untouched.

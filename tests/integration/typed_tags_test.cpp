@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tags that other programs store with numeric types, read through
 // libmervane.so: the attributes are written with the Format SDK stand-in's
 // own metadata editor (linked into this test on its own), then read back with

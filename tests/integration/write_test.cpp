@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoding side of libmervane.so: the format list, files we encode checked
 // with ffprobe and ffmpeg's own decode, our own reading of them, and the host
 // tool's transcode.
@@ -82,24 +83,6 @@ bool Encode(const std::string& path, const AudioFormatInfo& info, const std::vec
     return CloseWMAWriteFile() == 0 && ok;
 }
 
-// SNR in dB of `decoded` against `input` over the whole input, after finding
-// the codec delay; samples the decode lacks count as silence.
-double AlignedSnr(const std::vector<int16_t>& input, const std::vector<int16_t>& decoded,
-                  int channels, long* offsetOut = nullptr) {
-    const long offset = media::BestAlignment(decoded, input, channels, 3 * 2048);
-    if (offsetOut != nullptr) *offsetOut = offset;
-    if (offset < 0) return -1000;
-    double signal = 0, noise = 0;
-    for (size_t i = 0; i < input.size(); ++i) {
-        const size_t j = static_cast<size_t>(offset) + i;
-        const double x = input[i];
-        const double y = j < decoded.size() ? decoded[j] : 0.0;
-        signal += x * x;
-        noise += (x - y) * (x - y);
-    }
-    return noise == 0 ? 1000 : 10 * std::log10(signal / noise);
-}
-
 TEST(WriteIntegration, EnumWmaFormatListsTheCatalogueInOrder) {
     for (int round = 0; round < 2; ++round) {  // every call stands on its own
         g_listed.clear();
@@ -157,7 +140,7 @@ TEST(WriteIntegration, SweptSineComesBackWholeAt128k) {
     const std::vector<int16_t> decoded = media::DecodeWithFfmpeg(path);
     ASSERT_FALSE(decoded.empty());
     long offset = -1;
-    const double snr = AlignedSnr(pcm, decoded, 2, &offset);
+    const double snr = media::AlignedSnr(pcm, decoded, 2, &offset);
     RecordProperty("offset_samples", static_cast<int>(offset));
     RecordProperty("snr_centi_db", static_cast<int>(snr * 100));
     EXPECT_GE(snr, 40.0) << "codec delay " << offset / 2 << " frames";
@@ -182,7 +165,7 @@ TEST(WriteIntegration, OurFileReadsBackThroughTheLibrary) {
     ASSERT_TRUE(c.WaitForEnd());
     const DecodeCollector::Result r = c.Snapshot();
     EXPECT_EQ(r.endCalls, 1);
-    EXPECT_GE(AlignedSnr(pcm, r.pcm, 2), 40.0);
+    EXPECT_GE(media::AlignedSnr(pcm, r.pcm, 2), 40.0);
     // Exactly what was written comes back: the encoder's padding of the last
     // frame lies beyond the file's duration and is not delivered.
     EXPECT_EQ(r.pcm.size(), pcm.size());
@@ -199,7 +182,8 @@ TEST(WriteIntegration, OurFileReadsBackThroughTheLibrary) {
     ASSERT_EQ(GetWmaSongInfo(path.c_str(), &back), 1);
     ExpectSameSong(song, back);
     EXPECT_EQ(media::ProbeFile(path).title, song.title);
-    EXPECT_GE(AlignedSnr(pcm, media::DecodeWithFfmpeg(path), 2), 40.0) << "tags left audio alone";
+    EXPECT_GE(media::AlignedSnr(pcm, media::DecodeWithFfmpeg(path), 2), 40.0)
+        << "tags left audio alone";
 }
 
 #ifdef MERVANE_TOOL

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Links a host against an import library from the unpacked zip, as a user would,
 # and checks the program's import table: MERVANE.dll, by the nine bare names.
 #   check_import_link.sh mingw CC OBJDUMP PACKAGE_DIR HOST.c OUT.exe

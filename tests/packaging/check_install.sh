@@ -1,8 +1,9 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs the build into a fresh prefix and checks what a consumer gets there:
 # the library under its SONAME with the usual links and the nine exports, the
 # header, pkg-config and CMake package files that name nothing but the library,
-# the host tool and its manual page.
+# the host tool, and the manual pages.
 #   check_install.sh CMAKE BUILD_DIR PREFIX LIBDIR VERSION EXPORTS_CHECK
 set -eu
 cmake=$1 build=$2 prefix=$3 libdir=$4 version=$5 exports_check=$6
@@ -27,7 +28,8 @@ sh "$exports_check" "$lib/libmervane.so.$major" || fail "export table"
 
 for f in include/mervane.h "$libdir/pkgconfig/mervane.pc" \
     "$libdir/cmake/mervane/mervaneConfig.cmake" "$libdir/cmake/mervane/mervaneConfigVersion.cmake" \
-    bin/mervane share/man/man1/mervane.1.gz share/doc/mervane/copyright; do
+    bin/mervane share/man/man1/mervane.1.gz share/man/man3/mervane.3.gz \
+    share/man/man3/GetWmaFileInfo.3.gz share/doc/mervane/copyright; do
     [ -f "$prefix/$f" ] || fail "$f is not installed"
 done
 

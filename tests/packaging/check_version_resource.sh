@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Reads the version resource back out of MERVANE.dll: the fixed file and product
 # versions, and the version strings and description Explorer shows.
 #   check_version_resource.sh OBJCOPY MERVANE.dll VERSION

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds consumer/consumer.c against an installed mervane, the way a user would,
 # and runs it on a WMA file that must read as 44.1 kHz.
 #   consume.sh pkg-config CC    PREFIX LIBDIR FILE.wma WORK

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A Windows host linked against MERVANE.dll's import library, with no
  * LoadLibrary: calls every export once with arguments it must refuse, then

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Makes the WMA file the packaging tests read: 3 s of a stereo tone at 44.1 kHz.
 #   make_media.sh FFMPEG OUT.wma
 set -eu

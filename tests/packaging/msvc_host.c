@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Every export of MERVANE.dll, linked through MERVANE.lib by an MSVC-style
  * linker with no C runtime. Only its import table is read; it is never run.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs a Windows host in a folder beside the zip's MERVANE.dll, where a shipped
 # host finds it, under Wine through cmake/wine-run.sh. Output goes to files, not
 # a pipe, which Wine can keep open.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile arguments to the exports: null pointers, paths that are empty,
 // missing, folders, devices, pipes, very long or not UTF-8, odd blocks and
 // absurd formats. Every call answers at once, refuses what it cannot do, and

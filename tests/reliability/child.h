@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs reliability_child in a process of its own, with a bound on the wait.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tag writes killed at random moments: the file is always the old one or the
 // new one, with whole tags and every byte after the header as it was, and the
 // next write leaves nothing beside it.

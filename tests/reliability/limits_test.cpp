@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes that hit a file-size limit (SIGXFSZ ignored, as a full disk looks to
 // the writer): the failure is reported, early, the original is kept, and the
 // next encode to a good place works.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GetWmaFileInfo from several threads at once on different files: every answer
 // right, and the run ends (the child is killed and the test fails otherwise).
 #include <gtest/gtest.h>

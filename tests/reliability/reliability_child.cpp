@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One library operation in a process of its own, for the reliability tests:
 // they kill it, limit its file sizes, or stop waiting for it.
 //

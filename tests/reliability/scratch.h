@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A folder of its own for each reliability test, and the file checks they share.
 #pragma once
 

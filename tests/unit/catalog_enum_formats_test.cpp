@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // EnumWMAFormat against scripted codec lists: order, stops, and releases.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Linux stand-ins for the Win32 kernel services: code-page conversion with
 // Windows' return conventions, MulDiv's rounding, and auto-reset events.
 #include <gtest/gtest.h>

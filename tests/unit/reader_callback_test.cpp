@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader callback object (interfaces, reference count, sample delivery) and
 // the blocking open handshake, against scripted fake readers.
 #include "reader/reader_callback.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GoGoGoReader and CancelReader against scripted fake readers: the start, the
 // user clock, the end of a decode (once, however the statuses arrive), failures
 // before the start, and cancels racing the end of the file.

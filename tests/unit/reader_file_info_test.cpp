@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GetWmaFileInfo against a scripted fake reader: what it reads from the header
 // attributes and output 0, and that every path closes and releases the reader.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the ASF attribute view's editing rules: where a set value is
 // stored, and which requests are refused.
 #include <gtest/gtest.h>

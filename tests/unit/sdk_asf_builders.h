@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building ASF objects in memory for the tests of the stand-in's ASF module.
 #pragma once
 

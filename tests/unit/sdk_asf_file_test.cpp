@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the ASF header module on files: files made by the ffmpeg
 // command-line tool, the atomic rewrite, files that are refused.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the ASF header module of the Linux Format SDK stand-in on headers
 // built in memory: decoding, serializing, malformed input.
 #include <gtest/gtest.h>

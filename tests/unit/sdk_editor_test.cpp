@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the Linux Format SDK stand-in's metadata editor and its
 // IWMHeaderInfo on files made at test time by the ffmpeg command-line tool:
 // the attribute length conventions, typed values surviving Flush and a new

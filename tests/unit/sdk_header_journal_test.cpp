@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The journaled in-place header write on files of made-up bytes: a header,
 // the Data Object's GUID right after it, and a tail.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in reader's delivery against ffmpeg's decode: with the user
 // clock, from a position, and ended by Stop.
 #include <gtest/gtest.h>

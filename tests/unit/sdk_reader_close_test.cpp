@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Close and the last Release of the stand-in reader: never a callback after
 // Close, and the calls the platform deadlocks on when made from inside a
 // callback.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the tests of the Linux Format SDK stand-in's reader: a recording
 // host callback that can drive the user clock, and a fixture with files made
 // at test time by the ffmpeg command-line tool.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in reader's open handshake, its output format and header, bad
 // files, and delivery to the end of the file.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ReplacementFile: a committed replacement takes the target's place with its
 // mode; one given up leaves the target and the folder as they were; the next
 // replacement clears exactly the temporaries earlier ones left.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scratch folder of test media for the stand-in's tests: files made with the
 // ffmpeg command-line tool, byte-level copies and cuts, and the bad files that
 // every opener must refuse.

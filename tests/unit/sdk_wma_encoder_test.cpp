@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The FFmpeg-backed WMA 2 encoder and its codec catalogue, checked against
 // FFmpeg's encoder and against what Debian's ffprobe/ffmpeg read back.
 #include <gtest/gtest.h>

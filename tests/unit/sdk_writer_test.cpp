@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in's profile manager, codec list, profiles, writer and file sink,
 // driven through their COM interfaces the way the library drives them.
 #include <gtest/gtest.h>

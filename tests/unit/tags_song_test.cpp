@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Song tags: which attributes are read and written in which order, how values
 // become field text, and how the editor is opened, closed and released.
 #include <gtest/gtest.h>

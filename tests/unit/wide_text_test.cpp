@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Path conversion: kMaxWidePath - 1 wide characters fit (259 on Windows, any
 // Linux path), more give an empty path; on Linux bytes that are not UTF-8
 // travel as U+DC80..U+DCFF.

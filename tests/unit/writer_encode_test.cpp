@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Encoding from the host: the set-up sequence, time stamps from the running byte
 // count, closing, and what is left behind when a step fails.
 #include <gtest/gtest.h>

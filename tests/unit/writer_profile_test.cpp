@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The custom profile: which codec format the search picks, the stream it builds
 // from it, and the references it leaves behind.
 #include <gtest/gtest.h>

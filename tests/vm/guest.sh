@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The first process of the emulated machine (installed as /sbin/mervane-guest
 # by image.sh). Its kernel command line says what to do:
 #   mervane.mode=prepare   first boot of a new image: configure what the chroot

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Makes (once per machine) the disk image of the emulated x86-64 machine that
 # runs 32-bit Wine for the DLL's tests, and prints the folder that holds it:
 #   root.img  ext4 root file system: Debian 12 minbase, a kernel, Wine 8 with
@@ -18,6 +19,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 cache=${MERVANE_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mervane-vm}
 say() { echo "vm-image: $*" >&2; }
 die() { say "$*"; exit 1; }
+. "$here/accel.sh"
 
 # The Debian entries of the host's apt sources, in either form, for the guest too.
 one_line_sources() {
@@ -172,8 +174,7 @@ rm -rf --one-file-system "$root"
 # The first boot, on the image itself: finishes the package configuration and
 # makes the Wine prefix and the GStreamer registry that later runs start from.
 step "first boot: configuring packages, making the Wine prefix"
-accel=tcg
-[ -w /dev/kvm ] && accel=kvm:tcg
+accel=$(pick_accel "$work/vmlinuz" "$work")
 # One processor, as in vm.sh: Wine starts its processes much faster so.
 timeout -k 10 900 qemu-system-x86_64 -machine accel=$accel -smp 1 -m 2048 \
     -display none -monitor none -serial "file:$work/prepare.log" -nic none -no-reboot \

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The emulated x86-64 machine that runs 32-bit Wine where this machine's kernel
 # cannot run 32-bit programs itself. One machine serves a whole test run:
 #   vm.sh start STATE SHARE   boots the image (made or reused by image.sh) with
@@ -24,6 +25,7 @@ die() {
     say "$*"
     exit 1
 }
+. "$here/accel.sh"
 
 qemu_pid() {
     pid=$(cat "$1/qemu.pid" 2>/dev/null) || return 1
@@ -78,8 +80,7 @@ start() {
     stop "$state"
     rm -rf "$state/spool" "$state/console.log"
     mkdir -p "$state/spool"
-    accel=tcg
-    [ -w /dev/kvm ] && accel=kvm:tcg
+    accel=$(pick_accel "$image/vmlinuz" "$state")
     # The default CPU model: with -cpu max the guest kernel faults when Wine
     # returns to 32-bit code under TCG. One processor: with two, every Wine
     # process start cost 13 s instead of 2-3 s (the kernel's cross-processor

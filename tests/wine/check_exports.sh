@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Checks MERVANE.dll's export and import tables as the cross toolchain's objdump
 # reads them: exactly the nine bare names at ordinals 1 to 9 in alphabetical
 # order, and imports from system DLLs only.

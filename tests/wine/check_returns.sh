@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Checks, in the machine code of the 32-bit MERVANE.dll, that every export
 # returns to its host the way __stdcall demands: each of its return
 # instructions pops exactly the export's argument bytes.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Reads the slot table that sdk_surface.cpp compiles into its object file and
 # checks that our declarations put every method in the same slot as the cross
 # toolchain's (or as the platform's published table for the file sinks).

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Decodes a WMA file through a direct client of Wine's Format SDK, from the start
 # and from 1,000 ms, then has the host decode it through MERVANE.dll and compare:
 # the library passes the reader's blocks through unchanged, so the PCM must

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A Windows host of MERVANE.dll (32-bit or 64-bit, as built), as a host
  * application uses it: LoadLibrary, GetProcAddress by bare name, calls in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Shared by the parts of the Wine host (host.c): checks, the probed calls into
  * MERVANE.dll, and the capture of decoded PCM. */
 #pragma once

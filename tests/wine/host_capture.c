@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* What the host's sample callback received, and the checks on it. */
 #include "host.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* MERVANE.dll loaded as a host loads it, and each export called through the
  * probe. */
 #include "host.h"

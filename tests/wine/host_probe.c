@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The host's checks, and calls into the library through a probe that checks
  * the callee kept the stack and the registers it must keep. */
 #include "host.h"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Makes the WMA files the Wine tests decode, with the ffmpeg command-line tool:
 # 3 s stereo 44.1 kHz at 128 kbit/s, 3 s mono 22.05 kHz at 32 kbit/s, 20 s
 # stereo for cancelling a decode that runs in real time, and 40 s stereo that a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A direct client of the platform's Format SDK, written against the cross
 // toolchain's own declarations: opens a file with the reader, drives its clock
 // the way MERVANE.dll does (one second ahead on status 11 and on every OnTime),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Holds the library's Format SDK declarations against the cross toolchain's own.
 //
 // Identifiers, record layouts and argument sizes are compared at compile time.

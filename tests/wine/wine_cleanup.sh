@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Ends the Wine tests: stops the prefix's wineserver and fails if any process
 # started with this prefix is still alive.
 # Usage: wine_cleanup.sh PREFIX

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asf/asf_header.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Header Object of an ASF (Windows Media) file: parsing, the attribute
 // view the platform's IWMHeaderInfo gives for stream 0, editing, and writing
 // the edited header back into the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One attribute as the platform's IWMHeaderInfo hands it out.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The attributes of stream 0 as IWMHeaderInfo shows them, and the rules for
 // where an edited value is stored.
 #include <algorithm>

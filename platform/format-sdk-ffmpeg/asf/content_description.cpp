@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asf/content_description.h"
 
 #include "asf/object_io.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Content Description object: five strings (title, author, copyright,
 // description, rating), each with a 16-bit byte length.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GUIDs of the ASF objects this stand-in reads or writes, in one table,
 // and the fixed sizes of the objects' framing.
 #pragma once

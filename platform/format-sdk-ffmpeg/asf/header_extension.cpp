@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asf/header_extension.h"
 
 #include "asf/object_io.h"

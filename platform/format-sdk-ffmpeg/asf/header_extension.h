@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Header Extension object: a reserved GUID and WORD, then objects of its
 // own. Of those, Metadata and Metadata Library are decoded, and Padding
 // Objects are counted; the rest, and any bytes after the extension data, are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a file's header, and replacing it with the edited one: in place
 // through a journal when it fits where the old one was, else a new file
 // written beside the old one (a ReplacementFile), flushed and renamed over it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asf/header_journal.h"
 
 #include <fcntl.h>

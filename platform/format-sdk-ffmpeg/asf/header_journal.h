@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing a new ASF header over the old one in place, safe against a process
 // killed at any instant and against a power loss.
 //

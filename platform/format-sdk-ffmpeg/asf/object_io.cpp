@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asf/object_io.h"
 
 namespace asf {

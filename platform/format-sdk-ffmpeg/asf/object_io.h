@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and writing the pieces every ASF object is made of: the object
 // framing (GUID, 64-bit size), UTF-16LE names and strings.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asf/record_list.h"
 
 #include <utility>

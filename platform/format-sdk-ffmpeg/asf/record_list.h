@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three objects that hold named attribute records: Extended Content
 // Description (a header object; name, type, 16-bit value length), and Metadata
 // and Metadata Library (inside the Header Extension; language index, stream

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "common/av_owner.h"
 
 extern "C" {

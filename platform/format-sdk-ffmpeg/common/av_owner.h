@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Owning pointers for FFmpeg objects, so that every object has exactly one
 // owner and is freed with FFmpeg's own function for it, on every path.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reference counting and QueryInterface for the stand-in's COM objects.
 #pragma once
 

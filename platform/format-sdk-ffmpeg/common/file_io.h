@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole reads and writes on POSIX file descriptors, an owner that closes one,
 // and the naming of unnamed files: what the stand-in's file code shares.
 #pragma once

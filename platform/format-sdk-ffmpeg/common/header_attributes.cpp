@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "common/header_attributes.h"
 
 #include <cstring>

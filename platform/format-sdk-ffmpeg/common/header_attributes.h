@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IWMHeaderInfo over a parsed ASF header, the one implementation the reader
 // and the metadata editor share. Only stream 0 (file level) has attributes.
 // Length conventions as the platform's: names in WCHARs including the

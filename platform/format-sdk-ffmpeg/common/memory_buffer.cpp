@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "memory_buffer.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An INSSBuffer over a heap block: samples handed to the reader's callback and
 // samples the writer allocates for its host.
 #pragma once

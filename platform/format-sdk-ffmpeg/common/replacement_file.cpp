@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "common/replacement_file.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A new version of a file, written beside it and put in its place in one step.
 //
 // The new contents go to an unnamed temporary file (O_TMPFILE) in the target's

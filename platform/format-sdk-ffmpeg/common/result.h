@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one result type of the stand-in's core (the parts below the COM
 // objects: the ASF header, the encoder, the index writer). It carries the
 // HRESULT a COM method returns for the failure, so the reason travels from

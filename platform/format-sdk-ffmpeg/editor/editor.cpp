@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "editor/editor.h"
 
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The metadata editor WMCreateEditor hands out: IWMMetadataEditor and
 // IWMHeaderInfo over the header of one ASF file.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "encode/asf_index.h"
 
 #include <sys/types.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Index Object a finished audio-only ASF file gets so players can seek by
 // time. FFmpeg's ASF muxer indexes only video key frames, so an audio file it
 // writes carries no index; the encoder records where each payload landed and

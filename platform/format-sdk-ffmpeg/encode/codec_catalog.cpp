@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "encode/codec_catalog.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows Media Audio 2 formats (wFormatTag 0x0161) the Linux Format SDK
 // offers, in the order IWMCodecInfo enumerates them.
 //

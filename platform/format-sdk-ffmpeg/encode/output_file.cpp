@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "encode/output_file.h"
 
 #include <fcntl.h>

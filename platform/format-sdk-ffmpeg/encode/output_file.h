@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoder's output file, which FFmpeg's muxer writes through an I/O
 // context of ours.
 //

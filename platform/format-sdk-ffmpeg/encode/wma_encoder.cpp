@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "encode/wma_encoder.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes 16-bit PCM to a Windows Media Audio 2 file with FFmpeg's wmav2
 // encoder and ASF muxer.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IWMProfile: a name, a description and at most one audio stream, which is
 // all the writer encodes.
 #pragma once

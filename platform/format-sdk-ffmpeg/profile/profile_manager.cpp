@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "profile_manager.h"
 
 #include "com_ptr.h"

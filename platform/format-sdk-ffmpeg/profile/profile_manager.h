@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The profile manager: empty profiles, and through IWMCodecInfo the audio
 // codecs the stand-in encodes with their formats. There is one audio codec,
 // Windows Media Audio 2, whose formats are the codec catalogue's entries in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "stream_config.h"
 
 #include <cstring>

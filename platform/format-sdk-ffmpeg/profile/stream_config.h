@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stream's settings as a profile holds them and as IWMCodecInfo hands them
 // out: IWMStreamConfig plus IWMMediaProps for its media type.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "output_props.h"
 
 #include <cstring>

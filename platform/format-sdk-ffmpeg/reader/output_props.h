@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader's output description: 16-bit interleaved PCM at the file's rate
 // and channel count, handed out as IWMOutputMediaProps (which also answers for
 // IWMMediaProps).

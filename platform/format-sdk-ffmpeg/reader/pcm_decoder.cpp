@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pcm_decoder.h"
 
 extern "C" {

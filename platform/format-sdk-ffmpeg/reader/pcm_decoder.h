@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Demuxes the audio stream of an ASF file with FFmpeg and decodes it to 16-bit
 // interleaved PCM at the stream's own rate and channel count, one block per
 // decoded frame. Memory stays bounded: one packet is read and decoded at a time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader object WMCreateReaderPriv hands out: IWMReader, IWMReaderAdvanced
 // and IWMHeaderInfo over one ASF file. This is the COM face; the playback
 // itself (worker thread, requests, pacing, delivery) is reader_session.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "reader_session.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The playback side of the reader: one session per Open, served by a worker
 // thread of its own. The worker opens the file, reports WMT_OPENED, then runs
 // the Start and Stop requests in the order they were made, pacing delivery by

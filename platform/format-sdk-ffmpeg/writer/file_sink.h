@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The writer's file sink: IWMWriterFileSink2, also answering for
 // IWMWriterSink and IWMWriterFileSink. It records the path the file goes to;
 // the writer it is attached to does the encoding and the file work, and tells

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The writer: IWMWriter and IWMWriterAdvanced over WmaFileEncoder.
 //
 // It takes a profile with one audio stream whose format is a codec catalogue

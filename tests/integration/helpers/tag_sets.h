@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sets of six song tags the kill test writes, each value unique to its set.
 #pragma once
 

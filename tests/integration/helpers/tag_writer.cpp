@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes song tags into one file through libmervane.so again and again, until
 // it is killed: set A, set B, set A... Writes one byte to standard output once
 // the library is loaded and the first write is about to begin.

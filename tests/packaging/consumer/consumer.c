@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host built against an installed mervane: prints a file's format and exits
  * with 0 if its sample rate is the one expected.

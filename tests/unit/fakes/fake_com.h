@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scriptable fake Format SDK objects for the unit tests.
 //
 // Every fake counts its own references and records its calls in a shared log, so

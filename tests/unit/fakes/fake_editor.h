@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scriptable fake metadata editor. Its header information is a FakeHeaderInfo
 // the editor owns and hands out on QueryInterface.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The profile side of the fakes: stream configurations, profiles and the
 // profile manager with its codec information.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scriptable fake Format SDK reader: IWMReader and IWMReaderAdvanced on one
 // object, answering IWMHeaderInfo queries with its own FakeHeaderInfo.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scriptable fake writer and file sink. The advanced writer and the second file
 // sink interface are separate objects handed out by QueryInterface, so tests can
 // tell apart which reference went when: each of these fakes logs its Release.

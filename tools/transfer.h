@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: MIT
+// The commands that move audio through the library: decode, encode, transcode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tool {
+
+// A WMA file to 16-bit WAV, or FLAC when `out` ends in ".flac".
+int Decode(const std::string& in, const std::string& out, uint32_t startMs);
+// An audio file libsndfile reads, or a WMA file, to a new WMA file.
+int Encode(const std::string& in, const std::string& out, uint32_t kbps);
+
+}  // namespace tool
