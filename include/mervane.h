@@ -5,6 +5,24 @@
  * Paths and tag texts are ANSI strings (the system code page; UTF-8 on Linux).
  * Times at this interface are milliseconds. Functions returning int return 1 on
  * success and 0 on failure; CloseWMAWriteFile returns an HRESULT (0 = success).
+ * No function reports success for what it did not do, throws, or aborts, even
+ * when memory or threads run out.
+ *
+ * Results:
+ * - GetWmaFileInfo: 1 when every field was filled (bitrate and duration from
+ *   the file's "Bitrate" and "Duration"; a file without one leaves that field
+ *   as the host set it).
+ * - GetWmaSongInfo: 1 when every one of the six tags the file holds was read
+ *   into its field. A tag the file does not hold leaves its field as the host
+ *   set it. On 0, fields may have been written.
+ * - SetWmaSongInfo: 1 when all six tags are in the file. 0 when not all six
+ *   are: either the file is as it was (it could not be opened, read or written,
+ *   or a field holds no 0 within its size or text that is not valid in the code
+ *   page), or a tag the editor refused is missing and the others were written.
+ * - GoGoGoReader: 1 when the decode started. A decode that cannot go on (a
+ *   failed read, no memory) ends early with its end call.
+ * - CloseWMAWriteFile: 0 only when every WriteWMAFile of the encode succeeded
+ *   and the file was written; the encode is over either way.
  *
  * Threads:
  * - Every function runs to completion on the caller's thread, except the decode,
@@ -16,15 +34,35 @@
  *   next decode, or unload the library, from inside the end call.
  * - FormatCallback runs on the thread that called EnumWMAFormat.
  * - One decode at a time: GoGoGoReader returns 0 while a decode runs (until its
- *   end call has begun) and leaves that decode alone. CancelReader may be called
- *   from any thread at any time; it returns 0 when no decode runs.
+ *   end call has begun) and leaves that decode alone. The end call's thread is
+ *   reserved when the decode starts; GoGoGoReader returns 0, with nothing left
+ *   open, when it cannot be had. CancelReader may be called from any thread at
+ *   any time; it returns 0 when no decode runs.
  * - GetWmaFileInfo works on objects of its own: it may be called while a decode
  *   runs, from any thread, including from the SampleCallback.
- * - One encode at a time: InitWMAWriteFile, WriteWMAFile and CloseWMAWriteFile
- *   share one writer and must not overlap each other; they may overlap the
- *   reading side, e.g. WriteWMAFile from inside the SampleCallback.
+ * - One encode at a time: InitWMAWriteFile returns 0 while one is open and leaves
+ *   it alone. InitWMAWriteFile, WriteWMAFile and CloseWMAWriteFile share one
+ *   writer and must not overlap each other; they may overlap the reading side,
+ *   e.g. WriteWMAFile from inside the SampleCallback.
  * - GetWmaSongInfo, SetWmaSongInfo and EnumWMAFormat use objects of their own
  *   and may run on any thread; two tag writes to the same file must not overlap.
+ *
+ * Files:
+ * - An encode writes a new file beside its destination, which takes the
+ *   destination's place at CloseWMAWriteFile when the encode succeeded. Until
+ *   then a file at the destination stays as it was, for a decode of it too; an
+ *   encode that fails, or is killed, leaves it so. InitWMAWriteFile refuses a
+ *   destination that is a folder, a pipe, a device or a file the caller may
+ *   not write.
+ * Linux (on Windows the platform's Format SDK decides the first two):
+ * - GetWmaFileInfo, GetWmaSongInfo and GoGoGoReader never write or remove a file.
+ * - SetWmaSongInfo writes only a file the caller may write, and keeps its owner,
+ *   group, mode and extended attributes. Every hard link of a file sees the new
+ *   tags: they go into the header in place when it has room; a write that would
+ *   need a new file for a file with several links returns 0 and leaves it as it
+ *   was.
+ * - An encode killed leaves nothing named beside the destination (on Windows,
+ *   its temporary file, "mrvXXXX.tmp", stays).
  */
 #ifndef MERVANE_H
 #define MERVANE_H

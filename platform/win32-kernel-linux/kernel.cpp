@@ -12,7 +12,11 @@
 
 namespace {
 
-thread_local DWORD t_lastError = ERROR_SUCCESS;
+// Initial-exec: the slot is part of each thread's static block. In a library
+// loaded at run time the default model would allocate it lazily on a
+// thread's first use, and the C library aborts the process when that
+// allocation fails.
+__attribute__((tls_model("initial-exec"))) thread_local DWORD t_lastError = ERROR_SUCCESS;
 
 constexpr char32_t kReplacement = 0xFFFD;
 
@@ -120,14 +124,19 @@ struct Event {
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* src, int srcLen, WCHAR* dst,
                         int dstLen) {
-    if (!SupportedCodePage(codePage) || flags != 0 || src == nullptr || srcLen == 0 ||
-        srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr))
+    if (!SupportedCodePage(codePage) || (flags & ~MB_ERR_INVALID_CHARS) != 0 || src == nullptr ||
+        srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr))
         return Fail(ERROR_INVALID_PARAMETER);
     const size_t len = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
     const auto* bytes = reinterpret_cast<const unsigned char*>(src);
     size_t written = 0;
     for (size_t i = 0; i < len;) {
+        const size_t at = i;
         const char32_t cp = DecodeUtf8(bytes, len, i);
+        // A replacement character the input spelled out is text; one that
+        // stands for malformed bytes is not.
+        if ((flags & MB_ERR_INVALID_CHARS) != 0 && cp == kReplacement && i - at != 3)
+            return Fail(ERROR_NO_UNICODE_TRANSLATION);
         const size_t units = cp >= 0x10000 ? 2 : 1;
         if (dstLen > 0) {
             if (written + units > static_cast<size_t>(dstLen))
@@ -267,15 +276,68 @@ int MulDiv(int number, int numerator, int denominator) {
     return static_cast<int>(result);
 }
 
-BOOL TrySubmitThreadpoolCallback(PTP_SIMPLE_CALLBACK callback, void* context,
-                                 PTP_CALLBACK_ENVIRON /*environment*/) {
-    if (callback == nullptr) return FALSE;
-    try {
-        std::thread([callback, context] { callback(nullptr, context); }).detach();
-    } catch (...) {  // no thread (or no memory for one)
-        return FALSE;
+struct TP_WORK {
+    PTP_WORK_CALLBACK callback;
+    void* context;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool submitted = false;
+    bool closed = false;
+};
+
+namespace {
+
+// A work object's thread: waits for the submission or the close, runs the
+// callback, and frees the object once it is closed.
+void ServeWork(PTP_WORK work) {
+    std::unique_lock<std::mutex> lock(work->mutex);
+    work->changed.wait(lock, [work] { return work->submitted || work->closed; });
+    if (work->submitted) {
+        lock.unlock();
+        work->callback(nullptr, work->context, work);
+        lock.lock();
+        work->changed.wait(lock, [work] { return work->closed; });
     }
-    return TRUE;
+    lock.unlock();
+    delete work;
+}
+
+// Notifies under the lock: once it is released the object may be gone.
+void Signal(PTP_WORK work, bool TP_WORK::*flag) {
+    std::lock_guard<std::mutex> lock(work->mutex);
+    work->*flag = true;
+    work->changed.notify_all();
+}
+
+}  // namespace
+
+PTP_WORK CreateThreadpoolWork(PTP_WORK_CALLBACK callback, void* context,
+                              PTP_CALLBACK_ENVIRON /*environment*/) {
+    if (callback == nullptr) {
+        t_lastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    auto* work = new (std::nothrow) TP_WORK{callback, context, {}, {}, false, false};
+    if (work == nullptr) {
+        t_lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    try {
+        std::thread(ServeWork, work).detach();
+    } catch (...) {  // no thread (or no memory for one)
+        delete work;
+        t_lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    return work;
+}
+
+void SubmitThreadpoolWork(PTP_WORK work) {
+    if (work != nullptr) Signal(work, &TP_WORK::submitted);
+}
+
+void CloseThreadpoolWork(PTP_WORK work) {
+    if (work != nullptr) Signal(work, &TP_WORK::closed);
 }
 
 void FreeLibraryWhenCallbackReturns(PTP_CALLBACK_INSTANCE /*instance*/, HMODULE /*module*/) {}

@@ -80,6 +80,7 @@ constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 // Code pages and conversion.
 constexpr UINT CP_ACP = 0;
 constexpr UINT CP_UTF8 = 65001;
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x8;
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
@@ -89,7 +90,8 @@ constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 // Multi-byte (UTF-8) to UTF-16. srcLen -1 means "up to and including the terminator".
 // Returns the number of WCHARs written (or needed when dstLen is 0); 0 on failure,
 // with GetLastError telling why. Malformed input becomes U+FFFD, as Windows does
-// without MB_ERR_INVALID_CHARS.
+// without MB_ERR_INVALID_CHARS; with that flag (the only one taken) it fails
+// with ERROR_NO_UNICODE_TRANSLATION.
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* src, int srcLen, WCHAR* dst,
                         int dstLen);
 // UTF-16 to UTF-8. Unpaired surrogates become the replacement character U+FFFD.
@@ -117,18 +119,26 @@ LONG InterlockedDecrement(LONG volatile* addend);
 // nearest integer with halves away from zero; -1 on overflow or a zero denominator.
 int MulDiv(int number, int numerator, int denominator);
 
-// The system thread pool: each submitted callback runs once on a thread of its
-// own. The library is linked so that it is never unloaded from the process
-// (-z nodelete), so keeping the module loaded while a callback runs needs no
-// reference here.
+// The system thread pool's work objects. Each work object has a thread of its
+// own, started when the object is made, so that a submission never lacks one:
+// CreateThreadpoolWork fails (null) when no thread can be had. The thread runs
+// the callback once per submission (this stand-in takes one) and ends when the
+// object is closed; an object closed from inside its callback, or while a
+// submission is pending, goes once the callback has returned. The library is
+// linked so that it is never unloaded from the process (-z nodelete), so
+// keeping the module loaded while a callback runs needs no reference here.
 struct TP_CALLBACK_INSTANCE;
 struct TP_CALLBACK_ENVIRON;
+struct TP_WORK;
 using PTP_CALLBACK_INSTANCE = TP_CALLBACK_INSTANCE*;
 using PTP_CALLBACK_ENVIRON = TP_CALLBACK_ENVIRON*;
-using PTP_SIMPLE_CALLBACK = void (*)(PTP_CALLBACK_INSTANCE instance, void* context);
+using PTP_WORK = TP_WORK*;
+using PTP_WORK_CALLBACK = void (*)(PTP_CALLBACK_INSTANCE instance, void* context, PTP_WORK work);
 using HMODULE = void*;
-BOOL TrySubmitThreadpoolCallback(PTP_SIMPLE_CALLBACK callback, void* context,
-                                 PTP_CALLBACK_ENVIRON environment);
+PTP_WORK CreateThreadpoolWork(PTP_WORK_CALLBACK callback, void* context,
+                              PTP_CALLBACK_ENVIRON environment);
+void SubmitThreadpoolWork(PTP_WORK work);
+void CloseThreadpoolWork(PTP_WORK work);
 void FreeLibraryWhenCallbackReturns(PTP_CALLBACK_INSTANCE instance, HMODULE module);
 
 // COM per-thread initialisation has nothing to do here.

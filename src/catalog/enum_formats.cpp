@@ -2,6 +2,7 @@
 // Lists every format of every audio codec the platform offers, in the platform's
 // order, to the host's FormatCallback.
 #include "com_ptr.h"
+#include "export_guard.h"
 #include "heap_buffer.h"
 #include "media_type.h"
 #include "mervane.h"
@@ -51,6 +52,7 @@ void ReportFormats(FormatCallback callback) {
 }  // namespace
 
 extern "C" MERVANE_API void MERVANE_CALL EnumWMAFormat(FormatCallback callback) {
-    if (callback == nullptr) return;
-    ReportFormats(callback);
+    mervane::GuardExport([&] {
+        if (callback != nullptr) ReportFormats(callback);
+    });
 }

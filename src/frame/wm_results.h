@@ -22,6 +22,7 @@ constexpr HRESULT E_TIMEOUT = ResultCode(0x800705B4u);            // ERROR_TIMEO
 
 // Format SDK (NS_E_...) and ASF (ASF_E_...) results.
 constexpr HRESULT NS_E_FILE_WRITE = ResultCode(0xC00D0018u);
+constexpr HRESULT NS_E_FILE_READ = ResultCode(0xC00D0019u);
 constexpr HRESULT NS_E_FILE_NOT_FOUND = ResultCode(0xC00D001Au);
 constexpr HRESULT NS_E_FILE_OPEN_FAILED = ResultCode(0xC00D001Du);
 constexpr HRESULT NS_E_INVALID_REQUEST = ResultCode(0xC00D002Bu);

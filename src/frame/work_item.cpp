@@ -2,22 +2,29 @@
 #include "work_item.h"
 
 #include <new>
+#include <utility>
 
 #include "platform.h"
 
 namespace mervane {
 
-namespace {
-
-struct WorkItem {
+struct ReservedWork::Item {
     WorkFunction work;
     void* context;
+    PTP_WORK handle;
     HMODULE module;  // a reference of the item's own to this library (Windows)
 };
 
-void CALLBACK RunWorkItem(PTP_CALLBACK_INSTANCE instance, void* parameter) {
-    WorkItem item = *static_cast<WorkItem*>(parameter);
-    delete static_cast<WorkItem*>(parameter);
+namespace {
+
+using Item = ReservedWork::Item;
+
+void CALLBACK RunWorkItem(PTP_CALLBACK_INSTANCE instance, void* parameter, PTP_WORK handle) {
+    const Item item = *static_cast<Item*>(parameter);
+    delete static_cast<Item*>(parameter);
+    // The pool frees a work object closed from its own callback once the
+    // callback has returned.
+    CloseThreadpoolWork(handle);
     item.work(item.context);
     // The pool drops the item's reference to the library only after this
     // function has returned, so a host that unloaded the library from inside
@@ -27,8 +34,9 @@ void CALLBACK RunWorkItem(PTP_CALLBACK_INSTANCE instance, void* parameter) {
 
 }  // namespace
 
-bool SubmitWork(WorkFunction work, void* context) {
-    auto* item = new (std::nothrow) WorkItem{work, context, nullptr};
+bool ReservedWork::Reserve(WorkFunction work, void* context) {
+    Release();
+    auto* item = new (std::nothrow) Item{work, context, nullptr, nullptr};
     if (item == nullptr) return false;
 #ifdef _WIN32
     // Takes a reference to the module that holds this code.
@@ -38,14 +46,31 @@ bool SubmitWork(WorkFunction work, void* context) {
         return false;
     }
 #endif
-    if (!TrySubmitThreadpoolCallback(&RunWorkItem, item, nullptr)) {
+    item->handle = CreateThreadpoolWork(&RunWorkItem, item, nullptr);
+    if (item->handle == nullptr) {
 #ifdef _WIN32
         FreeLibrary(item->module);
 #endif
         delete item;
         return false;
     }
+    item_ = item;
     return true;
+}
+
+void ReservedWork::Submit() {
+    // From here on the item belongs to the pool.
+    if (Item* item = std::exchange(item_, nullptr)) SubmitThreadpoolWork(item->handle);
+}
+
+void ReservedWork::Release() {
+    Item* item = std::exchange(item_, nullptr);
+    if (item == nullptr) return;
+    CloseThreadpoolWork(item->handle);
+#ifdef _WIN32
+    FreeLibrary(item->module);
+#endif
+    delete item;
 }
 
 }  // namespace mervane

@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "audio_output.h"
 
-#include <algorithm>
-#include <vector>
-
 #include "com_ptr.h"
 #include "heap_buffer.h"
 #include "media_type.h"
 
 namespace mervane {
+
+namespace {
+
+constexpr WORD kMaxStreams = 128;
+
+}  // namespace
 
 bool OutputZeroIsAudio(wm::IWMReader* reader) {
     ComPtr<wm::IWMOutputMediaProps> props;
@@ -26,24 +29,28 @@ void SwitchOffOtherStreams(wm::IWMReader* reader, wm::IWMReaderAdvanced* advance
             reader->QueryInterface(wm::IID_IWMProfile, reinterpret_cast<void**>(profile.Put()))) ||
         !profile || FAILED(profile->GetStreamCount(&count)))
         return;
-    std::vector<WORD> numbers;
-    std::vector<wm::WMT_STREAM_SELECTION> selections;
-    for (DWORD i = 0; i < count && i < 128; ++i) {
+    // Stream numbers run from 1 to 127: fixed room, nothing allocated.
+    WORD numbers[kMaxStreams];
+    wm::WMT_STREAM_SELECTION selections[kMaxStreams];
+    WORD streams = 0;
+    bool anyOff = false;
+    for (DWORD i = 0; i < count && streams < kMaxStreams; ++i) {
         ComPtr<wm::IWMStreamConfig> stream;
         GUID type{};
         WORD number = 0;
         if (FAILED(profile->GetStream(i, stream.Put())) || !stream ||
             FAILED(stream->GetStreamType(&type)) || FAILED(stream->GetStreamNumber(&number)))
             return;
-        numbers.push_back(number);
-        selections.push_back(type == wm::WMMEDIATYPE_Audio ? wm::WMT_ON : wm::WMT_OFF);
+        numbers[streams] = number;
+        selections[streams] = type == wm::WMMEDIATYPE_Audio ? wm::WMT_ON : wm::WMT_OFF;
+        anyOff = anyOff || selections[streams] == wm::WMT_OFF;
+        ++streams;
     }
     // Nothing to switch off: a selection would only cost the reader a reset.
-    if (std::find(selections.begin(), selections.end(), wm::WMT_OFF) == selections.end()) return;
+    if (!anyOff) return;
     // Wine's reader answers E_NOTIMPL here, yet takes the selection below.
     (void)advanced->SetManualStreamSelection(TRUE);
-    (void)advanced->SetStreamsSelected(static_cast<WORD>(numbers.size()), numbers.data(),
-                                       selections.data());
+    (void)advanced->SetStreamsSelected(streams, numbers, selections);
 }
 
 }  // namespace mervane

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "export_guard.h"
 #include "heap_buffer.h"
 #include "media_type.h"
 #include "mervane.h"
@@ -100,8 +101,9 @@ uint32_t ReadDword(const BYTE* value) {
 }
 
 // Fills bitrateKbps and durationMs from the attributes of stream 0 that carry
-// them. A failing attribute read ends the scan without failing the query.
-void ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info) {
+// them. False when an attribute could not be read: the two fields may then not
+// be what the file holds, and the query fails.
+bool ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info) {
     for (WORD i = 0; i < count; ++i) {
         WORD stream = 0;
         WORD nameLength = 0;
@@ -109,15 +111,15 @@ void ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info
         wm::WMT_ATTR_DATATYPE type{};
         if (FAILED(header->GetAttributeByIndex(i, &stream, nullptr, &nameLength, &type, nullptr,
                                                &valueLength)))
-            return;
+            return false;
 
         HeapBuffer name(static_cast<size_t>(nameLength) * sizeof(WCHAR));
         HeapBuffer value(valueLength);
-        if (!name || !value) return;
+        if (!name || !value) return false;
         stream = 0;
         if (FAILED(header->GetAttributeByIndex(i, &stream, name.as<WCHAR>(), &nameLength, &type,
                                                value.as<BYTE>(), &valueLength)))
-            return;
+            return false;
 
         // Only what the reader stored is read, and never beyond the buffers.
         const size_t nameChars = std::min<size_t>(nameLength, name.size() / sizeof(WCHAR));
@@ -137,6 +139,7 @@ void ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info
             }
         }
     }
+    return true;
 }
 
 // Fills the format fields from output 0, which must be audio.
@@ -182,14 +185,13 @@ bool QueryFileInfo(const char* path, AudioFormatInfo* info) {
     if (FAILED(file.reader.As(file.header))) return false;
     WORD count = 0;
     if (FAILED(file.header->GetAttributeCount(0, &count))) return false;
-    ReadAttributes(file.header.Get(), count, info);
-    return ReadFormat(file.reader.Get(), info);
+    return ReadAttributes(file.header.Get(), count, info) && ReadFormat(file.reader.Get(), info);
 }
 
 }  // namespace
 
 extern "C" MERVANE_API int32_t MERVANE_CALL GetWmaFileInfo(const char* path,
                                                            AudioFormatInfo* info) {
-    if (path == nullptr || info == nullptr) return 0;
-    return QueryFileInfo(path, info) ? 1 : 0;
+    return mervane::GuardExport(
+        0, [&] { return path != nullptr && info != nullptr && QueryFileInfo(path, info) ? 1 : 0; });
 }

@@ -61,6 +61,8 @@ ReaderCallback::~ReaderCallback() {
     // released into a library that no longer exists.
     state_.reader.Detach();
     state_.advancedReader.Detach();
+    state_.endingReader.Detach();
+    state_.endingAdvancedReader.Detach();
 }
 
 bool ReaderCallback::ClaimDecode() {
@@ -108,6 +110,7 @@ HRESULT ReaderCallback::OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR
             break;
         case wm::WMT_EOF:
         case wm::WMT_STOPPED:
+        case wm::WMT_ERROR:  // the reader could not go on: the decode ends too
             EndOfDecode();
             break;
         case wm::WMT_STARTED:
@@ -119,48 +122,33 @@ HRESULT ReaderCallback::OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR
     return S_OK;
 }
 
-namespace {
-
-// The readers of a decode that ended, on their way to a pool thread.
-struct EndingDecode {
-    ComPtr<wm::IWMReader> reader;
-    ComPtr<wm::IWMReaderAdvanced> advanced;
-    ReaderCallback* owner;
-};
-
-}  // namespace
-
 void ReaderCallback::EndOfDecode() {
-    ComPtr<wm::IWMReader> reader;
-    ComPtr<wm::IWMReaderAdvanced> advanced;
-    TakeReaders(reader, advanced);
-    // Only the status that emptied the slot finishes the decode: a stop that
-    // follows the end of the file (or races it) finds nothing left to do.
-    if (!reader) return;
+    {
+        SlotGuard guard(state_.lock);
+        // Only the status that empties the slot finishes the decode: a stop
+        // that follows the end of the file (or races it) finds nothing left.
+        if (!state_.reader) return;
+        std::swap(state_.endingReader, state_.reader);
+        std::swap(state_.endingAdvancedReader, state_.advancedReader);
+    }
     // This is the reader's own thread: closing or releasing the reader here
     // would wait for this very thread.
-    auto* ending = new (std::nothrow) EndingDecode{std::move(reader), std::move(advanced), this};
-    if (ending != nullptr && SubmitWork(&ReaderCallback::FinishDecode, ending)) return;
-    if (ending != nullptr) {
-        reader = std::move(ending->reader);
-        advanced = std::move(ending->advanced);
-        delete ending;
-    }
-    // No pool thread to be had: the reader is abandoned rather than closed here,
-    // and the host still learns that its decode has ended.
-    reader.Detach();
-    advanced.Detach();
-    MakeEndCall();
+    state_.endWork.Submit();
 }
 
-void ReaderCallback::FinishDecode(void* context) {
-    auto* ending = static_cast<EndingDecode*>(context);
-    ending->reader->Close();
-    ending->advanced.Reset();
-    ending->reader.Reset();
-    ReaderCallback* owner = ending->owner;
-    delete ending;
-    owner->MakeEndCall();
+void ReaderCallback::FinishDecode(void* self) {
+    ReaderState& state = static_cast<ReaderCallback*>(self)->state_;
+    ComPtr<wm::IWMReader> reader;
+    ComPtr<wm::IWMReaderAdvanced> advanced;
+    {
+        SlotGuard guard(state.lock);
+        std::swap(reader, state.endingReader);
+        std::swap(advanced, state.endingAdvancedReader);
+    }
+    if (reader) reader->Close();
+    advanced.Reset();
+    reader.Reset();
+    static_cast<ReaderCallback*>(self)->MakeEndCall();
 }
 
 void ReaderCallback::MakeEndCall() {
@@ -280,7 +268,9 @@ void CloseAbandoned(void* context) {
 // thread, so that neither can hold the host. With no pool thread to be had it
 // is abandoned rather than closed here.
 void GiveUp(ComPtr<wm::IWMReader> reader) {
-    (void)SubmitWork(&CloseAbandoned, reader.Detach());
+    wm::IWMReader* abandoned = reader.Detach();  // the work's from here
+    ReservedWork closing;
+    if (closing.Reserve(&CloseAbandoned, abandoned)) closing.Submit();
 }
 
 }  // namespace

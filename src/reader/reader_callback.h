@@ -14,7 +14,8 @@
 //
 // The reader must never be closed or given its last release on its own
 // callback thread: the platform's reader stops that thread on Close and waits
-// for it, i.e. for itself. The end of a decode therefore runs on a pool thread.
+// for it, i.e. for itself. The end of a decode therefore runs on a pool thread,
+// reserved when the decode starts, so that the end never lacks one.
 // One decode holds the reader side at a time, from GoGoGoReader until its end
 // call; a file query works on objects of its own.
 #pragma once
@@ -27,6 +28,7 @@
 #include "slot_lock.h"
 #include "wide_text.h"
 #include "wmsdk.h"
+#include "work_item.h"
 
 namespace mervane {
 
@@ -79,6 +81,12 @@ struct ReaderState {
     OpenSignal open;                               // status 1 and 22 of the decode's reader
     ComPtr<wm::IWMReaderAdvanced> advancedReader;  // under `lock`
     uint64_t clockTime = 0;                        // under `lock`; 100 ns units
+    // The readers of a decode that ended, on their way to the pool thread.
+    ComPtr<wm::IWMReader> endingReader;                  // under `lock`
+    ComPtr<wm::IWMReaderAdvanced> endingAdvancedReader;  // under `lock`
+    // The pool thread that ends the decode: reserved by GoGoGoReader before
+    // the open, submitted by the status that ends the decode.
+    ReservedWork endWork;
     std::atomic<SampleCallback> sampleCallback{nullptr};
     // Set from GoGoGoReader's claim until its decode failed or made its end call.
     std::atomic<bool> decoding{false};
@@ -134,8 +142,15 @@ class ReaderCallback final : public wm::IWMReaderCallback, public wm::IWMReaderC
 
     // Claims the reader side for a decode; false while another decode holds it.
     bool ClaimDecode();
-    // Gives the reader side back after a decode that failed before its start.
-    void ReleaseDecode() { state_.decoding.store(false); }
+    // Reserves the pool thread that will end the claimed decode; false if the
+    // pool has none to give.
+    bool ReserveEnd() { return state_.endWork.Reserve(&ReaderCallback::FinishDecode, this); }
+    // Gives the reader side, and the end's thread, back after a decode that
+    // failed before its start.
+    void ReleaseDecode() {
+        state_.endWork.Release();
+        state_.decoding.store(false);
+    }
 
     void SetSampleCallback(SampleCallback callback) { state_.sampleCallback.store(callback); }
     WCHAR (&PathBuffer())[kMaxWidePath] { return state_.pathBuffer; }
@@ -145,10 +160,11 @@ class ReaderCallback final : public wm::IWMReaderCallback, public wm::IWMReaderC
     wm::IWMReaderCallbackAdvanced* Secondary() { return this; }
 
   private:
-    // Status 4 and 12: takes the readers out of their slots and hands them to a
-    // pool thread, which closes and releases them and makes the end call.
+    // Status 4, 12 and 0 (an error): takes the readers out of their slots and
+    // hands them to the reserved pool thread, which closes and releases them
+    // and makes the end call.
     void EndOfDecode();
-    static void FinishDecode(void* ending);
+    static void FinishDecode(void* self);
     // Lets the reader side go and makes the end call.
     void MakeEndCall();
     // Status 11 and OnTime: moves the clock one second on and delivers it.

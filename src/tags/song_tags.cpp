@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "com_ptr.h"
+#include "export_guard.h"
 #include "heap_buffer.h"
 #include "wide_text.h"
 #include "wmsdk_factories.h"
@@ -113,13 +114,11 @@ HRESULT ReadTag(wm::IWMHeaderInfo* header, const WCHAR* name, char* field, size_
     WORD length = 0;
     HRESULT hr = header->GetAttributeByName(&stream, name, &type, nullptr, &length);
     if (FAILED(hr) && hr != wm::ASF_E_NOTFOUND) return hr;
-    if (length == 0 && hr == wm::ASF_E_NOTFOUND) return S_OK;  // absent: field kept
+    if (length == 0 && hr == wm::ASF_E_NOTFOUND) return S_FALSE;  // absent: field kept
 
+    // A value that could not be read is a failure, never an absent tag.
     HeapBuffer value(length);
-    if (!value) {
-        const DWORD error = GetLastError();
-        return error != 0 ? static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu)) : S_OK;
-    }
+    if (!value) return E_OUTOFMEMORY;
     stream = 0;
     hr = header->GetAttributeByName(&stream, name, &type, value.as<BYTE>(), &length);
     if (SUCCEEDED(hr))
@@ -128,22 +127,44 @@ HRESULT ReadTag(wm::IWMHeaderInfo* header, const WCHAR* name, char* field, size_
     return hr;
 }
 
+namespace {
+
+// The field's text as the SDK takes it; false when the field holds no
+// terminator within its size or text that is not valid in the code page.
+bool TagText(const char* field, size_t fieldSize, WCHAR (&text)[kMaxTagText]) {
+    const void* end = std::memchr(field, 0, fieldSize);
+    if (end == nullptr) return false;
+    const size_t length = static_cast<size_t>(static_cast<const char*>(end) - field);
+    int count = 0;
+    if (length > 0) {
+        count = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, field, static_cast<int>(length),
+                                    text, kMaxTagText);
+        if (count <= 0 || count >= kMaxTagText) return false;
+    }
+    text[count] = 0;
+    return true;
+}
+
+}  // namespace
+
 HRESULT WriteTag(wm::IWMHeaderInfo* header, const WCHAR* name, const char* field,
                  size_t fieldSize) {
-    const void* end = std::memchr(field, 0, fieldSize);
-    const size_t length =
-        end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - field) : fieldSize;
     WCHAR text[kMaxTagText];
-    int count = 0;
-    if (length > 0 && length <= 0x7FFFFFFF)
-        count = MultiByteToWideChar(CP_ACP, 0, field, static_cast<int>(length), text, kMaxTagText);
-    if (count < 0 || count >= kMaxTagText) count = 0;
-    text[count] = 0;
+    if (!TagText(field, fieldSize, text)) return E_INVALIDARG;
+    size_t count = 0;
+    while (text[count] != 0) ++count;
     return header->SetAttribute(0, name, wm::WMT_TYPE_STRING, reinterpret_cast<const BYTE*>(text),
                                 static_cast<WORD>((count + 1) * sizeof(WCHAR)));
 }
 
 int32_t EditTags(const WCHAR* path, SongInfo* info, bool read) {
+    auto* bytes = reinterpret_cast<char*>(info);
+    // Text that cannot be stored is refused before the file is opened.
+    for (const TagField& tag : kTagFields) {
+        WCHAR text[kMaxTagText];
+        if (!read && !TagText(bytes + tag.offset, tag.size, text)) return 0;
+    }
+
     // The header info goes before the editor.
     ComPtr<wm::IWMMetadataEditor> editor;
     ComPtr<wm::IWMHeaderInfo> header;
@@ -155,36 +176,48 @@ int32_t EditTags(const WCHAR* path, SongInfo* info, bool read) {
     if (SUCCEEDED(hr) && !header) hr = E_POINTER;
     if (FAILED(hr)) return 0;  // not opened, or opened but unusable: no Close
 
-    auto* bytes = reinterpret_cast<char*>(info);
+    // A tag that fails does not stop the others; it fails the call.
+    bool complete = true;
     for (const TagField& tag : kTagFields) {
         char* field = bytes + tag.offset;
         if (!read) {
-            WriteTag(header.Get(), tag.name, field, tag.size);
-        } else if (FAILED(ReadTag(header.Get(), tag.name, field, tag.size)) &&
-                   tag.fallback != nullptr) {
-            ReadTag(header.Get(), tag.fallback, field, tag.size);
+            complete = SUCCEEDED(WriteTag(header.Get(), tag.name, field, tag.size)) && complete;
+            continue;
         }
+        hr = ReadTag(header.Get(), tag.name, field, tag.size);
+        // The fallback stands in for a name that could not be read only when
+        // the file holds it.
+        if (FAILED(hr) && tag.fallback != nullptr &&
+            ReadTag(header.Get(), tag.fallback, field, tag.size) == S_OK) {
+            hr = S_OK;
+        }
+        complete = SUCCEEDED(hr) && complete;
     }
     // Tags that did not reach the file (a full disk, a file-size limit, a
-    // read-only file system) are a failed write, whatever Close says.
-    const HRESULT flushed = read ? S_OK : editor->Flush();
-    hr = editor->Close();
-    return SUCCEEDED(hr) && SUCCEEDED(flushed) ? 1 : 0;
+    // read-only file system) are a failed write. Close changes nothing in
+    // the file, so its result does not make what is there true or false.
+    if (!read && FAILED(editor->Flush())) complete = false;
+    editor->Close();
+    return complete ? 1 : 0;
 }
 
 }  // namespace mervane
 
 extern "C" MERVANE_API int32_t MERVANE_CALL GetWmaSongInfo(const char* path, SongInfo* info) {
-    if (path == nullptr || info == nullptr) return 0;
-    WCHAR widePath[mervane::kMaxWidePath];
-    mervane::ToWidePath(path, widePath);
-    return mervane::EditTags(widePath, info, true);
+    return mervane::GuardExport(0, [&] {
+        if (path == nullptr || info == nullptr) return 0;
+        WCHAR widePath[mervane::kMaxWidePath];
+        mervane::ToWidePath(path, widePath);
+        return mervane::EditTags(widePath, info, true);
+    });
 }
 
 extern "C" MERVANE_API int32_t MERVANE_CALL SetWmaSongInfo(const char* path, const SongInfo* info) {
-    if (path == nullptr || info == nullptr) return 0;
-    WCHAR widePath[mervane::kMaxWidePath];
-    mervane::ToWidePath(path, widePath);
-    // Writing only reads the record.
-    return mervane::EditTags(widePath, const_cast<SongInfo*>(info), false);
+    return mervane::GuardExport(0, [&] {
+        if (path == nullptr || info == nullptr) return 0;
+        WCHAR widePath[mervane::kMaxWidePath];
+        mervane::ToWidePath(path, widePath);
+        // Writing only reads the record.
+        return mervane::EditTags(widePath, const_cast<SongInfo*>(info), false);
+    });
 }

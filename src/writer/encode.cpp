@@ -7,6 +7,7 @@
 #include <new>
 
 #include "audio_profile.h"
+#include "export_guard.h"
 #include "mervane.h"
 #include "wide_text.h"
 #include "wmsdk_factories.h"
@@ -42,12 +43,78 @@ HRESULT Begin(WriterState& s, const char* path, const AudioFormatInfo& info) {
     hr = s.writer->SetProfile(s.profile.Get());
     if (FAILED(hr)) return hr;
 
-    WCHAR widePath[kMaxWidePath];
-    ToWidePath(path, widePath);
-    hr = s.fileSink->Open(widePath);
+    // The sink writes a new file beside the destination, which stays as it is
+    // until the encode has succeeded.
+    WCHAR sinkPath[kMaxWidePath];
+    hr = s.output.Begin(path, sinkPath);
+    if (FAILED(hr)) return hr;
+    hr = s.fileSink->Open(sinkPath);
     if (FAILED(hr)) return hr;
     s.sampleTime = 0;
+    s.failure = S_OK;
     return s.writer->BeginWriting();
+}
+
+// Empties the writer side when it goes out of scope, however that happens,
+// unless told to keep it.
+struct ClearUnlessKept {
+    WriterState& state;
+    bool keep = false;
+    ~ClearUnlessKept() {
+        if (!keep) state.Clear();
+    }
+};
+
+int32_t Init(const char* path, const AudioFormatInfo* info) {
+    if (path == nullptr || info == nullptr) return 0;
+    WriterState& s = TheWriterState();
+    // One encode at a time: an open one is left alone.
+    if (s.writer) return 0;
+    ClearUnlessKept undo{s};
+    undo.keep = SUCCEEDED(Begin(s, path, *info));
+    return undo.keep ? 1 : 0;
+}
+
+// A block that fails is remembered: the encode can no longer succeed.
+int32_t Write(const void* pcm, uint32_t byteCount) {
+    WriterState& s = TheWriterState();
+    if (pcm == nullptr || !s.writer) return 0;
+    const HRESULT hr = [&]() -> HRESULT {
+        ComPtr<wm::INSSBuffer> sample;
+        HRESULT result = s.writer->AllocateSample(byteCount, sample.Put());
+        if (FAILED(result)) return result;
+        if (!sample) return E_POINTER;
+        BYTE* buffer = nullptr;
+        DWORD length = 0;
+        result = sample->GetBufferAndLength(&buffer, &length);
+        if (FAILED(result)) return result;
+        // The sample reports the size asked for; never copy more than either
+        // side has.
+        length = std::min<DWORD>(length, byteCount);
+        if (length > 0) {
+            if (buffer == nullptr) return E_POINTER;
+            std::memcpy(buffer, pcm, length);
+        }
+        result = s.writer->WriteSample(0, s.sampleTime, 0, sample.Get());
+        if (FAILED(result)) return result;
+        s.sampleTime += static_cast<wm::QWORD>(BlockDuration(length, s.bytesPerSecond));
+        return S_OK;
+    }();
+    if (FAILED(hr) && SUCCEEDED(s.failure)) s.failure = hr;
+    return SUCCEEDED(hr) ? 1 : 0;
+}
+
+// Ends the encode whatever happens: the new file takes the destination's
+// place only when every step of the encode succeeded.
+HRESULT Close() {
+    WriterState& s = TheWriterState();
+    if (!s.writer || !s.fileSink2) return E_UNEXPECTED;
+    const ClearUnlessKept end{s};
+    HRESULT hr = s.writer->EndWriting();
+    if (SUCCEEDED(hr)) hr = s.fileSink2->Close();
+    if (FAILED(s.failure)) hr = s.failure;
+    if (SUCCEEDED(hr)) hr = s.output.Commit();
+    return SUCCEEDED(hr) ? S_OK : hr;
 }
 
 }  // namespace
@@ -60,6 +127,8 @@ void WriterState::Clear() {
     profile.Reset();
     sampleTime = 0;
     bytesPerSecond = 0;
+    output.Discard();
+    failure = S_OK;
 }
 
 WriterState& TheWriterState() {
@@ -78,50 +147,16 @@ int64_t BlockDuration(DWORD length, DWORD bytesPerSecond) {
 
 }  // namespace mervane
 
-using mervane::TheWriterState;
-using mervane::WriterState;
-
 extern "C" MERVANE_API int32_t MERVANE_CALL InitWMAWriteFile(const char* path,
                                                              const AudioFormatInfo* info) {
-    if (path == nullptr || info == nullptr) return 0;
-    WriterState& s = TheWriterState();
-    // An encode left open is given up: its objects go before the new ones come.
-    s.Clear();
-    if (FAILED(mervane::Begin(s, path, *info))) {
-        s.Clear();
-        return 0;
-    }
-    return 1;
+    return mervane::GuardExport(0, [&] { return mervane::Init(path, info); });
 }
 
 extern "C" MERVANE_API int32_t MERVANE_CALL WriteWMAFile(const void* pcm, uint32_t byteCount) {
-    if (pcm == nullptr) return 0;
-    WriterState& s = TheWriterState();
-    if (!s.writer) return 0;
-
-    mervane::ComPtr<wm::INSSBuffer> sample;
-    if (FAILED(s.writer->AllocateSample(byteCount, sample.Put())) || !sample) return 0;
-    BYTE* buffer = nullptr;
-    DWORD length = 0;
-    if (FAILED(sample->GetBufferAndLength(&buffer, &length))) return 0;
-    // The sample reports the size asked for; never copy more than either side has.
-    length = std::min<DWORD>(length, byteCount);
-    if (length > 0) {
-        if (buffer == nullptr) return 0;
-        std::memcpy(buffer, pcm, length);
-    }
-    if (FAILED(s.writer->WriteSample(0, s.sampleTime, 0, sample.Get()))) return 0;
-    s.sampleTime += static_cast<wm::QWORD>(mervane::BlockDuration(length, s.bytesPerSecond));
-    return 1;
+    return mervane::GuardExport(0, [&] { return mervane::Write(pcm, byteCount); });
 }
 
 extern "C" MERVANE_API int32_t MERVANE_CALL CloseWMAWriteFile(void) {
-    WriterState& s = TheWriterState();
-    if (!s.writer || !s.fileSink2) return E_UNEXPECTED;
-    HRESULT hr = s.writer->EndWriting();
-    if (FAILED(hr)) return hr;
-    hr = s.fileSink2->Close();
-    if (FAILED(hr)) return hr;
-    s.Clear();
-    return S_OK;
+    return mervane::GuardExport(static_cast<int32_t>(E_UNEXPECTED),
+                                [] { return static_cast<int32_t>(mervane::Close()); });
 }

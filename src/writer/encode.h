@@ -3,6 +3,7 @@
 #pragma once
 
 #include "com_ptr.h"
+#include "staged_file.h"
 #include "wmsdk.h"
 
 namespace mervane {
@@ -15,9 +16,13 @@ struct WriterState {
     ComPtr<wm::IWMProfile> profile;
     wm::QWORD sampleTime = 0;  // 100 ns units: the time stamp of the next block
     DWORD bytesPerSecond = 0;  // PCM byte rate: rate x channels x 2
+    // The new file, put in the destination's place when the encode succeeds.
+    StagedFile output;
+    HRESULT failure = S_OK;  // the first failed WriteWMAFile of this encode
 
     // Releases the writer, the advanced writer, the file sink, the file sink 2
-    // and the profile, in that order, and empties every slot.
+    // and the profile, in that order, empties every slot and removes a new
+    // file not put in place.
     void Clear();
 };
 

@@ -3,8 +3,12 @@
 // the writer): the failure is reported, early, the original is kept, and the
 // next encode to a good place works.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -92,6 +96,70 @@ TEST_F(FileSizeLimit, TagWriteIsReportedAsFailedAndTheOriginalKept) {
     EXPECT_EQ(out.exitStatus, 1) << "SetWmaSongInfo reported a write the limit stopped";
     EXPECT_TRUE(Bytes(path) == before);
     EXPECT_EQ(scratch.Names(), std::vector<std::string>{"song.wma"});
+}
+
+// Under a limit on the user's threads: a decode whose threads (its reader's
+// and the one that ends it) cannot all be had is refused at once, or ends
+// with its end call on a thread of its own, the file closed; either way
+// nothing is left behind, so decodes and queries work again once the limit
+// is lifted.
+std::atomic<int> endCalls{0};
+std::atomic<pid_t> blockThread{0};
+std::atomic<pid_t> endThread{0};
+
+int32_t MERVANE_CALL NoteThreads(const void* data, uint32_t bytes, uint32_t) {
+    if (data == nullptr && bytes == 0) {
+        endThread = gettid();
+        ++endCalls;
+    } else {
+        blockThread = gettid();
+    }
+    return 0;
+}
+
+int Threads() {
+    return int(NamesIn("/proc/self/task").size());
+}
+
+// `idle`: the threads of the process before (a sanitizer may have one).
+bool DecodeUnder(const std::string& path, int idle, rlim_t extraThreads) {
+    struct rlimit limit {};
+    getrlimit(RLIMIT_NPROC, &limit);
+    const rlim_t unlimited = limit.rlim_cur;
+    limit.rlim_cur = rlim_t(idle) + extraThreads;
+    setrlimit(RLIMIT_NPROC, &limit);
+    endCalls = 0;
+    blockThread = 0;
+    const int32_t started = GoGoGoReader(path.c_str(), 0, 1, NoteThreads);
+    for (int i = 0; i < 10000 && started == 1 && endCalls == 0; ++i) usleep(1000);
+    const bool open = OpenDescriptorsOn(path) != 0;
+    limit.rlim_cur = unlimited;
+    setrlimit(RLIMIT_NPROC, &limit);
+    for (int i = 0; i < 2000 && Threads() > idle; ++i) usleep(1000);
+    bool right = started == 1 ? endCalls == 1 && endThread != blockThread && !open
+                              : endCalls == 0 && blockThread == 0;
+    std::printf("%d more threads allowed: GoGoGoReader %d, %d end calls, %d threads left\n",
+                int(extraThreads), started, endCalls.load(), Threads() - idle);
+    std::fflush(stdout);
+    AudioFormatInfo info{};
+    return right && Threads() == idle && GetWmaFileInfo(path.c_str(), &info) == 1;
+}
+
+TEST(ThreadLimit, ADecodeWithoutItsThreadsIsRefusedOrEndsOnItsOwnThreadLeavingNothing) {
+    if (!media::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed";
+    if (geteuid() != 0) GTEST_SKIP() << "a user of its own for the limit needs the superuser";
+    const std::string source = media::MakeWma("reliability-1s.wma", "sine=duration=1", "-ac 2");
+    ASSERT_FALSE(source.empty());
+    Scratch scratch;
+    ASSERT_EQ(chmod(scratch.dir().c_str(), 0755), 0);
+    const std::string song = scratch.Copy(source, "song.wma");
+    // A user with no other process: the limit counts this child's threads only.
+    EXPECT_TRUE(RunAs(65532, [&] {
+        bool right = true;
+        const int idle = Threads();
+        for (rlim_t extra = 0; extra <= 3; ++extra) right = DecodeUnder(song, idle, extra) && right;
+        return right;
+    }));
 }
 
 }  // namespace

@@ -13,6 +13,9 @@
 //                                            encodes to REF without a limit, to BAD
 //                                            with a file-size limit, then to GOOD
 //   reliability_child limit-settags LIMIT PATH
+//   reliability_child limit-init LIMIT PATH  InitWMAWriteFile under the limit
+//   reliability_child encode PATH            300 s of tone; prints "ready" just
+//                                            before and "done" just after
 //
 // Exit status: 0 the library reported success, 1 it reported a failure,
 // 2 usage, 3 a wrong answer (printed).
@@ -180,6 +183,21 @@ int main(int argc, char** argv) {
         std::printf("good_init=%d good_failure=%d good_close=%d\n", good.init, good.firstFailure,
                     good.close);
         return 0;
+    }
+    if (command == "limit-init" && argc == 4) {
+        LimitFileSize(static_cast<rlim_t>(std::atoll(argv[2])));
+        const AudioFormatInfo format{0, 44100, 2, 128, 0, 0, 0, 0};
+        if (InitWMAWriteFile(argv[3], &format) != 1) return 1;
+        CloseWMAWriteFile();
+        return 0;
+    }
+    if (command == "encode" && argc == 3) {
+        std::puts("ready");
+        std::fflush(stdout);
+        const EncodeResult r = Encode(argv[2], 3000);
+        std::puts("done");
+        std::fflush(stdout);
+        return r.init == 1 && r.firstFailure < 0 && r.close == 0 ? 0 : 1;
     }
     if (command == "limit-settags" && argc == 4) {
         LimitFileSize(static_cast<rlim_t>(std::atoll(argv[2])));

@@ -2,7 +2,10 @@
 #include "scratch.h"
 
 #include <dirent.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -23,8 +26,12 @@ Scratch::~Scratch() {
 }
 
 std::vector<std::string> Scratch::Names() const {
+    return NamesIn(dir_);
+}
+
+std::vector<std::string> NamesIn(const std::string& dir) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(dir_.c_str())) {
+    if (DIR* d = opendir(dir.c_str())) {
         while (const dirent* e = readdir(d)) {
             if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
                 names.emplace_back(e->d_name);
@@ -47,6 +54,18 @@ std::vector<unsigned char> Bytes(const std::string& path) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
+int OpenDescriptorsOn(const std::string& path) {
+    struct stat target {};
+    if (stat(path.c_str(), &target) != 0) return 0;
+    int count = 0;
+    for (const std::string& fd : NamesIn("/proc/self/fd")) {
+        struct stat st {};
+        count += stat(("/proc/self/fd/" + fd).c_str(), &st) == 0 && st.st_ino == target.st_ino &&
+                 st.st_dev == target.st_dev;
+    }
+    return count;
+}
+
 bool Exists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
@@ -59,6 +78,17 @@ uint64_t AsfHeaderSize(const std::vector<unsigned char>& file) {
     uint64_t size = 0;
     for (int i = 7; i >= 0; --i) size = (size << 8) | file[16 + i];
     return size <= file.size() ? size : 0;
+}
+
+bool RunAs(uid_t uid, const std::function<bool()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const bool ok = setgroups(0, nullptr) == 0 && setgid(uid) == 0 && setuid(uid) == 0;
+        _exit(ok && body() ? 0 : 1);
+    }
+    int status = -1;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 }  // namespace reliability

@@ -2,9 +2,12 @@
 // A folder of its own for each reliability test, and the file checks they share.
 #pragma once
 
+#include <sys/types.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,9 +31,16 @@ class Scratch {
 };
 
 std::vector<unsigned char> Bytes(const std::string& path);
+// The names in a folder, sorted.
+std::vector<std::string> NamesIn(const std::string& dir);
+// How many descriptors of this process are open on the file at `path`.
+int OpenDescriptorsOn(const std::string& path);
 bool Exists(const std::string& path);
 // The byte size of an ASF file's Header Object; 0 if it has none.
 uint64_t AsfHeaderSize(const std::vector<unsigned char>& file);
+// Runs `body` in a child process as the user `uid` (with the group of that
+// number and no others); true when it returned true. Needs the superuser.
+bool RunAs(uid_t uid, const std::function<bool()>& body);
 
 // The tags reliability_child writes for a text: title TEXT, author TEXT-a,
 // album TEXT-b.

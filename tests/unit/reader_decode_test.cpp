@@ -150,13 +150,18 @@ TEST_F(ReaderDecode, ClockStatusesAfterTheEndDoNotReachTheReleasedReader) {
     ExpectTornDown();
 }
 
-TEST_F(ReaderDecode, OtherEndingStatusesLeaveTheReaderInItsSlot) {
+// A reader that cannot go on (a failed read, no memory) reports an error: the
+// decode ends as at the end of the file. Other statuses end nothing.
+TEST_F(ReaderDecode, AnErrorEndsTheDecodeOnceAndOtherStatusesDoNot) {
     ASSERT_EQ(Decode(), 1);
     reader_->Report(wm::WMT_END_OF_STREAMING);
-    reader_->Report(wm::WMT_ERROR, E_FAIL);
     EXPECT_EQ(FakeHost::Instance().EndCalls(), 0);
-    EXPECT_EQ(reader_->closeCalls.load(), 0);
     EXPECT_EQ(reader_->Refs(), 3) << "the test's and the two slots'";
+    reader_->Report(wm::WMT_ERROR, E_OUTOFMEMORY);
+    WaitForEnd();
+    reader_->Report(wm::WMT_EOF);
+    EXPECT_EQ(FakeHost::Instance().EndCalls(), 1);
+    ExpectTornDown();
 }
 
 TEST_F(ReaderDecode, CancelStopsTheReaderAndTheStopStatusEndsTheDecode) {

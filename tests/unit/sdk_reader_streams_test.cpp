@@ -98,7 +98,7 @@ TEST_F(SdkReader, OpenRefusesFromTheHeaderWhatItCannotPlay) {
         {Patched("mono.wma", "unknown-codec.wma", setTag(0x7777)),
          wm::NS_E_AUDIO_CODEC_NOT_INSTALLED},
         // A codec FFmpeg has, whose decoder then refuses the stream: the open
-        // (header only) succeeds, and the decode ends at once.
+        // (header only) succeeds, and the decode ends at once with an error.
         {Patched("mono.wma", "wrong-codec.wma", setTag(0x0162)), S_OK},
     };
     for (const Case& c : cases) {
@@ -108,7 +108,7 @@ TEST_F(SdkReader, OpenRefusesFromTheHeaderWhatItCannotPlay) {
         ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), c.file), c.open);
         if (SUCCEEDED(c.open)) {
             ASSERT_EQ(reader->Start(0, 0, 1.0f, nullptr), S_OK);
-            ASSERT_TRUE(callback->WaitForStatus(wm::WMT_EOF));
+            ASSERT_TRUE(callback->WaitForStatus(wm::WMT_ERROR));
             EXPECT_LT(callback->events().back().hr, 0) << "the end says why";
             EXPECT_TRUE(callback->pcm().empty());
         }

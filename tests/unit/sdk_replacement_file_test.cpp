@@ -5,6 +5,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,8 +28,12 @@ class SdkReplacementFile : public ::testing::Test {
         std::ofstream(target_) << "old";
         ASSERT_EQ(chmod(target_.c_str(), 0640), 0);
         ASSERT_EQ(stat(target_.c_str(), &st_), 0);
+        source_ = open(target_.c_str(), O_RDONLY);
     }
-    void TearDown() override { media_.Remove(); }
+    void TearDown() override {
+        close(source_);
+        media_.Remove();
+    }
 
     std::set<std::string> Names() const {
         std::set<std::string> names;
@@ -46,19 +52,20 @@ class SdkReplacementFile : public ::testing::Test {
     ScratchMedia media_;
     std::string target_;
     struct stat st_ {};
+    int source_ = -1;
 };
 
 TEST_F(SdkReplacementFile, CommitReplacesTheTargetAndAbandoningLeavesIt) {
     {
         ffsdk::ReplacementFile out;
-        ASSERT_TRUE(out.begin(target_, st_));
+        ASSERT_TRUE(out.begin(target_, st_, source_));
         ASSERT_EQ(write(out.fd(), "half", 4), 4);
     }
     EXPECT_EQ(Contents(), "old");
     EXPECT_EQ(Names(), std::set<std::string>{"song.wma"});
 
     ffsdk::ReplacementFile out;
-    ASSERT_TRUE(out.begin(target_, st_));
+    ASSERT_TRUE(out.begin(target_, st_, source_));
     ASSERT_EQ(write(out.fd(), "new", 3), 3);
     ASSERT_TRUE(out.commit());
     EXPECT_EQ(Contents(), "new");
@@ -68,15 +75,55 @@ TEST_F(SdkReplacementFile, CommitReplacesTheTargetAndAbandoningLeavesIt) {
     EXPECT_EQ(now.st_mode & 07777, 0640u);
 }
 
+// The new file has the old one's owner, group, mode and extended attributes
+// (an access ACL is one); a caller who cannot give it the owner is refused.
+TEST_F(SdkReplacementFile, TheNewFileKeepsTheOwnerGroupModeAndAttributes) {
+    ASSERT_EQ(geteuid(), 0u) << "giving files to another user needs the superuser";
+    ASSERT_EQ(chown(target_.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(setxattr(target_.c_str(), "user.mervane", "kept", 4, 0), 0);
+    ASSERT_EQ(stat(target_.c_str(), &st_), 0);
+    ffsdk::ReplacementFile out;
+    ASSERT_TRUE(out.begin(target_, st_, source_));
+    ASSERT_TRUE(out.commit());
+    struct stat now {};
+    ASSERT_EQ(stat(target_.c_str(), &now), 0);
+    EXPECT_NE(now.st_ino, st_.st_ino);
+    EXPECT_EQ(now.st_uid, 65534u);
+    EXPECT_EQ(now.st_gid, 65534u);
+    EXPECT_EQ(now.st_mode & 07777, 0640u);
+    char value[8] = {};
+    EXPECT_EQ(getxattr(target_.c_str(), "user.mervane", value, sizeof value), 4);
+    EXPECT_STREQ(value, "kept");
+
+    // The same as a user who is neither the owner nor the superuser, in a
+    // folder that user may write.
+    ASSERT_EQ(chmod(media_.Path("").c_str(), 0777), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        ffsdk::ReplacementFile again;
+        _exit(setgid(65533) == 0 && setuid(65533) == 0 &&
+                      again.begin(target_, now, source_).code() == wm::E_ACCESS_DENIED
+                  ? 0
+                  : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Names(), std::set<std::string>{"song.wma"});
+}
+
 TEST_F(SdkReplacementFile, NextReplacementRemovesOnlyItsOwnLeftovers) {
     const std::set<std::string> others{"song.wma", ".song.wma.mervane-ABCDEFG",
-                                       ".other.wma.mervane-ABCDEF", "song.wma.mervane-ABCDEF"};
+                                       ".other.wma.mervane-ABCDEF", "song.wma.mervane-ABCDEF",
+                                       ".song.wma.mervane-Other1"};
     for (const std::string& name : others) std::ofstream(media_.Path(name)) << "x";
+    // Another user's file of that form is not ours to remove.
+    ASSERT_EQ(chown(media_.Path(".song.wma.mervane-Other1").c_str(), 65534, 65534), 0);
     std::ofstream(media_.Path(".song.wma.mervane-ABCDEF")) << "left by a kill";
     std::ofstream(media_.Path(".song.wma.mervane-a1B2c3")) << "left by a kill";
 
     ffsdk::ReplacementFile out;
-    ASSERT_TRUE(out.begin(target_, st_));
+    ASSERT_TRUE(out.begin(target_, st_, source_));
     EXPECT_EQ(Names(), others);
 }
 

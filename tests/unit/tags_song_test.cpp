@@ -106,6 +106,10 @@ TEST_F(TagsSongInfo, FallbackNamesOnlyWhenTheFirstReadFails) {
     ASSERT_EQ(GetWmaSongInfo("song.wma", &info), 1);
     EXPECT_STREQ(info.title, "wm title");
     EXPECT_STREQ(info.author, "wm author");
+
+    // A fallback the file lacks cannot stand in: "Author" was not read.
+    editor->header->attributes.pop_back();
+    EXPECT_EQ(GetWmaSongInfo("song.wma", &info), 0);
 }
 
 TEST_F(TagsSongInfo, AbsentAttributesLeaveFieldsUntouched) {
@@ -226,13 +230,15 @@ TEST_F(TagsSongInfo, WritesSixStringsInOrderThenFlushes) {
     ExpectReleased();
 }
 
-TEST_F(TagsSongInfo, WritingIgnoresSingleTagFailuresButNotAFailedFlush) {
+TEST_F(TagsSongInfo, ATagThatCannotBeSetFailsTheWriteButNotTheOthers) {
     editor->header->setResult = [](const std::u16string& name) {
         return name == u"Title" ? kFailure : S_OK;
     };
-    EXPECT_EQ(SetWmaSongInfo("song.wma", &info), 1);
+    EXPECT_EQ(SetWmaSongInfo("song.wma", &info), 0);
     EXPECT_EQ(editor->header->set.size(), 6u);
+    EXPECT_EQ(CallLog::Instance().Matching("Editor.Flush").size(), 1u);
 
+    editor->header->setResult = nullptr;
     editor->flushResult = kFailure;
     EXPECT_EQ(SetWmaSongInfo("song.wma", &info), 0);
     // The editor is still closed and released.
@@ -240,22 +246,36 @@ TEST_F(TagsSongInfo, WritingIgnoresSingleTagFailuresButNotAFailedFlush) {
     ExpectReleased();
 }
 
-TEST_F(TagsSongInfo, WriteTagStaysInsideTheField) {
-    // Fields exactly as long as the record's, without terminators: ASan reports
-    // any read past them.
+TEST_F(TagsSongInfo, TextThatCannotBeStoredIsRefusedBeforeTheFileIsOpened) {
+    // Fields exactly as long as the record's: ASan reports any read past them.
     auto year = std::make_unique<char[]>(20);
     std::memset(year.get(), '9', 20);
-    EXPECT_EQ(mervane::WriteTag(editor->header, u"WM/Year", year.get(), 20), S_OK);
-    EXPECT_EQ(editor->header->set.back().value, StringValue(std::u16string(20, u'9')));
-
-    // 256 characters cannot be written with their terminator: an empty string.
+    EXPECT_EQ(mervane::WriteTag(editor->header, u"WM/Year", year.get(), 20), E_INVALIDARG);
     auto title = std::make_unique<char[]>(256);
     std::memset(title.get(), 'x', 256);
-    EXPECT_EQ(mervane::WriteTag(editor->header, u"Title", title.get(), 256), S_OK);
-    EXPECT_EQ(editor->header->set.back().value, StringValue(u""));
+    EXPECT_EQ(mervane::WriteTag(editor->header, u"Title", title.get(), 256), E_INVALIDARG);
     title[255] = 0;
     EXPECT_EQ(mervane::WriteTag(editor->header, u"Title", title.get(), 256), S_OK);
     EXPECT_EQ(editor->header->set.back().value, StringValue(std::u16string(255, u'x')));
+
+    const struct {
+        size_t offset, size;
+        const char* text;  // copied without its terminator when it fills the field
+    } cases[] = {
+        {offsetof(SongInfo, year), 20, "20202020202020202020"},
+        {offsetof(SongInfo, genreId), 20, "12345678901234567890"},
+        {offsetof(SongInfo, title), 256, "cut short \xC3"},
+        {offsetof(SongInfo, album), 256, "stray \x80 byte"},
+    };
+    for (const auto& c : cases) {
+        SongInfo bad = info;
+        std::memset(reinterpret_cast<char*>(&bad) + c.offset, 0, c.size);
+        std::memcpy(reinterpret_cast<char*>(&bad) + c.offset, c.text,
+                    std::min(c.size, std::strlen(c.text)));
+        CallLog::Instance().Clear();
+        EXPECT_EQ(SetWmaSongInfo("song.wma", &bad), 0) << c.text;
+        EXPECT_TRUE(CallLog::Instance().Matching("Editor.Open").empty()) << c.text;
+    }
 }
 
 TEST_F(TagsSongInfo, EditorFailuresGiveZero) {
@@ -273,9 +293,10 @@ TEST_F(TagsSongInfo, EditorFailuresGiveZero) {
     EXPECT_TRUE(CallLog::Instance().Matching("Editor.Flush").empty());
     ExpectReleased();
 
+    // Close changes nothing in the file: what was read stands.
     editor->queryOverride = nullptr;
     editor->closeResult = kFailure;
-    EXPECT_EQ(GetWmaSongInfo("song.wma", &info), 0);
+    EXPECT_EQ(GetWmaSongInfo("song.wma", &info), 1);
     EXPECT_EQ(CallLog::Instance().Matching("Editor.Close").size(), 1u);
     ExpectReleased();
 

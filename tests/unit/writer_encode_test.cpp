@@ -3,6 +3,10 @@
 // count, closing, and what is left behind when a step fails.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "fakes/fake_com.h"
@@ -41,8 +45,20 @@ class WriterEncode : public ::testing::Test {
         };
         manager->codecs = {{MakeAudioType(0x0161, 2, 44100, 16000, 5945)},
                            {MakeAudioType(0x0161, 1, 1, 2, 2)}};
+        char folder[] = "/tmp/writer_encode_XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        dir_ = folder;
+        out_ = dir_ + "/out.wma";
     }
-    void TearDown() override { mervane::TheWriterState().Clear(); }
+    void TearDown() override {
+        mervane::TheWriterState().Clear();
+        std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+    // What is at the destination, and a dot; "" when nothing is there.
+    std::string Destination() const {
+        std::ifstream in(out_);
+        return in ? std::string(std::istreambuf_iterator<char>(in), {}) + "." : "";
+    }
 
     bool SlotsEmpty() const {
         const auto& s = mervane::TheWriterState();
@@ -69,10 +85,12 @@ class WriterEncode : public ::testing::Test {
     Held<FakeWriter> writer;
     Held<FakeFileSink> sink;
     Held<FakeProfileManager> manager;
+    std::string dir_;
+    std::string out_;
 };
 
 TEST_F(WriterEncode, InitBuildsTheWriterInOrder) {
-    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    ASSERT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 1);
     const std::vector<std::string> steps{"WMCreateWriterPriv",     "WMCreateWriterFileSink",
                                          "WriterAdvanced.AddSink", "WMCreateProfileManager",
                                          "Writer.SetProfile",      "FileSink.Open",
@@ -88,12 +106,18 @@ TEST_F(WriterEncode, InitBuildsTheWriterInOrder) {
     EXPECT_EQ(writer->advanced->sinks[0], static_cast<wm::IWMWriterSink*>(sink->sink2));
     EXPECT_EQ(writer->profile, static_cast<wm::IWMProfile*>(manager->profile));
     EXPECT_EQ(manager->profile->newStream->bitrate, 128000u);
-    EXPECT_EQ(sink->path, u"out.wma");
     EXPECT_EQ(mervane::TheWriterState().bytesPerSecond, 176400u);
+
+    // The sink writes a file of its own; it takes the destination's place at
+    // the close.
+    EXPECT_EQ(sink->path.find(u"out.wma"), std::u16string::npos);
+    EXPECT_EQ(Destination(), "");
+    ASSERT_EQ(CloseWMAWriteFile(), S_OK);
+    EXPECT_EQ(Destination(), ".");
 }
 
 TEST_F(WriterEncode, BlocksAreStampedFromTheRunningByteCount) {
-    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    ASSERT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 1);
     const std::vector<BYTE> tenth(17640, 0x11);
     const BYTE one = 0x22;
     EXPECT_EQ(WriteWMAFile(tenth.data(), 17640), 1);  // 0.1 s
@@ -107,7 +131,7 @@ TEST_F(WriterEncode, BlocksAreStampedFromTheRunningByteCount) {
 
     // A new encode starts its clock again.
     ASSERT_EQ(CloseWMAWriteFile(), S_OK);
-    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    ASSERT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 1);
     EXPECT_EQ(WriteWMAFile(&one, 1), 1);
     EXPECT_EQ(writer->written.back().time, 0u);
 }
@@ -137,7 +161,7 @@ TEST_F(WriterEncode, BlockLongerThan214SecondsKeepsItsTrueDuration) {
 }
 
 TEST_F(WriterEncode, RefusedBlockDoesNotAdvanceTimeAndIsReleased) {
-    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    ASSERT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 1);
     writer->writeResult = [](size_t call) { return call == 1 ? kFailure : S_OK; };
     const std::vector<BYTE> block(17640, 0);
     EXPECT_EQ(WriteWMAFile(block.data(), 17640), 1);
@@ -158,7 +182,7 @@ TEST_F(WriterEncode, RefusedBlockDoesNotAdvanceTimeAndIsReleased) {
 }
 
 TEST_F(WriterEncode, CloseEndsClosesAndReleasesInOrder) {
-    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    ASSERT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 1);
     CallLog::Instance().Clear();
     EXPECT_EQ(CloseWMAWriteFile(), S_OK);
     EXPECT_EQ(CallLog::Instance().Entries(),
@@ -169,28 +193,26 @@ TEST_F(WriterEncode, CloseEndsClosesAndReleasesInOrder) {
     ExpectNothingHeld();
 }
 
-TEST_F(WriterEncode, FailedCloseReturnsItsResultAndKeepsEverything) {
-    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
-    writer->endResult = kFailure;
-    CallLog::Instance().Clear();
-    EXPECT_EQ(CloseWMAWriteFile(), kFailure);
-    EXPECT_EQ(CallLog::Instance().Entries(), std::vector<std::string>{"Writer.EndWriting"});
-    EXPECT_EQ(mervane::TheWriterState().writer.Get(), static_cast<wm::IWMWriter*>(writer.get()));
-    EXPECT_EQ(writer->Refs(), 2);
-
-    writer->endResult = S_OK;
-    sink->sink2->closeResult = kFailure;
-    EXPECT_EQ(CloseWMAWriteFile(), kFailure);
-    EXPECT_FALSE(SlotsEmpty());
-    EXPECT_EQ(sink->sink2->Refs(), 2);
-
-    // The next close runs the whole sequence again.
-    sink->sink2->closeResult = S_OK;
-    CallLog::Instance().Clear();
-    EXPECT_EQ(CloseWMAWriteFile(), S_OK);
-    EXPECT_EQ(CallLog::Instance().Matching("Writer.EndWriting").size(), 1u);
-    EXPECT_TRUE(SlotsEmpty());
-    ExpectNothingHeld();
+// However an encode fails (a block refused, the end of writing, the sink's
+// close), the close reports it, ends the encode and leaves the destination.
+TEST_F(WriterEncode, AFailedEncodeIsReportedAtTheCloseAndLeavesTheDestinationAlone) {
+    for (const char* step : {"WriteSample", "EndWriting", "FileSink2.Close"}) {
+        SCOPED_TRACE(step);
+        std::ofstream(out_) << "old";
+        writer->writeResult = [step](size_t) {
+            return std::string(step) == "WriteSample" ? kFailure : S_OK;
+        };
+        writer->endResult = std::string(step) == "EndWriting" ? kFailure : S_OK;
+        sink->sink2->closeResult = std::string(step) == "FileSink2.Close" ? kFailure : S_OK;
+        ASSERT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 1);
+        const std::vector<BYTE> block(4, 0);
+        WriteWMAFile(block.data(), 4);
+        ASSERT_EQ(WriteWMAFile(block.data(), 4), std::string(step) == "WriteSample" ? 0 : 1);
+        EXPECT_EQ(CloseWMAWriteFile(), kFailure);
+        EXPECT_TRUE(SlotsEmpty());
+        ExpectNothingHeld();
+        EXPECT_EQ(Destination(), "old.");
+    }
 }
 
 TEST_F(WriterEncode, WriteAndCloseWithoutAnEncodeTouchNothing) {
@@ -200,10 +222,10 @@ TEST_F(WriterEncode, WriteAndCloseWithoutAnEncodeTouchNothing) {
     EXPECT_TRUE(CallLog::Instance().Entries().empty());
 
     // Nor after an encode has been closed, or after one that failed to begin.
-    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    ASSERT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 1);
     ASSERT_EQ(CloseWMAWriteFile(), S_OK);
     writer->beginResult = kFailure;
-    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 0);
+    ASSERT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 0);
     CallLog::Instance().Clear();
     EXPECT_EQ(WriteWMAFile(&byte, 1), 0);
     EXPECT_EQ(CloseWMAWriteFile(), E_UNEXPECTED);
@@ -215,7 +237,7 @@ TEST_F(WriterEncode, MissingArgumentsTouchNothing) {
     EXPECT_EQ(InitWMAWriteFile("out.wma", nullptr), 0);
     EXPECT_TRUE(CallLog::Instance().Entries().empty());
 
-    ASSERT_EQ(InitWMAWriteFile("out.wma", &kCd), 1);
+    ASSERT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 1);
     CallLog::Instance().Clear();
     EXPECT_EQ(WriteWMAFile(nullptr, 16), 0);
     EXPECT_EQ(InitWMAWriteFile(nullptr, &kCd), 0);
@@ -249,7 +271,7 @@ class WriterInitFailure : public WriterEncode, public ::testing::WithParamInterf
 
 TEST_P(WriterInitFailure, ReleasesWhatItMadeAndLeavesSlotsEmpty) {
     FailStep(GetParam());
-    EXPECT_EQ(InitWMAWriteFile("out.wma", &kCd), 0);
+    EXPECT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 0);
     EXPECT_TRUE(SlotsEmpty());
     ExpectNothingHeld();
 }
@@ -260,12 +282,12 @@ INSTANTIATE_TEST_SUITE_P(WriterInit, WriterInitFailure,
                                            "BeginWriting"),
                          [](const auto& param) { return param.param; });
 
-TEST_F(WriterEncode, SecondInitGivesUpTheOpenEncode) {
-    ASSERT_EQ(InitWMAWriteFile("first.wma", &kCd), 1);
-    ASSERT_EQ(InitWMAWriteFile("second.wma", &kCd), 1);
-    EXPECT_EQ(sink->path, u"second.wma");
+TEST_F(WriterEncode, ASecondInitLeavesTheOpenEncodeAlone) {
+    ASSERT_EQ(InitWMAWriteFile(out_.c_str(), &kCd), 1);
+    EXPECT_EQ(InitWMAWriteFile((dir_ + "/second.wma").c_str(), &kCd), 0);
     EXPECT_EQ(writer->Refs(), 2);  // one reference from the library, not two
     ASSERT_EQ(CloseWMAWriteFile(), S_OK);
+    EXPECT_EQ(Destination(), ".");
     ExpectNothingHeld();
 }
 

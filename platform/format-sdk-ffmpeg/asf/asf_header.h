@@ -66,8 +66,8 @@ class Header {
 
     // Reads and parses the header of a file, which must be a regular file
     // whose header is followed by a Data Object. A header write that a journal
-    // beside the file records as unfinished is finished first, where the file
-    // can be written. Fails with
+    // beside the file records as unfinished is read as it will be finished
+    // (header_journal.h); reading never writes or removes anything. Fails with
     // NS_E_FILE_NOT_FOUND when nothing is at the path (or a folder on it is
     // missing), NS_E_FILE_OPEN_FAILED when it cannot be opened or is not a
     // regular file, NS_E_INVALID_INPUT_FORMAT when it holds no such header.
@@ -141,9 +141,12 @@ class Header {
     // byte that followed the old header) is written to an unnamed temporary
     // file in the same folder (a ReplacementFile), flushed to disk and renamed
     // over the original, so a crash leaves either the old or the new file
-    // whole and no temporary that lasts. The original's
-    // permission bits are kept; a symbolic link is followed and its target
-    // replaced. On success this object then describes the new file; on
+    // whole and no temporary that lasts. Refused, with the file untouched,
+    // unless the caller may write the file, the file has no other hard link
+    // (which would keep the old contents), and the new file can be given the
+    // original's owner, group, mode and extended attributes (ACLs included).
+    // A symbolic link is followed and its target replaced. On success this
+    // object then describes the new file; on
     // failure the original is untouched and no temporary is left behind, and
     // the result says why (a file system error where there is one,
     // NS_E_FILE_WRITE when the file changed or is not a regular file).
@@ -153,9 +156,11 @@ class Header {
     // begin with the header this object parsed. When the header fits in the
     // space the old one took (its padding absorbs the difference) and within
     // one page, it is written over the old one in place through a journal
-    // (header_journal.h): the file keeps its data where it is. Otherwise the
-    // file is rewritten (rewriteFile) with padding that fills the header to a
-    // page when it can, so that later writes fit. On success this object then
+    // (header_journal.h): the file keeps its data where it is, and every hard
+    // link to it sees the new header. Otherwise, or when something not this
+    // library's holds the journal's name, the file is rewritten (rewriteFile)
+    // with padding that fills the header to a page when it can, so that later
+    // writes fit. On success this object then
     // describes the file as written.
     ffsdk::Result writeFile(const std::string& path);
 
@@ -222,7 +227,7 @@ class Header {
     uint64_t serializedSize() const;
     // Takes `head`, just written as the header of a file now `fileSize` bytes
     // long, as this object's description of that file.
-    void adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize);
+    void adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) noexcept;
 
     void rebuildAttributes();
     void addRecordAttributes(const RecordList& list);

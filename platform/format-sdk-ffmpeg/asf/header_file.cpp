@@ -42,18 +42,6 @@ std::string Resolved(const std::string& path) {
 
 ffsdk::Result Header::readFile(const std::string& path) {
     *this = Header();
-    // A write killed halfway is finished before anything is read. A file this
-    // process may not write keeps its journal: it still reads whole (the
-    // header went in with one write or not at all).
-    if (::access(HeaderJournalPath(path).c_str(), F_OK) == 0) {
-        RollHeaderJournalForward(path);
-    } else {
-        const std::string target = Resolved(path);
-        if (!target.empty() && target != path &&
-            ::access(HeaderJournalPath(target).c_str(), F_OK) == 0) {
-            RollHeaderJournalForward(target);
-        }
-    }
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.ok()) {
@@ -75,6 +63,16 @@ ffsdk::Result Header::readFile(const std::string& path) {
     }
     std::vector<uint8_t> buf(static_cast<size_t>(headerSize) + kDataObjectFixedSize);
     if (!PreadAll(fd.get(), buf.data(), buf.size(), 0)) return wm::NS_E_INVALID_INPUT_FORMAT;
+    // A header write killed halfway is read as it will be finished. The
+    // journal sits beside the file a symbolic link points to.
+    if (headerSize <= kInPlaceHeaderLimit) {
+        const std::string target = Resolved(path);
+        std::vector<uint8_t> pending;
+        if (!target.empty() && PendingHeader(fd.get(), target, &pending) &&
+            pending.size() == headerSize) {
+            std::copy(pending.begin(), pending.end(), buf.begin());
+        }
+    }
     Header h;
     if (!h.parseHeader(buf.data(), buf.size(), fileSize) || !h.hasData_) {
         return wm::NS_E_INVALID_INPUT_FORMAT;
@@ -92,10 +90,13 @@ ffsdk::Result Header::rewriteFile(const std::string& path) {
     const std::string target = Resolved(path);
     if (target.empty()) return FileFailure();
 
-    Fd in(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    // Only a caller who may write the file replaces it. Opening it for
+    // writing asks the system exactly that (mode, ACLs, read-only mounts).
+    Fd in(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
     struct stat st;
     if (!in.ok() || ::fstat(in.get(), &st) != 0) return FileFailure();
-    if (!S_ISREG(st.st_mode)) return wm::NS_E_FILE_WRITE;
+    // Its other links would keep the old contents.
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return wm::NS_E_FILE_WRITE;
     const uint64_t oldSize = static_cast<uint64_t>(st.st_size);
     if (oldSize < headerSize_) return wm::NS_E_FILE_WRITE;
 
@@ -111,7 +112,7 @@ ffsdk::Result Header::rewriteFile(const std::string& path) {
     const std::vector<uint8_t> head = updated.serialize();
 
     ffsdk::ReplacementFile out;
-    const ffsdk::Result begun = out.begin(target, st);
+    const ffsdk::Result begun = out.begin(target, st, in.get());
     if (!begun) return begun;
     bool ok = WriteAll(out.fd(), head.data(), head.size());
     if (ok) {
@@ -139,13 +140,22 @@ ffsdk::Result Header::writeFile(const std::string& path) {
     errno = 0;
     const std::string target = Resolved(path);
     if (target.empty()) return FileFailure();
+    // A write killed halfway is finished first: this header was read as that
+    // write leaves the file.
+    if (!RollHeaderJournalForward(target)) return wm::NS_E_FILE_WRITE;
     if (headerSize_ <= kInPlaceHeaderLimit) {
         Header updated(*this);
         if (updated.fitTo(headerSize_)) {
             const std::vector<uint8_t> head = updated.serialize();
-            if (!WriteHeaderInPlace(target, original_, head)) return wm::NS_E_FILE_WRITE;
-            adoptWritten(head, headerSize_ + tailSize_);
-            return S_OK;
+            switch (WriteHeaderInPlace(target, original_, head)) {
+                case InPlace::kWritten:
+                    adoptWritten(head, headerSize_ + tailSize_);
+                    return S_OK;
+                case InPlace::kFailed:
+                    return wm::NS_E_FILE_WRITE;
+                case InPlace::kUnavailable:  // rewritten below instead
+                    break;
+            }
         }
     }
     // A header that grew past its space goes into a new file, with room to
@@ -158,19 +168,24 @@ ffsdk::Result Header::writeFile(const std::string& path) {
 }
 
 // The Data Object is unchanged; at most its offset moved with the header size.
-void Header::adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) {
+// The file is written by now: a failure here (no memory to parse the new
+// header) only leaves this object empty, it does not undo the write.
+void Header::adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) noexcept {
     const bool hasData = hasData_;
     const uint64_t dataSize = dataSize_;
     const uint64_t dataPackets = dataObjectPackets_;
-    Header fresh;
-    if (!fresh.parseHeader(head.data(), head.size(), fileSize)) {
-        *this = Header();
-        return;
+    try {
+        Header fresh;
+        if (fresh.parseHeader(head.data(), head.size(), fileSize)) {
+            fresh.hasData_ = hasData;
+            fresh.dataSize_ = dataSize;
+            fresh.dataObjectPackets_ = dataPackets;
+            *this = std::move(fresh);
+            return;
+        }
+    } catch (...) {
     }
-    fresh.hasData_ = hasData;
-    fresh.dataSize_ = dataSize;
-    fresh.dataObjectPackets_ = dataPackets;
-    *this = std::move(fresh);
+    *this = Header();
 }
 
 }  // namespace asf

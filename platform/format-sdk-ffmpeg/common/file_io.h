@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
-// Whole reads and writes on POSIX file descriptors, and an owner that closes
-// one: what the header module's file code shares.
+// Whole reads and writes on POSIX file descriptors, an owner that closes one,
+// and the naming of unnamed files: what the stand-in's file code shares.
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 namespace ffsdk {
 
@@ -65,6 +68,18 @@ inline bool PwriteAll(int fd, const uint8_t* buf, size_t n, uint64_t offset) {
 inline bool WriteAll(int fd, const uint8_t* buf, size_t n) {
     return TransferAll(buf, n, 0,
                        [fd](const uint8_t* b, size_t c, off_t) { return ::write(fd, b, c); });
+}
+
+// Gives the unnamed file (O_TMPFILE) open as `fd` the name `path`; fails with
+// EEXIST when the name is taken. The name appears with the file's contents
+// complete, never half-written.
+inline bool LinkUnnamed(int fd, const std::string& path) noexcept {
+    // AT_EMPTY_PATH needs a capability ordinary users lack; /proc does not.
+    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno == EEXIST) return false;
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 }  // namespace ffsdk

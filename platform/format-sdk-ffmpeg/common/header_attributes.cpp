@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 #include <string_view>
+#include <utility>
 
 namespace ffsdk {
 
@@ -140,7 +141,12 @@ HRESULT Set(asf::Header& header, WORD stream, const WCHAR* name, wm::WMT_ATTR_DA
         // An empty value may come without a buffer; the header module wants one.
         static const BYTE kNothing = 0;
         const BYTE* data = value != nullptr ? value : &kNothing;
-        return header.set(key, stored, data, valueLength) ? S_OK : E_INVALIDARG;
+        // Edited on a copy, taken only whole: a set that fails part of the way
+        // (out of memory) leaves the header as it was, not half changed.
+        asf::Header edited(header);
+        if (!edited.set(key, stored, data, valueLength)) return E_INVALIDARG;
+        header = std::move(edited);
+        return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

@@ -8,7 +8,7 @@
 // those calls answer E_NOTIMPL, as unimplemented calls do across the stand-in.
 #pragma once
 
-#include <functional>
+#include <type_traits>
 
 #include "asf/asf_header.h"
 #include "iid_of.h"
@@ -44,7 +44,24 @@ class HeaderInfo : public wm::IWMHeaderInfo {
     HRESULT STDMETHODCALLTYPE RemoveScript(WORD index) final;
 
   protected:
-    using HeaderUse = std::function<HRESULT(asf::Header&)>;
+    // What WithHeader runs: a reference to the caller's callable for the
+    // length of the call, never a copy, so making one allocates nothing and
+    // cannot throw.
+    class HeaderUse {
+      public:
+        template <typename Use,
+                  typename = std::enable_if_t<!std::is_same_v<std::decay_t<Use>, HeaderUse>>>
+        HeaderUse(Use&& use) noexcept
+            : target_(const_cast<void*>(static_cast<const void*>(&use))),
+              call_([](void* target, asf::Header& header) -> HRESULT {
+                  return (*static_cast<std::remove_reference_t<Use>*>(target))(header);
+              }) {}
+        HRESULT operator()(asf::Header& header) const { return call_(target_, header); }
+
+      private:
+        void* target_;
+        HRESULT (*call_)(void*, asf::Header&);
+    };
     // Runs `use` on the open file's header under the owner's lock and returns
     // its result; NS_E_INVALID_REQUEST while no file is open. Nothing thrown
     // may get past it.

@@ -3,13 +3,17 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
+#include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <random>
+#include <vector>
+
+#include "common/file_io.h"
 
 namespace ffsdk {
 
@@ -34,42 +38,100 @@ std::string TemporaryPrefix(const std::string& target) {
     return "." + BaseName(target) + kMarker;
 }
 
+// Six characters for a temporary's name, from the kernel's random source (no
+// state of our own: nothing to allocate or set up per thread); a counter and
+// the clock where that source is unavailable.
 std::string RandomSuffix() {
     static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+    static std::atomic<uint32_t> counter{0};
+    uint8_t bytes[kRandomChars];
+    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        uint64_t mix = static_cast<uint64_t>(now.tv_nsec) ^ (uint64_t{counter++} << 32) ^
+                       static_cast<uint64_t>(::getpid());
+        for (uint8_t& b : bytes) {
+            mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+            b = static_cast<uint8_t>(mix >> 56);
+        }
+    }
     std::string suffix(kRandomChars, 'x');
-    for (char& c : suffix) c = kChars[pick(random)];
+    for (size_t i = 0; i < kRandomChars; ++i) suffix[i] = kChars[bytes[i] % (sizeof kChars - 1)];
     return suffix;
 }
 
-// Removes the temporaries earlier replacements of `target` left in `dir`.
-void RemoveLeftovers(const std::string& dir, const std::string& target) {
+// Removes the temporaries earlier replacements of `target` left in `dir`:
+// regular files of one link owned by the target's owner, as a replacement
+// leaves them; never anything another user could have put there.
+void RemoveLeftovers(const std::string& dir, const std::string& target, uid_t owner) {
     const std::string prefix = TemporaryPrefix(target);
     DIR* d = ::opendir(dir.c_str());
     if (d == nullptr) return;
     while (const dirent* entry = ::readdir(d)) {
         const size_t length = std::strlen(entry->d_name);
+        struct stat st;
         if (length == prefix.size() + kRandomChars &&
-            std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+            std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 &&
+            ::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == owner) {
             ::unlinkat(::dirfd(d), entry->d_name, 0);
         }
     }
     ::closedir(d);
 }
 
-bool CopyOwnerAndMode(int fd, const struct stat& original) {
-    // File systems without Unix permissions (FAT) refuse chmod but give every
-    // file the same mode; that is fine as long as the modes agree.
-    struct stat now {};
-    const bool modeOk =
-        ::fchmod(fd, original.st_mode & 07777) == 0 ||
-        (::fstat(fd, &now) == 0 && (now.st_mode & 07777) == (original.st_mode & 07777));
-    if (modeOk && ::fchown(fd, original.st_uid, original.st_gid) != 0) {
-        // Only the owner or root can hand a file to someone else; keeping the
-        // caller as owner is the best that can be done.
+// The value of the extended attribute `name` of `fd`; false if it has none.
+bool ReadAttribute(int fd, const char* name, std::vector<char>* value) {
+    for (;;) {
+        const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+        if (size < 0) return false;
+        value->resize(static_cast<size_t>(size));
+        const ssize_t got = ::fgetxattr(fd, name, value->data(), value->size());
+        if (got >= 0) {
+            value->resize(static_cast<size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE) return false;  // ERANGE: it grew meanwhile
     }
-    return modeOk;
+}
+
+// Gives the new file `fd` the owner, group, mode and extended attributes of
+// the original; false if any of them cannot be given.
+bool CopyRights(int fd, const struct stat& original, int source) {
+    struct stat now {};
+    if (::fstat(fd, &now) != 0) return false;
+    // Owner and group first: changing them clears the set-id bits, which the
+    // mode then restores. Only the superuser gives a file to someone else, and
+    // a file system without owners (FAT) gives every file the same one.
+    if ((now.st_uid != original.st_uid || now.st_gid != original.st_gid) &&
+        ::fchown(fd, original.st_uid, original.st_gid) != 0) {
+        return false;
+    }
+    // File systems without Unix permissions refuse chmod but give every file
+    // the same mode; that is fine as long as the modes agree.
+    if (::fchmod(fd, original.st_mode & 07777) != 0 &&
+        (::fstat(fd, &now) != 0 || (now.st_mode & 07777) != (original.st_mode & 07777))) {
+        return false;
+    }
+    // After the mode, which would otherwise narrow an access ACL's mask.
+    ssize_t size = ::flistxattr(source, nullptr, 0);
+    if (size < 0) return errno == ENOTSUP;  // a file system without them
+    std::vector<char> names(static_cast<size_t>(size));
+    size = ::flistxattr(source, names.data(), names.size());
+    if (size < 0) return false;
+    std::vector<char> value;
+    std::vector<char> present;
+    for (size_t at = 0; at < static_cast<size_t>(size); at += std::strlen(&names[at]) + 1) {
+        const char* name = &names[at];
+        if (!ReadAttribute(source, name, &value)) {
+            if (errno == ENODATA) continue;  // removed meanwhile
+            return false;
+        }
+        // The system may have set it already (a security label, say).
+        if (ReadAttribute(fd, name, &present) && present == value) continue;
+        if (::fsetxattr(fd, name, value.data(), value.size(), 0) != 0) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -91,11 +153,11 @@ Result ReplacementFile::fail() {
     return error != 0 ? ResultFromErrno(error) : Result(wm::NS_E_FILE_WRITE);
 }
 
-Result ReplacementFile::begin(const std::string& target, const struct stat& original) {
+Result ReplacementFile::begin(const std::string& target, const struct stat& original, int source) {
     discard();
     target_ = target;
     dir_ = DirName(target);
-    RemoveLeftovers(dir_, target_);
+    RemoveLeftovers(dir_, target_, original.st_uid);
 
     fd_ = ::open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd_ < 0) {
@@ -111,18 +173,22 @@ Result ReplacementFile::begin(const std::string& target, const struct stat& orig
             return fail();
         }
     }
-    if (!CopyOwnerAndMode(fd_, original)) return fail();
+    errno = 0;
+    if (!CopyRights(fd_, original, source)) {
+        discard();
+        return wm::E_ACCESS_DENIED;
+    }
     return S_OK;
 }
 
 bool ReplacementFile::linkTemporary() {
-    const std::string procPath = "/proc/self/fd/" + std::to_string(fd_);
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string name = dir_ + "/" + TemporaryPrefix(target_) + RandomSuffix();
-        // AT_EMPTY_PATH needs a capability ordinary users lack; /proc does not.
-        if (::linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ||
-            ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            named_ = name;
+        std::string name = dir_ + "/" + TemporaryPrefix(target_) + RandomSuffix();
+        // Whatever allocates (and may throw) comes before the link; once the
+        // name is made, it is taken over without allocating, to be removed if
+        // the rename does not follow.
+        if (LinkUnnamed(fd_, name)) {
+            named_.swap(name);
             return true;
         }
         if (errno != EEXIST) return false;

@@ -6,7 +6,12 @@
 // names it ".NAME.mervane-XXXXXX" only for the instant before renaming it over
 // the target. A kill in that instant, or a file system without unnamed
 // temporaries (where the named file is used from the start), can leave such a
-// name behind; the next replacement of the same file removes it.
+// name behind; the next replacement of the same file removes it (a regular
+// file of one link owned by the target's owner; nothing else of that name).
+//
+// The new file takes the target's place only with the target's owner, group,
+// mode and extended attributes (ACLs included); where any of them cannot be
+// given to it, the replacement is refused.
 #pragma once
 
 #include <sys/stat.h>
@@ -24,10 +29,11 @@ class ReplacementFile {
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-    // Starts replacing `target` (a path with symbolic links resolved) whose
-    // status is `original`: the new file gets its permission bits and, where
-    // allowed, its owner. Removes what earlier replacements of it left.
-    Result begin(const std::string& target, const struct stat& original);
+    // Starts replacing `target` (a path with symbolic links resolved), open
+    // as `source`, whose status is `original`: the new file gets its owner,
+    // group, mode and extended attributes, or the replacement fails
+    // (E_ACCESS_DENIED). Removes what earlier replacements of it left.
+    Result begin(const std::string& target, const struct stat& original, int source);
     // Where the new contents are written.
     int fd() const { return fd_; }
     // Flushes the new contents to disk and renames them over the target, then

@@ -11,8 +11,9 @@
 namespace ffsdk {
 
 // Runs `job` on the shared thread, after every job posted before it. The
-// thread is made on first use and lives as long as the process. Throws
-// std::bad_alloc or std::system_error when the job cannot be posted.
+// thread is made when a job comes and none runs, and ends after a quarter of
+// a second without work. Throws std::bad_alloc or std::system_error when the
+// job cannot be posted; it then never runs.
 void RunOnOpenThread(std::function<void()> job);
 
 }  // namespace ffsdk

@@ -20,6 +20,14 @@ namespace {
 constexpr int64_t kUnitsPerSecond = 10000000;  // 100 ns units
 constexpr AVRational kUnitBase = {1, 10000000};
 
+// Why FFmpeg could not go on, for failures that are no fault of the file; S_OK
+// for the others (the end of the file, damaged data).
+HRESULT Failure(int error) {
+    if (error == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
+    if (error == AVERROR(EIO)) return wm::NS_E_FILE_READ;
+    return S_OK;
+}
+
 void QuietLogging() {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
@@ -53,6 +61,7 @@ HRESULT PcmDecoder::Open(const std::string& path, uint16_t streamNumber, uint32_
     timeline_.Reset(
         rate, static_cast<uint64_t>(av_rescale(static_cast<int64_t>(end), rate, kUnitsPerSecond)));
     target_ = 0;
+    error_ = S_OK;
     const HRESULT hr = OpenInput();
     if (FAILED(hr)) Close();
     return hr;
@@ -66,8 +75,9 @@ HRESULT PcmDecoder::OpenInput() {
     const AVInputFormat* asf = av_find_input_format("asf");
     if (asf == nullptr) return E_FAIL;
     AVFormatContext* input = nullptr;
-    if (avformat_open_input(&input, path_.c_str(), asf, nullptr) != 0)
-        return wm::NS_E_INVALID_INPUT_FORMAT;
+    const int opened = avformat_open_input(&input, path_.c_str(), asf, nullptr);
+    if (opened != 0)
+        return FAILED(Failure(opened)) ? Failure(opened) : wm::NS_E_INVALID_INPUT_FORMAT;
     format_.reset(input);
     // FFmpeg's ASF demuxer makes one stream per Stream Properties object, its
     // id the stream number.
@@ -89,11 +99,13 @@ HRESULT PcmDecoder::OpenInput() {
     if (!packet_) packet_.reset(av_packet_alloc());
     if (!frame_) frame_.reset(av_frame_alloc());
     if (codec_ == nullptr || packet_ == nullptr || frame_ == nullptr) return E_OUTOFMEMORY;
-    if (avcodec_parameters_to_context(codec_.get(), st->codecpar) < 0)
-        return wm::NS_E_INVALID_INPUT_FORMAT;
+    const int copied = avcodec_parameters_to_context(codec_.get(), st->codecpar);
+    if (copied < 0)
+        return FAILED(Failure(copied)) ? Failure(copied) : wm::NS_E_INVALID_INPUT_FORMAT;
     codec_->thread_count = 1;
     codec_->pkt_timebase = st->time_base;
-    if (avcodec_open2(codec_.get(), decoder, nullptr) != 0) return wm::NS_E_INVALID_INPUT_FORMAT;
+    const int ready = avcodec_open2(codec_.get(), decoder, nullptr);
+    if (ready != 0) return FAILED(Failure(ready)) ? Failure(ready) : wm::NS_E_INVALID_INPUT_FORMAT;
     fresh_ = true;
     draining_ = false;
     ended_ = false;
@@ -103,9 +115,12 @@ HRESULT PcmDecoder::OpenInput() {
 }
 
 bool PcmDecoder::Restart() {
-    if (!fresh_ && FAILED(OpenInput())) {
-        Close();
-        return false;
+    if (!fresh_) {
+        const HRESULT hr = OpenInput();
+        if (FAILED(hr)) {
+            Close();
+            return Fail(hr);
+        }
     }
     timeline_.Restart();
     return true;
@@ -141,6 +156,12 @@ uint64_t PcmDecoder::ToTime(uint64_t samples) const {
     return static_cast<uint64_t>(av_rescale(static_cast<int64_t>(samples), kUnitsPerSecond, rate_));
 }
 
+bool PcmDecoder::Fail(HRESULT failure) {
+    error_ = failure;
+    ended_ = true;
+    return false;
+}
+
 bool PcmDecoder::Convert() {
     pcmSamples_ = 0;
     const int channels = frame_->ch_layout.nb_channels;
@@ -163,8 +184,10 @@ bool PcmDecoder::Convert() {
         av_channel_layout_uninit(&in);
         av_channel_layout_uninit(&out);
         swr_.reset(swr);
-        if (!made || swr_init(swr_.get()) < 0) {
+        const int initialised = made ? swr_init(swr_.get()) : AVERROR(ENOMEM);
+        if (initialised < 0) {
             swr_.reset();
+            if (FAILED(Failure(initialised))) Fail(Failure(initialised));
             return false;
         }
     }
@@ -174,13 +197,16 @@ bool PcmDecoder::Convert() {
     try {
         pcm_.resize(static_cast<size_t>(capacity) * frameBytes);
     } catch (const std::bad_alloc&) {
-        return false;
+        return Fail(E_OUTOFMEMORY);
     }
     uint8_t* out = pcm_.data();
     const int got =
         swr_convert(swr_.get(), &out, capacity, const_cast<const uint8_t**>(frame_->extended_data),
                     frame_->nb_samples);
-    if (got < 0) return false;
+    if (got < 0) {
+        if (FAILED(Failure(got))) Fail(Failure(got));
+        return false;
+    }
     pcmSamples_ = static_cast<uint64_t>(got);
     return true;
 }
@@ -200,6 +226,7 @@ bool PcmDecoder::Decode() {
                 const bool converted = Convert();
                 av_frame_unref(frame_.get());
                 if (!converted) {
+                    if (ended_) break;               // no fault of the frame
                     timeline_.PacketRejected(time);  // audio that cannot be delivered
                     continue;
                 }
@@ -211,6 +238,7 @@ bool PcmDecoder::Decode() {
                 ended_ = true;
                 break;
             }
+            if (FAILED(Failure(received))) return Fail(Failure(received));
             if (received != AVERROR(EAGAIN)) {
                 // The decoder failed on what it had: that audio is lost.
                 timeline_.PacketRejected(Timeline::kNoTime);
@@ -220,8 +248,10 @@ bool PcmDecoder::Decode() {
         }
         wantInput = false;
         fresh_ = false;
-        if (av_read_frame(format_.get(), packet_.get()) < 0) {
-            // End of file, a truncated file or a read error: flush the decoder.
+        const int read = av_read_frame(format_.get(), packet_.get());
+        if (FAILED(Failure(read))) return Fail(Failure(read));
+        if (read < 0) {
+            // End of file, or a truncated file: flush the decoder.
             draining_ = true;
             if (avcodec_send_packet(codec_.get(), nullptr) < 0) ended_ = true;
             continue;
@@ -231,6 +261,12 @@ bool PcmDecoder::Decode() {
                 timeOf(packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts);
             timeline_.PacketRead(time);
             const int sent = avcodec_send_packet(codec_.get(), packet_.get());
+            // A packet the decoder had no memory for is no fault of the file:
+            // silence in its place would be a lie.
+            if (FAILED(Failure(sent))) {
+                av_packet_unref(packet_.get());
+                return Fail(Failure(sent));
+            }
             if (sent < 0 && sent != AVERROR(EAGAIN)) timeline_.PacketRejected(time);
         }
         av_packet_unref(packet_.get());
@@ -260,7 +296,7 @@ bool PcmDecoder::Next(PcmBlock* block) {
                 try {
                     silence_.assign(static_cast<size_t>(chunk) * frameBytes, 0);
                 } catch (const std::bad_alloc&) {
-                    return false;
+                    return Fail(E_OUTOFMEMORY);
                 }
             }
             const uint64_t count = std::min(silenceLeft_, chunk);
@@ -282,6 +318,7 @@ bool PcmDecoder::Next(PcmBlock* block) {
             return false;
         }
         if (!Decode()) {
+            if (FAILED(error_)) return false;  // cut short: no silence to the end
             silenceAt_ = timeline_.position();
             silenceLeft_ = timeline_.Ended();
             if (silenceLeft_ > 0) continue;

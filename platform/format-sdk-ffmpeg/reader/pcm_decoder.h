@@ -50,9 +50,13 @@ class PcmDecoder {
     // be positioned.
     bool Seek(uint64_t start);
 
-    // Decodes the next block. False at the end of the stream; a read error
-    // also ends the stream.
+    // Decodes the next block. False at the end of the stream, or when the
+    // stream cannot go on (error() then says why: a failed read, no memory for
+    // a packet, a frame or a restart). What the decoder rejects as damaged
+    // becomes silence.
     bool Next(PcmBlock* block);
+    // S_OK, or why the stream stopped short of its end.
+    HRESULT error() const { return error_; }
 
   private:
     // Demuxer, decoder and converter, all fresh, at the file's start.
@@ -64,7 +68,11 @@ class PcmDecoder {
     // Decodes the next frame into pcm_ and places it; false when the stream
     // is over.
     bool Decode();
+    // Converts frame_ into pcm_; false (with error_ set when it was no fault
+    // of the frame) if it cannot.
     bool Convert();
+    // Ends the stream with `failure`; returns false.
+    bool Fail(HRESULT failure);
     // Hands out `count` samples at `position` (from pcm_ or silence), less
     // what lies before target_; false if nothing is left.
     bool Deliver(uint64_t position, uint64_t count, const BYTE* samples, PcmBlock* block);
@@ -87,6 +95,7 @@ class PcmDecoder {
     bool fresh_ = false;   // opened and nothing read yet
     bool draining_ = false;
     bool ended_ = false;
+    HRESULT error_ = S_OK;
 
     std::vector<BYTE> pcm_;      // the converted frame
     uint64_t pcmSamples_ = 0;    // samples in pcm_

@@ -159,7 +159,8 @@ HRESULT Position(ReaderSession& s, const ReaderOutput& output, uint64_t fileEnd,
             hr = E_OUTOFMEMORY;
         }
     }
-    if (SUCCEEDED(hr) && !s.decoder.Seek(start)) hr = E_FAIL;
+    if (SUCCEEDED(hr) && !s.decoder.Seek(start))
+        hr = FAILED(s.decoder.error()) ? s.decoder.error() : E_FAIL;
     return hr;
 }
 
@@ -190,6 +191,7 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
     // One buffer serves block after block while the callback keeps no
     // reference to it: no allocation per block.
     ComPtr<MemoryBuffer> sample;
+    HRESULT failure = S_OK;
     for (;;) {
         PcmBlock block;
         bool have = positioned && s.decoder.Next(&block) && block.time < stopAt;
@@ -210,13 +212,20 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
             if (!sample || !sample->Unshared() || !sample->Refill(block.data, size)) {
                 sample.Reset(MemoryBuffer::Copy(block.data, size));
             }
-            if (!sample) continue;  // out of memory: this block is lost
+            if (!sample) {
+                have = false;
+                failure = E_OUTOFMEMORY;
+            }
         }
         lock.lock();
         if (Interrupted(s)) return;
         if (!have) {
+            // A decoder that could not be made, or a stream that stopped short
+            // of its end, is an error, not the end of the file.
+            if (SUCCEEDED(failure)) failure = FAILED(ended) ? ended : s.decoder.error();
             s.started = false;
-            ReportStatus(s, lock, wm::WMT_EOF, ended, command.context);
+            ReportStatus(s, lock, FAILED(failure) ? wm::WMT_ERROR : wm::WMT_EOF, failure,
+                         command.context);
             return;
         }
         if (!AwaitDue(s, lock, command, block.time, began)) return;
