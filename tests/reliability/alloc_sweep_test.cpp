@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "media.h"
 #include "mervane.h"
@@ -49,11 +50,20 @@ TEST_P(AllocationFailure, EveryRunEndsWithATrueResultAndWholeFiles) {
     EXPECT_EQ(status, 0) << out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Exports, AllocationFailure,
-                         ::testing::Values(Sweep{"info", false}, Sweep{"tags-read", false},
-                                           Sweep{"tags-write", false}, Sweep{"tags-write", true},
-                                           Sweep{"decode", false}, Sweep{"cancel", false},
-                                           Sweep{"encode", false}, Sweep{"formats", false}),
+std::vector<Sweep> Sweeps() {
+    std::vector<Sweep> sweeps = {{"info", false},   {"tags-read", false}, {"decode", false},
+                                 {"cancel", false}, {"encode", false},    {"formats", false}};
+    // Tag writes run on the calling thread alone: under ThreadSanitizer their
+    // sweeps (a thousand runs each, several times slower) would show nothing
+    // that the other builds do not.
+#if !defined(__SANITIZE_THREAD__)
+    sweeps.push_back({"tags-write", false});
+    sweeps.push_back({"tags-write", true});
+#endif
+    return sweeps;
+}
+
+INSTANTIATE_TEST_SUITE_P(Exports, AllocationFailure, ::testing::ValuesIn(Sweeps()),
                          [](const ::testing::TestParamInfo<Sweep>& sweep) {
                              std::string name = std::string(sweep.param.scenario) +
                                                 (sweep.param.roomy ? "_in_place" : "");

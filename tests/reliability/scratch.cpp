@@ -80,7 +80,26 @@ uint64_t AsfHeaderSize(const std::vector<unsigned char>& file) {
     return size <= file.size() ? size : 0;
 }
 
+namespace {
+// ThreadSanitizer runs a thread of its own from the first thread made on.
+#if defined(__SANITIZE_THREAD__)
+constexpr size_t kThreadsOfANewProcess = 2;
+#else
+constexpr size_t kThreadsOfANewProcess = 1;
+#endif
+
+// The library's threads (the open thread, a decode's workers and its end call)
+// end by themselves soon after the last call; a fork before then would copy a
+// process whose other threads are gone in the child, which ThreadSanitizer
+// refuses to run on.
+void AwaitOneThread() {
+    for (int i = 0; i < 500 && NamesIn("/proc/self/task").size() > kThreadsOfANewProcess; ++i)
+        usleep(10000);
+}
+}  // namespace
+
 bool RunAs(uid_t uid, const std::function<bool()>& body) {
+    AwaitOneThread();
     const pid_t pid = fork();
     if (pid == 0) {
         const bool ok = setgroups(0, nullptr) == 0 && setgid(uid) == 0 && setuid(uid) == 0;
