@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// mervane: a command-line host for the library. It reaches Windows Media Audio
-// files through nothing but the nine exported functions, the way any host
-// application would; other audio files it reads and writes through libsndfile.
+// main() of the mervane command, a command-line host for the library (which
+// is include/mervane.h and src/). It reaches Windows Media Audio files through
+// nothing but the nine exported functions, the way any host application would;
+// other audio files it reads and writes through libsndfile.
 #include <cstdio>
 #include <cstring>
 #include <string>
