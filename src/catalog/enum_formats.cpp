@@ -10,8 +10,8 @@
 
 namespace {
 
-using mervane::ComPtr;
 using mervane::HeapBuffer;
+using wm::ComPtr;
 
 void ReportFormats(FormatCallback callback) {
     // Declared so that the references go in this order at the end: the last media
@@ -42,7 +42,7 @@ void ReportFormats(FormatCallback callback) {
             config.Reset();
 
             if (FAILED(mervane::ReadMediaType(props.Get(), mediaType))) return;
-            mervane::WaveFormat wave;
+            wm::WaveFormat wave;
             if (!mervane::WaveFormatOf(mediaType, &wave)) return;
             callback(wave.avgBytesPerSec * 8, wave.channels, wave.samplesPerSec);
         }

@@ -17,23 +17,6 @@ HRESULT ReadMediaType(wm::IWMMediaProps* props, HeapBuffer& buffer);
 // when the type is not a WAVEFORMATEX one: a foreign format type, a type shorter
 // than its header, or a format block that is too short or does not lie inside
 // the buffer.
-bool WaveFormatOf(const HeapBuffer& buffer, WaveFormat* wave);
-
-// The media type of an audio stream in the WAVEFORMATEX `format` (`size`
-// bytes, decoded as `wave`): fixed-size samples of one block each. It points
-// at `format`, which must outlive it.
-inline wm::WM_MEDIA_TYPE AudioMediaType(const WaveFormat& wave, BYTE* format, ULONG size) {
-    wm::WM_MEDIA_TYPE type{};
-    type.majortype = wm::WMMEDIATYPE_Audio;
-    type.subtype = wm::AudioSubtype(wave.formatTag);
-    type.bFixedSizeSamples = TRUE;
-    type.bTemporalCompression = FALSE;
-    type.lSampleSize = wave.blockAlign;
-    type.formattype = wm::WMFORMAT_WaveFormatEx;
-    type.pUnk = nullptr;
-    type.cbFormat = size;
-    type.pbFormat = format;
-    return type;
-}
+bool WaveFormatOf(const HeapBuffer& buffer, wm::WaveFormat* wave);
 
 }  // namespace mervane

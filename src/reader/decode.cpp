@@ -9,8 +9,8 @@
 
 namespace {
 
-using mervane::ComPtr;
 using mervane::ReaderCallback;
+using wm::ComPtr;
 
 constexpr uint64_t kUnitsPerMs = 10'000;
 

@@ -16,8 +16,8 @@
 
 namespace {
 
-using mervane::ComPtr;
 using mervane::HeapBuffer;
+using wm::ComPtr;
 
 constexpr uint64_t kUnitsPerMs = 10'000;
 
@@ -162,8 +162,8 @@ bool ReadFormat(wm::IWMReader* reader, AudioFormatInfo* info) {
     const auto format = reinterpret_cast<uintptr_t>(type->pbFormat);
     if (format < begin || format >= begin + buffer.size()) return false;
     const size_t available = begin + buffer.size() - format;
-    mervane::WaveFormat wave;
-    if (!mervane::ReadWaveFormat(type->pbFormat, available, &wave, mervane::kWaveFormatRateSize))
+    wm::WaveFormat wave;
+    if (!wm::ReadWaveFormat(type->pbFormat, available, &wave, wm::kWaveFormatRateSize))
         return false;
     info->formatKind = 3;
     info->sampleRate = wave.samplesPerSec;

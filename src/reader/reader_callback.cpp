@@ -138,8 +138,8 @@ void ReaderCallback::EndOfDecode() {
 
 void ReaderCallback::FinishDecode(void* self) {
     ReaderState& state = static_cast<ReaderCallback*>(self)->state_;
-    ComPtr<wm::IWMReader> reader;
-    ComPtr<wm::IWMReaderAdvanced> advanced;
+    wm::ComPtr<wm::IWMReader> reader;
+    wm::ComPtr<wm::IWMReaderAdvanced> advanced;
     {
         SlotGuard guard(state.lock);
         std::swap(reader, state.endingReader);
@@ -160,12 +160,12 @@ void ReaderCallback::MakeEndCall() {
 
 void ReaderCallback::AdvanceClock() {
     uint64_t time = 0;
-    ComPtr<wm::IWMReaderAdvanced> advanced;
+    wm::ComPtr<wm::IWMReaderAdvanced> advanced;
     {
         SlotGuard guard(state_.lock);
         state_.clockTime += kOneSecond;
         time = state_.clockTime;
-        advanced = ComPtr<wm::IWMReaderAdvanced>::CopyFrom(state_.advancedReader.Get());
+        advanced = wm::ComPtr<wm::IWMReaderAdvanced>::CopyFrom(state_.advancedReader.Get());
     }
     // After the end of the decode there is no reader left to drive.
     if (advanced) advanced->DeliverTime(time);
@@ -216,7 +216,7 @@ HRESULT ReaderCallback::AllocateForOutput(DWORD, DWORD, wm::INSSBuffer**, void*)
 
 // ---- Slot handoff ---------------------------------------------------------------------
 
-void ReaderCallback::SetReader(ComPtr<wm::IWMReader> reader) {
+void ReaderCallback::SetReader(wm::ComPtr<wm::IWMReader> reader) {
     {
         SlotGuard guard(state_.lock);
         std::swap(state_.reader, reader);
@@ -224,13 +224,13 @@ void ReaderCallback::SetReader(ComPtr<wm::IWMReader> reader) {
     // `reader` now holds the replaced one, released here outside the lock.
 }
 
-ComPtr<wm::IWMReader> ReaderCallback::ShareReader() {
+wm::ComPtr<wm::IWMReader> ReaderCallback::ShareReader() {
     SlotGuard guard(state_.lock);
-    return ComPtr<wm::IWMReader>::CopyFrom(state_.reader.Get());
+    return wm::ComPtr<wm::IWMReader>::CopyFrom(state_.reader.Get());
 }
 
-void ReaderCallback::TakeReaders(ComPtr<wm::IWMReader>& reader,
-                                 ComPtr<wm::IWMReaderAdvanced>& advanced) {
+void ReaderCallback::TakeReaders(wm::ComPtr<wm::IWMReader>& reader,
+                                 wm::ComPtr<wm::IWMReaderAdvanced>& advanced) {
     // The caller's holders are expected empty: nothing is released under the lock.
     SlotGuard guard(state_.lock);
     if (!state_.reader) return;
@@ -238,7 +238,7 @@ void ReaderCallback::TakeReaders(ComPtr<wm::IWMReader>& reader,
     std::swap(advanced, state_.advancedReader);
 }
 
-void ReaderCallback::BeginDecode(ComPtr<wm::IWMReaderAdvanced> advanced, uint64_t clockTime) {
+void ReaderCallback::BeginDecode(wm::ComPtr<wm::IWMReaderAdvanced> advanced, uint64_t clockTime) {
     {
         SlotGuard guard(state_.lock);
         std::swap(state_.advancedReader, advanced);
@@ -259,7 +259,7 @@ HRESULT AwaitOpen(HRESULT hr, OpenSignal& signal, DWORD timeoutMs) {
 }
 
 void CloseAbandoned(void* context) {
-    ComPtr<wm::IWMReader> reader(static_cast<wm::IWMReader*>(context));
+    wm::ComPtr<wm::IWMReader> reader(static_cast<wm::IWMReader*>(context));
     reader->Close();
     // The last reference goes after Close, here, off the reader's own threads.
 }
@@ -267,7 +267,7 @@ void CloseAbandoned(void* context) {
 // A reader that never reported its open: closed and released on a pool
 // thread, so that neither can hold the host. With no pool thread to be had it
 // is abandoned rather than closed here.
-void GiveUp(ComPtr<wm::IWMReader> reader) {
+void GiveUp(wm::ComPtr<wm::IWMReader> reader) {
     wm::IWMReader* abandoned = reader.Detach();  // the work's from here
     ReservedWork closing;
     if (closing.Reserve(&CloseAbandoned, abandoned)) closing.Submit();
@@ -277,7 +277,7 @@ void GiveUp(ComPtr<wm::IWMReader> reader) {
 
 HRESULT OpenReaderAndWait(const char* path, WCHAR (&pathBuffer)[kMaxWidePath],
                           wm::IWMReaderCallback* callback, OpenSignal& signal,
-                          ComPtr<wm::IWMReader>& reader, DWORD timeoutMs) {
+                          wm::ComPtr<wm::IWMReader>& reader, DWORD timeoutMs) {
     // Without its event the open cannot be awaited.
     if (!signal.Valid()) return E_FAIL;
     ToWidePath(path, pathBuffer);
@@ -296,7 +296,7 @@ HRESULT OpenReaderAndWait(const char* path, WCHAR (&pathBuffer)[kMaxWidePath],
 
 HRESULT OpenAndWait(const char* path) {
     ReaderCallback& callback = TheReaderCallback();
-    ComPtr<wm::IWMReader> reader;
+    wm::ComPtr<wm::IWMReader> reader;
     const HRESULT hr =
         OpenReaderAndWait(path, callback.PathBuffer(), callback.Primary(), callback.Open(), reader);
     // The reader enters its slot once it is open; a failed one never does.

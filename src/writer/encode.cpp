@@ -80,7 +80,7 @@ int32_t Write(const void* pcm, uint32_t byteCount) {
     WriterState& s = TheWriterState();
     if (pcm == nullptr || !s.writer) return 0;
     const HRESULT hr = [&]() -> HRESULT {
-        ComPtr<wm::INSSBuffer> sample;
+        wm::ComPtr<wm::INSSBuffer> sample;
         HRESULT result = s.writer->AllocateSample(byteCount, sample.Put());
         if (FAILED(result)) return result;
         if (!sample) return E_POINTER;

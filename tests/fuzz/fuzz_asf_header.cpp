@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (header.find(a->name) == nullptr) fuzz::Fail("an attribute listed is not found by name");
     }
     for (const asf::Stream& stream : header.streams()) {
-        mervane::WaveFormat wave;
-        mervane::ReadWholeWaveFormat(stream.typeSpecific.data(), stream.typeSpecific.size(), &wave);
+        wm::WaveFormat wave;
+        wm::ReadWholeWaveFormat(stream.typeSpecific.data(), stream.typeSpecific.size(), &wave);
     }
 
     const std::vector<uint8_t> written = header.serialize();

@@ -218,7 +218,7 @@ TEST_F(ReaderOpen, AnOpenNeverReportedIsGivenUpAndItsReaderClosedOffTheHostsThre
     reader_->onOpen = [](FakeReader&) { return S_OK; };  // and never a status
     fakes::ServeReader(reader_.get());
     auto& callback = TheReaderCallback();
-    mervane::ComPtr<wm::IWMReader> reader;
+    wm::ComPtr<wm::IWMReader> reader;
     EXPECT_EQ(mervane::OpenReaderAndWait("song.wma", callback.PathBuffer(), callback.Primary(),
                                          callback.Open(), reader, 50),
               wm::E_TIMEOUT);

@@ -26,9 +26,9 @@ TEST(AsfHeader, DecodesPropertiesStreamsAndAttributes) {
     EXPECT_FALSE(h.hasDataObject());
     ASSERT_EQ(h.streams().size(), 1u);
     EXPECT_EQ(h.streams()[0].kind, asf::StreamKind::Audio);
-    mervane::WaveFormat wf;
-    ASSERT_TRUE(mervane::ReadWholeWaveFormat(h.streams()[0].typeSpecific.data(),
-                                             h.streams()[0].typeSpecific.size(), &wf));
+    wm::WaveFormat wf;
+    ASSERT_TRUE(wm::ReadWholeWaveFormat(h.streams()[0].typeSpecific.data(),
+                                        h.streams()[0].typeSpecific.size(), &wf));
     EXPECT_EQ(wf.blockAlign, 743);
     EXPECT_EQ(wf.cbSize, 10u);
 

@@ -19,7 +19,7 @@
 
 namespace {
 
-using mervane::ComPtr;
+using wm::ComPtr;
 
 std::vector<BYTE> Bytes(const void* p, size_t n) {
     const BYTE* b = static_cast<const BYTE*>(p);

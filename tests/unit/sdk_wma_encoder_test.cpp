@@ -219,8 +219,8 @@ TEST(WmaCatalog, MatchesWhatTheEncoderProduces) {
         EXPECT_EQ(e->sampleRate, order[i].rate);
         EXPECT_EQ(e->channels, order[i].channels);
         EXPECT_EQ(e->bitrate, order[i].bitrate);
-        mervane::WaveFormat wf;
-        ASSERT_TRUE(mervane::ReadWholeWaveFormat(e->format, ffsdk::kWmaV2FormatSize, &wf));
+        wm::WaveFormat wf;
+        ASSERT_TRUE(wm::ReadWholeWaveFormat(e->format, ffsdk::kWmaV2FormatSize, &wf));
         EXPECT_EQ(wf.formatTag, 0x0161);
         EXPECT_EQ(wf.channels, e->channels);
         EXPECT_EQ(wf.samplesPerSec, e->sampleRate);

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "com_object.h"
 #include "com_ptr.h"
-#include "common/com_object.h"
 #include "encode/codec_catalog.h"
 #include "wmsdk_factories.h"
 
 namespace {
 
-using mervane::ComPtr;
+using wm::ComPtr;
 
 // A media type read into an aligned buffer.
 struct MediaType {
@@ -141,7 +141,7 @@ std::string Capture(const std::string& command) {
 }
 
 // Any IWMWriterSink that is not the stand-in's own file sink.
-class ForeignSink final : public ffsdk::ComObject<wm::IWMWriterSink> {
+class ForeignSink final : public wm::ComObject<wm::IWMWriterSink> {
   public:
     HRESULT STDMETHODCALLTYPE OnHeader(wm::INSSBuffer*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE IsRealTime(BOOL*) override { return S_OK; }

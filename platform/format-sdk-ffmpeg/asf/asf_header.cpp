@@ -32,7 +32,7 @@ bool Header::parse(const uint8_t* data, size_t len) {
 
 bool Header::parseHeader(const uint8_t* data, size_t len, uint64_t totalSize) {
     if (len < kHeaderFixedSize || ReadGuid(data) != kHeaderGuid) return false;
-    const uint64_t size64 = ReadLe64(data + 16);
+    const uint64_t size64 = wm::ReadLe64(data + 16);
     if (size64 < kHeaderFixedSize || size64 > len || size64 > kMaxHeaderSize || totalSize < len) {
         return false;
     }
@@ -95,16 +95,16 @@ bool Header::parseObject(const GuidBytes& id, const uint8_t* object, size_t size
 bool Header::parseFileProps(const uint8_t* p, size_t n) {
     if (n < kFilePropsBodySize) return false;
     fileId_ = ReadGuid(p);
-    fileSize_ = ReadLe64(p + 16);
-    creationDate_ = ReadLe64(p + 24);
-    dataPacketCount_ = ReadLe64(p + 32);
-    playDuration_ = ReadLe64(p + 40);
-    sendDuration_ = ReadLe64(p + 48);
-    prerollMs_ = ReadLe64(p + 56);
-    flags_ = ReadLe32(p + 64);
-    minPacketSize_ = ReadLe32(p + 68);
-    maxPacketSize_ = ReadLe32(p + 72);
-    maxBitrate_ = ReadLe32(p + 76);
+    fileSize_ = wm::ReadLe64(p + 16);
+    creationDate_ = wm::ReadLe64(p + 24);
+    dataPacketCount_ = wm::ReadLe64(p + 32);
+    playDuration_ = wm::ReadLe64(p + 40);
+    sendDuration_ = wm::ReadLe64(p + 48);
+    prerollMs_ = wm::ReadLe64(p + 56);
+    flags_ = wm::ReadLe32(p + 64);
+    minPacketSize_ = wm::ReadLe32(p + 68);
+    maxPacketSize_ = wm::ReadLe32(p + 72);
+    maxBitrate_ = wm::ReadLe32(p + 76);
     hasFileProps_ = true;
     return true;
 }
@@ -114,10 +114,10 @@ bool Header::parseStream(const uint8_t* p, size_t n) {
     Stream s;
     s.typeGuid = ReadGuid(p);
     s.errorCorrectionGuid = ReadGuid(p + 16);
-    s.timeOffset = ReadLe64(p + 32);
-    const uint64_t typeSpecificLength = ReadLe32(p + 40);
-    const uint64_t errorCorrectionLength = ReadLe32(p + 44);
-    const uint16_t flags = ReadLe16(p + 48);
+    s.timeOffset = wm::ReadLe64(p + 32);
+    const uint64_t typeSpecificLength = wm::ReadLe32(p + 40);
+    const uint64_t errorCorrectionLength = wm::ReadLe32(p + 44);
+    const uint16_t flags = wm::ReadLe16(p + 48);
     if (typeSpecificLength + errorCorrectionLength > n - kStreamPropsFixedSize) return false;
     s.number = flags & 0x7F;
     if (s.number == 0) return false;
@@ -135,10 +135,10 @@ bool Header::parseStream(const uint8_t* p, size_t n) {
 
 bool Header::parseBitrates(const uint8_t* p, size_t n) {
     if (n < 2) return false;
-    const size_t count = ReadLe16(p);
+    const size_t count = wm::ReadLe16(p);
     if (count * 6 > n - 2) return false;
     uint64_t sum = 0;
-    for (size_t i = 0; i < count; ++i) sum += ReadLe32(p + 2 + i * 6 + 2);
+    for (size_t i = 0; i < count; ++i) sum += wm::ReadLe32(p + 2 + i * 6 + 2);
     hasBitrates_ = true;
     bitrateSum_ = sum;
     return true;
@@ -146,11 +146,11 @@ bool Header::parseBitrates(const uint8_t* p, size_t n) {
 
 bool Header::parseDataObject(const uint8_t* p, size_t n, uint64_t available) {
     if (n < kDataObjectFixedSize || ReadGuid(p) != kDataGuid) return false;
-    const uint64_t stored = ReadLe64(p + 16);
+    const uint64_t stored = wm::ReadLe64(p + 16);
     if (stored != 0 && stored < kDataObjectFixedSize) return false;
     hasData_ = true;
     dataSize_ = (stored == 0 || stored > available) ? available : stored;
-    dataObjectPackets_ = ReadLe64(p + 40);
+    dataObjectPackets_ = wm::ReadLe64(p + 40);
     return true;
 }
 
@@ -168,9 +168,9 @@ uint32_t Header::bitrate() const {
     bool anyAudio = false;
     for (const Stream& s : streams_) {
         // Reaching nAvgBytesPerSec is enough.
-        mervane::WaveFormat wf;
+        wm::WaveFormat wf;
         if (s.kind != StreamKind::Audio ||
-            !mervane::ReadWaveFormat(s.typeSpecific.data(), s.typeSpecific.size(), &wf, 12)) {
+            !wm::ReadWaveFormat(s.typeSpecific.data(), s.typeSpecific.size(), &wf, 12)) {
             continue;
         }
         anyAudio = true;
@@ -233,7 +233,7 @@ std::vector<uint8_t> Header::serialize() const {
     if (!valid_) return out;
     out.reserve(static_cast<size_t>(serializedSize()));
     const size_t start = BeginObject(&out, kHeaderGuid);
-    AppendLe32(&out, static_cast<uint32_t>(objects_.size()));
+    wm::AppendLe32(&out, static_cast<uint32_t>(objects_.size()));
     out.push_back(headerReserved_[0]);
     out.push_back(headerReserved_[1]);
     size_t fileSizeAt = 0;
@@ -250,7 +250,7 @@ std::vector<uint8_t> Header::serialize() const {
         }
     }
     EndObject(&out, start);
-    mervane::StoreLe(out.data() + fileSizeAt, out.size() + tailSize_, 8);
+    wm::StoreLe(out.data() + fileSizeAt, out.size() + tailSize_, 8);
     return out;
 }
 

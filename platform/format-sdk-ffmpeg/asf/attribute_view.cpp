@@ -15,7 +15,7 @@ constexpr std::u16string_view kReadOnlyNames[5] = {u"Duration", u"Bitrate", u"Se
 
 std::vector<uint8_t> LittleEndian(uint64_t v, size_t bytes) {
     std::vector<uint8_t> out;
-    mervane::AppendLe(&out, v, bytes);
+    wm::AppendLe(&out, v, bytes);
     return out;
 }
 
@@ -203,7 +203,7 @@ bool Header::set(std::u16string_view name, AttrType type, const uint8_t* data, s
 
     auto stored = [&](ListKind kind) {
         if (type == AttrType::Bool && kind != ListKind::ExtContentDesc) {
-            const bool on = ReadLe32(value.data()) != 0;
+            const bool on = wm::ReadLe32(value.data()) != 0;
             return std::vector<uint8_t>{static_cast<uint8_t>(on ? 1 : 0), 0};
         }
         return value;

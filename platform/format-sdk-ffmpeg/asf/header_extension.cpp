@@ -12,7 +12,7 @@ constexpr size_t kFixedSize = 22;  // reserved GUID, reserved WORD, data size
 
 bool HeaderExtension::parse(const uint8_t* body, size_t n) {
     if (n < kFixedSize) return false;
-    const uint64_t dataSize = ReadLe32(body + 18);
+    const uint64_t dataSize = wm::ReadLe32(body + 18);
     if (dataSize > n - kFixedSize) return false;
     fixed_.assign(body, body + 18);
     const uint8_t* data = body + kFixedSize;
@@ -64,7 +64,7 @@ uint64_t HeaderExtension::size() const {
 void HeaderExtension::encode(std::vector<uint8_t>* out) const {
     const size_t start = BeginObject(out, kHeaderExtGuid);
     AppendBytes(out, fixed_);
-    AppendLe32(out, 0);
+    wm::AppendLe32(out, 0);
     const size_t dataStart = out->size();
     for (const Inner& o : objects_) {
         const RecordList* list = listOf(o);
@@ -79,7 +79,7 @@ void HeaderExtension::encode(std::vector<uint8_t>* out) const {
         out->resize(out->size() + static_cast<size_t>(padding_ - kObjectHeaderSize), 0);
         EndObject(out, padding);
     }
-    mervane::StoreLe(out->data() + dataStart - 4, out->size() - dataStart, 4);
+    wm::StoreLe(out->data() + dataStart - 4, out->size() - dataStart, 4);
     AppendBytes(out, trailing_);
     EndObject(out, start);
 }
@@ -87,7 +87,7 @@ void HeaderExtension::encode(std::vector<uint8_t>* out) const {
 void HeaderExtension::ensurePresent() {
     if (present_) return;
     fixed_.assign(kHeaderExtReservedGuid.begin(), kHeaderExtReservedGuid.end());
-    AppendLe16(&fixed_, 6);
+    wm::AppendLe16(&fixed_, 6);
     present_ = true;
 }
 

@@ -56,7 +56,7 @@ ffsdk::Result Header::readFile(const std::string& path) {
         return wm::NS_E_INVALID_INPUT_FORMAT;
     }
     if (ReadGuid(fixed) != kHeaderGuid) return wm::NS_E_INVALID_INPUT_FORMAT;
-    const uint64_t headerSize = ReadLe64(fixed + 16);
+    const uint64_t headerSize = wm::ReadLe64(fixed + 16);
     if (headerSize < kHeaderFixedSize || headerSize > kMaxHeaderSize || headerSize > fileSize ||
         fileSize - headerSize < kDataObjectFixedSize) {
         return wm::NS_E_INVALID_INPUT_FORMAT;

@@ -27,13 +27,13 @@
 #include <string>
 
 #include "asf/asf_header.h"
-#include "common/com_object.h"
+#include "com_object.h"
 #include "common/header_attributes.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
 
-class Editor final : public ComObject<wm::IWMMetadataEditor, HeaderInfo> {
+class Editor final : public wm::ComObject<wm::IWMMetadataEditor, HeaderInfo> {
   public:
     // One reference, owned by the caller; null when out of memory.
     static Editor* Create();

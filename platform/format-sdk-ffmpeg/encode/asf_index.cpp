@@ -53,17 +53,17 @@ std::vector<uint8_t> BuildIndexObject(const AsfIndexBuilder& index, uint16_t str
 
     std::vector<uint8_t> out;
     const size_t start = asf::BeginObject(&out, asf::kIndexGuid);
-    mervane::AppendLe32(&out, index.intervalMs());
-    mervane::AppendLe16(&out, 1);  // index specifiers
-    mervane::AppendLe32(&out, static_cast<uint32_t>(blocks.size()));
-    mervane::AppendLe16(&out, streamNumber);
-    mervane::AppendLe16(&out, kIndexNearestPastPacket);
+    wm::AppendLe32(&out, index.intervalMs());
+    wm::AppendLe16(&out, 1);  // index specifiers
+    wm::AppendLe32(&out, static_cast<uint32_t>(blocks.size()));
+    wm::AppendLe16(&out, streamNumber);
+    wm::AppendLe16(&out, kIndexNearestPastPacket);
     for (const Block& b : blocks) {
-        mervane::AppendLe32(&out, static_cast<uint32_t>(b.count));
-        mervane::AppendLe64(&out, b.position);
+        wm::AppendLe32(&out, static_cast<uint32_t>(b.count));
+        wm::AppendLe64(&out, b.position);
         for (size_t i = b.first; i < b.first + b.count; ++i) {
-            mervane::AppendLe32(
-                &out, static_cast<uint32_t>(uint64_t{entries[i]} * packetSize - b.position));
+            wm::AppendLe32(&out,
+                           static_cast<uint32_t>(uint64_t{entries[i]} * packetSize - b.position));
         }
     }
     asf::EndObject(&out, start);

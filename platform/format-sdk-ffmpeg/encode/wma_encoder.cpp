@@ -60,7 +60,7 @@ Result ResultFromAv(int err) {
     return E_FAIL;
 }
 
-bool FormatIsPlausible(const mervane::WaveFormat& f) {
+bool FormatIsPlausible(const wm::WaveFormat& f) {
     return f.formatTag == kWmaV2FormatTag && (f.channels == 1 || f.channels == 2) &&
            f.samplesPerSec > 0 && f.samplesPerSec <= kMaxSampleRate &&
            uint64_t{f.avgBytesPerSec} * 8 >= kMinBitrate && f.bitsPerSample == 16;
@@ -163,8 +163,8 @@ Result WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_
     if (state_) return wm::NS_E_INVALID_REQUEST;
     framesWritten_ = 0;
     if (path == nullptr || waveFormatEx == nullptr) return fail(E_POINTER);
-    mervane::WaveFormat wf;
-    if (!mervane::ReadWholeWaveFormat(waveFormatEx, len, &wf) || !FormatIsPlausible(wf)) {
+    wm::WaveFormat wf;
+    if (!wm::ReadWholeWaveFormat(waveFormatEx, len, &wf) || !FormatIsPlausible(wf)) {
         return fail(wm::NS_E_INVALID_INPUT_FORMAT);
     }
     QuietFfmpegLog();

@@ -103,7 +103,7 @@ HRESULT Reader::Open(const WCHAR* url, wm::IWMReaderCallback* callback, void* co
         session->path = std::move(path);
         session->openContext = context;
         SessionCallbacks& callbacks = session->callbacks;
-        callbacks.callback = mervane::ComPtr<wm::IWMReaderCallback>::CopyFrom(callback);
+        callbacks.callback = wm::ComPtr<wm::IWMReaderCallback>::CopyFrom(callback);
         if (FAILED(callbacks.callback.As(callbacks.advanced))) callbacks.advanced.Reset();
 
         std::thread previous;
@@ -372,7 +372,7 @@ HRESULT Reader::StreamConfigOf(size_t index, WORD number, wm::IWMStreamConfig** 
         if (stream->kind == asf::StreamKind::Other) {
             std::memcpy(&type, stream->typeGuid.data(), sizeof type);
         }
-        mervane::ComPtr<StreamConfig> made(StreamConfig::Create(type));
+        wm::ComPtr<StreamConfig> made(StreamConfig::Create(type));
         if (!made) return E_OUTOFMEMORY;
         const HRESULT hr = made->SetStreamNumber(stream->number);
         if (FAILED(hr)) return hr;

@@ -15,7 +15,7 @@
 
 namespace ffsdk {
 
-using mervane::ComPtr;
+using wm::ComPtr;
 
 namespace {
 

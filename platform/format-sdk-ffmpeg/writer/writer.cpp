@@ -11,7 +11,7 @@
 
 namespace ffsdk {
 
-using mervane::ComPtr;
+using wm::ComPtr;
 
 namespace {
 

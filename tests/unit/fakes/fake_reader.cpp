@@ -292,8 +292,8 @@ bool DrainOpenEvent() {
 
 void ClearReaderSlots() {
     auto& callback = mervane::TheReaderCallback();
-    mervane::ComPtr<wm::IWMReader> reader;
-    mervane::ComPtr<wm::IWMReaderAdvanced> advanced;
+    wm::ComPtr<wm::IWMReader> reader;
+    wm::ComPtr<wm::IWMReaderAdvanced> advanced;
     callback.TakeReaders(reader, advanced);
     callback.ReleaseDecode();
     DrainOpenEvent();

@@ -7,7 +7,7 @@
 
 #include "iid_of.h"
 
-namespace mervane {
+namespace wm {
 
 template <typename T>
 class ComPtr {
@@ -50,7 +50,7 @@ class ComPtr {
     // Gives up ownership without releasing.
     T* Detach() { return std::exchange(ptr_, nullptr); }
 
-    // Queries the held object for interface U (whose IID wm::IidOf knows).
+    // Queries the held object for interface U (whose IID IidOf knows).
     template <typename U>
     HRESULT As(ComPtr<U>& out) const {
         // An SDK call that reported success but handed out nothing leaves an
@@ -59,11 +59,11 @@ class ComPtr {
             out.Reset();
             return E_POINTER;
         }
-        return ptr_->QueryInterface(wm::IidOf<U>::value, reinterpret_cast<void**>(out.Put()));
+        return ptr_->QueryInterface(IidOf<U>::value, reinterpret_cast<void**>(out.Put()));
     }
 
   private:
     T* ptr_ = nullptr;
 };
 
-}  // namespace mervane
+}  // namespace wm

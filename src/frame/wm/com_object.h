@@ -8,7 +8,7 @@
 
 #include "iid_of.h"
 
-namespace ffsdk {
+namespace wm {
 
 // Implements IUnknown for an object exposing Ifaces... . An interface in the
 // list also answers for its SDK base interfaces when those are listed in
@@ -25,7 +25,7 @@ class ComObject : public Ifaces... {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
-        if (iid == wm::IID_IUnknown) {
+        if (iid == IID_IUnknown) {
             *out = static_cast<First*>(this);
         } else if (!(Match<Ifaces>(iid, out) || ...) && !QueryBase(iid, out)) {
             return E_NOINTERFACE;
@@ -57,7 +57,7 @@ class ComObject : public Ifaces... {
   private:
     template <typename T>
     bool Match(REFIID iid, void** out) {
-        if (iid != wm::IidOf<T>::value) return false;
+        if (iid != IidOf<T>::value) return false;
         *out = static_cast<T*>(this);
         return true;
     }
@@ -65,4 +65,4 @@ class ComObject : public Ifaces... {
     std::atomic<long> refs_{1};
 };
 
-}  // namespace ffsdk
+}  // namespace wm
