@@ -25,9 +25,8 @@ bool OutputZeroIsAudio(wm::IWMReader* reader) {
 void SwitchOffOtherStreams(wm::IWMReader* reader, wm::IWMReaderAdvanced* advanced) {
     wm::ComPtr<wm::IWMProfile> profile;
     DWORD count = 0;
-    if (FAILED(
-            reader->QueryInterface(wm::IID_IWMProfile, reinterpret_cast<void**>(profile.Put()))) ||
-        !profile || FAILED(profile->GetStreamCount(&count)))
+    if (FAILED(reader->QueryInterface(wm::IID_IWMProfile, profile.PutVoid())) || !profile ||
+        FAILED(profile->GetStreamCount(&count)))
         return;
     // Stream numbers run from 1 to 127: fixed room, nothing allocated.
     WORD numbers[kMaxStreams];

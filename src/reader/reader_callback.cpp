@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "never_destroyed.h"
 #include "wmsdk_factories.h"
 #include "work_item.h"
 
@@ -11,17 +12,14 @@ namespace mervane {
 
 namespace {
 
-constexpr uint64_t kOneSecond = 10'000'000;  // 100 ns units
-constexpr uint64_t kUnitsPerMs = 10'000;
-
 // Built by the runtime when the library loads, before DllMain sees the process
-// attach; destroyed by its exit handlers at unload.
-ReaderCallback g_readerCallback;
+// attach; never destroyed (never_destroyed.h).
+NeverDestroyed<ReaderCallback> g_readerCallback;
 
 }  // namespace
 
 ReaderCallback& TheReaderCallback() {
-    return g_readerCallback;
+    return g_readerCallback.Get();
 }
 
 // ---- The open signal ----------------------------------------------------------------
@@ -53,48 +51,9 @@ HRESULT OpenSignal::Wait(DWORD timeoutMs) {
 
 // ---- ReaderCallback ---------------------------------------------------------------------
 
-ReaderCallback::ReaderCallback() = default;
-
-ReaderCallback::~ReaderCallback() {
-    // A reader still held here belongs to a decode the host never finished. At
-    // unload the Format SDK may already be gone, so it is abandoned rather than
-    // released into a library that no longer exists.
-    state_.reader.Detach();
-    state_.advancedReader.Detach();
-    state_.endingReader.Detach();
-    state_.endingAdvancedReader.Detach();
-}
-
 bool ReaderCallback::ClaimDecode() {
     bool idle = false;
     return state_.decoding.compare_exchange_strong(idle, true);
-}
-
-// ---- IUnknown -------------------------------------------------------------------
-
-HRESULT ReaderCallback::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == wm::IID_IUnknown || iid == wm::IID_IWMReaderCallback) {
-        *out = Primary();
-    } else if (iid == wm::IID_IWMReaderCallbackAdvanced) {
-        *out = Secondary();
-    } else {
-        // IWMStatusCallback is a base of the primary interface, but the reader
-        // is not meant to find it on its own: it is refused like any other.
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG ReaderCallback::AddRef() {
-    return static_cast<ULONG>(InterlockedIncrement(&refCount_));
-}
-
-// The library's own reference keeps the count above 0; the static instance is
-// never freed, so reaching 0 would only mean an unbalanced caller.
-ULONG ReaderCallback::Release() {
-    return static_cast<ULONG>(InterlockedDecrement(&refCount_));
 }
 
 // ---- IWMReaderCallback ------------------------------------------------------------
@@ -163,7 +122,7 @@ void ReaderCallback::AdvanceClock() {
     wm::ComPtr<wm::IWMReaderAdvanced> advanced;
     {
         SlotGuard guard(state_.lock);
-        state_.clockTime += kOneSecond;
+        state_.clockTime += wm::kUnitsPerSecond;
         time = state_.clockTime;
         advanced = wm::ComPtr<wm::IWMReaderAdvanced>::CopyFrom(state_.advancedReader.Get());
     }
@@ -183,7 +142,7 @@ HRESULT ReaderCallback::OnSample(DWORD outputNum, wm::QWORD sampleTime, wm::QWOR
     if (outputNum != 0) return S_OK;
     const SampleCallback callback = state_.sampleCallback.load();
     if (callback != nullptr)
-        callback(data, length, static_cast<uint32_t>(sampleTime / kUnitsPerMs));
+        callback(data, length, static_cast<uint32_t>(sampleTime / wm::kUnitsPerMs));
     return S_OK;
 }
 

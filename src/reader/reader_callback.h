@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "com_object.h"
 #include "com_ptr.h"
 #include "mervane.h"
 #include "slot_lock.h"
@@ -93,17 +94,12 @@ struct ReaderState {
     SlotLock lock;
 };
 
-class ReaderCallback final : public wm::IWMReaderCallback, public wm::IWMReaderCallbackAdvanced {
+// IWMStatusCallback is a base of the primary interface, but the reader is not
+// meant to find it on its own: like any IID not listed, it is refused.
+class ReaderCallback final
+    : public wm::ComObject<wm::IWMReaderCallback, wm::IWMReaderCallbackAdvanced> {
   public:
-    ReaderCallback();
-    ~ReaderCallback();
-    ReaderCallback(const ReaderCallback&) = delete;
-    ReaderCallback& operator=(const ReaderCallback&) = delete;
-
-    // IUnknown (shared by both interfaces).
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    ReaderCallback() = default;
 
     // IWMStatusCallback, IWMReaderCallback.
     HRESULT STDMETHODCALLTYPE OnStatus(wm::WMT_STATUS status, HRESULT hr,
@@ -171,7 +167,10 @@ class ReaderCallback final : public wm::IWMReaderCallback, public wm::IWMReaderC
     // Status 11 and OnTime: moves the clock one second on and delivers it.
     void AdvanceClock();
 
-    volatile LONG refCount_ = 1;  // the library's own reference
+    // The one instance is never freed; the library's own reference keeps the
+    // count above 0, so reaching 0 would only mean an unbalanced caller.
+    void LastReleased() override {}
+
     ReaderState state_;
 };
 

@@ -51,7 +51,7 @@ HRESULT ConfigureStream(wm::IWMStreamConfig* config, WORD streamNumber, const WC
     hr = config->SetBitrate(bitrate);
     if (FAILED(hr)) return hr;
     wm::ComPtr<wm::IWMMediaProps> props;
-    hr = config->QueryInterface(wm::IID_IWMMediaProps, reinterpret_cast<void**>(props.Put()));
+    hr = config->QueryInterface(wm::IID_IWMMediaProps, props.PutVoid());
     if (FAILED(hr)) return hr;
     return props->SetMediaType(mediaType);
 }
@@ -67,8 +67,7 @@ HRESULT FindAudioFormat(const AudioRequest& request, wm::IWMProfile* profile,
     HeapBuffer candidate;
     wm::WaveFormat chosen;
 
-    HRESULT hr =
-        manager->QueryInterface(wm::IID_IWMCodecInfo, reinterpret_cast<void**>(codecInfo.Put()));
+    HRESULT hr = manager->QueryInterface(wm::IID_IWMCodecInfo, codecInfo.PutVoid());
     if (FAILED(hr)) return hr;
     DWORD codecCount = 0;
     hr = codecInfo->GetCodecInfoCount(wm::WMMEDIATYPE_Audio, &codecCount);

@@ -67,8 +67,10 @@ class SdkEditor : public ::testing::Test {
         return Path(name);
     }
 
-    // A new editor, opened on `path` (checked), and its header info.
+    // A new editor (replacing any earlier one), opened on `path` (checked), and
+    // its header info.
     void OpenEditor(const std::string& path) {
+        editor_.Reset();
         ASSERT_EQ(WMCreateEditor(editor_.Put()), S_OK);
         ASSERT_EQ(editor_->Open(ScratchMedia::Wide(path).c_str()), S_OK) << path;
         ASSERT_EQ(editor_.As(info_), S_OK);

@@ -31,7 +31,7 @@ namespace sdkreader {
 using wm::ComPtr;
 using wm::QWORD;
 
-constexpr QWORD kSecond = 10000000;  // 100 ns units
+constexpr QWORD kSecond = wm::kUnitsPerSecond;
 constexpr auto kPatience = std::chrono::seconds(60);
 
 inline std::vector<int16_t> ToSamples(const std::vector<BYTE>& bytes) {

@@ -52,7 +52,8 @@ TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
     EXPECT_EQ(wave.nAvgBytesPerSec, 44100u * 4);
     EXPECT_EQ(wave.wBitsPerSample, 16);
     EXPECT_EQ(wave.cbSize, 0);
-    EXPECT_LT(reader->GetOutputProps(1, props.Put()), 0);
+    wm::ComPtr<wm::IWMOutputMediaProps> none;
+    EXPECT_LT(reader->GetOutputProps(1, none.Put()), 0);
 
     // The header of the open file answers through the reader.
     wm::ComPtr<wm::IWMHeaderInfo> info;
@@ -71,7 +72,7 @@ TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
     EXPECT_EQ(reader->Close(), S_OK);
     EXPECT_EQ(callback->Refs(), refsBefore);  // released at Close
     EXPECT_EQ(reader->Close(), wm::NS_E_INVALID_REQUEST);
-    EXPECT_LT(reader->GetOutputProps(0, props.Put()), 0);
+    EXPECT_LT(reader->GetOutputProps(0, none.Put()), 0);
 
     // A closed reader opens another file.
     wm::ComPtr<Recorder> second(Recorder::Create());

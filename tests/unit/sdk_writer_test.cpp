@@ -35,8 +35,7 @@ struct MediaType {
 
 HRESULT ReadMediaType(IUnknown* object, MediaType* out) {
     ComPtr<wm::IWMMediaProps> props;
-    HRESULT hr =
-        object->QueryInterface(wm::IID_IWMMediaProps, reinterpret_cast<void**>(props.Put()));
+    HRESULT hr = object->QueryInterface(wm::IID_IWMMediaProps, props.PutVoid());
     if (FAILED(hr)) return hr;
     if (FAILED(hr = props->GetMediaType(nullptr, &out->size))) return hr;
     out->storage.assign((out->size + 7) / 8, 0);
@@ -274,7 +273,8 @@ TEST(SdkProfile, KeepsACopyOfTheAddedStream) {
     EXPECT_EQ(std::memcmp(keptType.type().pbFormat, ffsdk::WmaCatalogAt(5)->format,
                           ffsdk::kWmaV2FormatSize),
               0);
-    EXPECT_EQ(profile->GetStream(1, kept.Put()), E_INVALIDARG);
+    ComPtr<wm::IWMStreamConfig> none;
+    EXPECT_EQ(profile->GetStream(1, none.Put()), E_INVALIDARG);
 }
 
 TEST(SdkWriter, CallsOutOfOrderFail) {

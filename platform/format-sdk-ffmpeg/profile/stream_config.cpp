@@ -64,8 +64,7 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
         }
 
         wm::ComPtr<wm::IWMMediaProps> props;
-        if (FAILED(hr = source->QueryInterface(wm::IID_IWMMediaProps,
-                                               reinterpret_cast<void**>(props.Put())))) {
+        if (FAILED(hr = source->QueryInterface(wm::IID_IWMMediaProps, props.PutVoid()))) {
             return hr;
         }
         DWORD size = 0;

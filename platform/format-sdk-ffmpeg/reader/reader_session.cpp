@@ -199,9 +199,9 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
             if (block.time >= fileEnd) {
                 have = false;
             } else if (block.time + block.duration > fileEnd) {
-                const uint64_t frames =
-                    ((fileEnd - block.time) * output.format.nSamplesPerSec + 9'999'999) /
-                    10'000'000;
+                const uint64_t frames = ((fileEnd - block.time) * output.format.nSamplesPerSec +
+                                         wm::kUnitsPerSecond - 1) /
+                                        wm::kUnitsPerSecond;
                 block.size =
                     static_cast<size_t>(std::min<uint64_t>(block.size, frames * frameBytes));
                 block.duration = fileEnd - block.time;

@@ -141,7 +141,7 @@ wm::QWORD Writer::Duration() const {
     if (rate_ == 0) return 0;
     // Rounded up, so that the reported duration covers every frame written.
     const wm::QWORD frames = encoder_.framesWritten();
-    return (frames * 10000000u + rate_ - 1) / rate_;
+    return (frames * wm::kUnitsPerSecond + rate_ - 1) / rate_;
 }
 
 HRESULT Writer::Fail(HRESULT hr) {

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Reference counting and QueryInterface for the stand-in's COM objects.
+// Reference counting and QueryInterface for every object that implements SDK
+// interfaces: the library's callbacks, the stand-in's objects and the test
+// fakes.
 #pragma once
 
 #include <atomic>
@@ -10,10 +12,11 @@
 
 namespace wm {
 
-// Implements IUnknown for an object exposing Ifaces... . An interface in the
-// list also answers for its SDK base interfaces when those are listed in
-// Bases (for example IWMMediaProps for IWMOutputMediaProps). Objects start with
-// one reference, owned by whoever created them, and delete themselves at zero
+// Implements IUnknown for an object exposing Ifaces... . IUnknown answers with
+// the first interface. An interface in the list also answers for its SDK base
+// interfaces when QueryBase says so (for example IWMMediaProps for
+// IWMOutputMediaProps); any other IID is refused. Objects start with one
+// reference, owned by whoever created them, and delete themselves at zero
 // unless they override LastReleased.
 template <typename... Ifaces>
 class ComObject : public Ifaces... {
@@ -42,9 +45,10 @@ class ComObject : public Ifaces... {
         return static_cast<ULONG>(left);
     }
 
+    long Refs() const { return refs_.load(std::memory_order_acquire); }
     // Whether the caller's reference is the only one. Once it is, whatever
     // others did with the object happened before this call returns.
-    bool Unshared() const { return refs_.load(std::memory_order_acquire) == 1; }
+    bool Unshared() const { return Refs() == 1; }
 
   protected:
     // Called when the last reference has gone.

@@ -3,6 +3,7 @@
 // an extra reference is taken only by asking for it (CopyFrom / QueryInterface).
 #pragma once
 
+#include <cassert>
 #include <utility>
 
 #include "iid_of.h"
@@ -34,11 +35,16 @@ class ComPtr {
     T* operator->() const { return ptr_; }
     explicit operator bool() const { return ptr_ != nullptr; }
 
-    // Releases what is held and returns the slot for an out parameter.
+    // The empty slot, for an out parameter that hands over a reference. A
+    // holder is filled once: handing out a full one would leak or release a
+    // reference someone still counts on.
     T** Put() {
+        assert(ptr_ == nullptr);
         Reset();
         return &ptr_;
     }
+    // Put, as QueryInterface's untyped out parameter.
+    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
 
     // Releases the reference (if any) and takes over `owned`.
     void Reset(T* owned = nullptr) {
@@ -59,7 +65,8 @@ class ComPtr {
             out.Reset();
             return E_POINTER;
         }
-        return ptr_->QueryInterface(IidOf<U>::value, reinterpret_cast<void**>(out.Put()));
+        out.Reset();
+        return ptr_->QueryInterface(IidOf<U>::value, out.PutVoid());
     }
 
   private:

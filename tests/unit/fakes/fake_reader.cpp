@@ -281,9 +281,7 @@ void ServeReader(FakeReader* reader) {
 }
 
 long CallbackRefs() {
-    auto& callback = mervane::TheReaderCallback();
-    callback.AddRef();
-    return static_cast<long>(callback.Release());
+    return mervane::TheReaderCallback().Refs();
 }
 
 bool DrainOpenEvent() {

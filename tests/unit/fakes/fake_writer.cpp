@@ -172,7 +172,7 @@ HRESULT FakeFileSink2::Close() {
 HRESULT FakeFileSink2::IsClosed(BOOL*) {
     return NotUsed();
 }
-bool FakeFileSink2::QueryExtra(REFIID iid, void** out) {
+bool FakeFileSink2::QueryBase(REFIID iid, void** out) {
     if (iid == wm::IID_IWMWriterFileSink || iid == wm::IID_IWMWriterSink) {
         *out = static_cast<wm::IWMWriterFileSink2*>(this);
         return true;
@@ -210,7 +210,7 @@ HRESULT FakeFileSink::Open(const WCHAR* name) {
     path = name == nullptr ? u"" : std::u16string(name);
     return S_OK;
 }
-bool FakeFileSink::QueryExtra(REFIID iid, void** out) {
+bool FakeFileSink::QueryBase(REFIID iid, void** out) {
     if (iid == wm::IID_IWMWriterSink) {
         *out = static_cast<wm::IWMWriterFileSink*>(this);
         return true;

@@ -106,7 +106,7 @@ class FakeFileSink2 : public FakeSinkStubs<wm::IWMWriterFileSink2> {
     HRESULT closeResult = S_OK;
 
   protected:
-    bool QueryExtra(REFIID iid, void** out) override;
+    bool QueryBase(REFIID iid, void** out) override;
 };
 
 class FakeFileSink : public FakeSinkStubs<wm::IWMWriterFileSink> {
@@ -122,7 +122,7 @@ class FakeFileSink : public FakeSinkStubs<wm::IWMWriterFileSink> {
     std::u16string path;
 
   protected:
-    bool QueryExtra(REFIID iid, void** out) override;
+    bool QueryBase(REFIID iid, void** out) override;
 };
 
 }  // namespace fakes
