@@ -40,14 +40,11 @@ bool Header::parseHeader(const uint8_t* data, size_t len, uint64_t totalSize) {
     headerReserved_ = {{data[28], data[29]}};
 
     const uint8_t* children = data + kHeaderFixedSize;
-    const bool ok = ForEachObject(
-        children, size - kHeaderFixedSize,
-        [&](const GuidBytes& id, const uint8_t* object, size_t objectSize) {
-            if (id == kFilePropsGuid && !hasFileProps_) {
-                filePropsOffset_ = kHeaderFixedSize + static_cast<uint64_t>(object - children);
-            }
-            return parseObject(id, object, objectSize);
-        });
+    const bool ok =
+        ForEachObject(children, size - kHeaderFixedSize,
+                      [&](const GuidBytes& id, const uint8_t* object, size_t objectSize) {
+                          return parseObject(id, object, objectSize);
+                      });
     if (!ok || !hasFileProps_) return false;
 
     // What follows the header: nothing (a header on its own) or the Data
@@ -150,7 +147,6 @@ bool Header::parseDataObject(const uint8_t* p, size_t n, uint64_t available) {
     if (stored != 0 && stored < kDataObjectFixedSize) return false;
     hasData_ = true;
     dataSize_ = (stored == 0 || stored > available) ? available : stored;
-    dataObjectPackets_ = wm::ReadLe64(p + 40);
     return true;
 }
 

@@ -203,10 +203,6 @@ class Header {
     // is 0 or larger than the file.
     uint64_t dataObjectSize() const { return dataSize_; }
     uint64_t firstPacketOffset() const { return headerSize_ + 50; }
-    // The packet count stored in the Data Object itself.
-    uint64_t dataObjectPacketCount() const { return dataObjectPackets_; }
-    // Where the File Properties object starts in the file.
-    uint64_t filePropertiesOffset() const { return filePropsOffset_; }
 
   private:
     enum class Slot : uint8_t { Raw, FileProps, ContentDesc, ExtContentDesc, HeaderExt };
@@ -244,7 +240,6 @@ class Header {
     std::vector<Object> objects_;
 
     bool hasFileProps_ = false;
-    uint64_t filePropsOffset_ = 0;
     GuidBytes fileId_{};
     uint64_t fileSize_ = 0;
     uint64_t creationDate_ = 0;
@@ -268,7 +263,6 @@ class Header {
 
     bool hasData_ = false;
     uint64_t dataSize_ = 0;
-    uint64_t dataObjectPackets_ = 0;
 
     std::vector<Attribute> attrs_;
 };

@@ -173,13 +173,11 @@ ffsdk::Result Header::writeFile(const std::string& path) {
 void Header::adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) noexcept {
     const bool hasData = hasData_;
     const uint64_t dataSize = dataSize_;
-    const uint64_t dataPackets = dataObjectPackets_;
     try {
         Header fresh;
         if (fresh.parseHeader(head.data(), head.size(), fileSize)) {
             fresh.hasData_ = hasData;
             fresh.dataSize_ = dataSize;
-            fresh.dataObjectPackets_ = dataPackets;
             *this = std::move(fresh);
             return;
         }
