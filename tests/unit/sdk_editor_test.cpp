@@ -279,6 +279,14 @@ TEST_F(SdkEditor, SetAttributeRefusesWhatTheTypeOrNameDoesNotAllow) {
     EXPECT_EQ(editor_->Close(), S_OK);
 }
 
+TEST_F(SdkEditor, FlushReportsWhyTheWriteFailed) {
+    const std::string path = Copy("vanished.wma");
+    OpenEditor(path);
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_EQ(editor_->Flush(), wm::E_PATH_NOT_FOUND);
+    EXPECT_EQ(editor_->Close(), S_OK);
+}
+
 TEST_F(SdkEditor, CloseWithoutFlushLeavesTheFileAsItWas) {
     const std::string path = Copy("unflushed.wma");
     const std::vector<char> before = Slurp(path);
