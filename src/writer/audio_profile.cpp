@@ -69,37 +69,18 @@ HRESULT FindAudioFormat(const AudioRequest& request, wm::IWMProfile* profile,
 
     HRESULT hr = manager->QueryInterface(wm::IID_IWMCodecInfo, codecInfo.PutVoid());
     if (FAILED(hr)) return hr;
-    DWORD codecCount = 0;
-    hr = codecInfo->GetCodecInfoCount(wm::WMMEDIATYPE_Audio, &codecCount);
-    if (FAILED(hr)) return hr;
-
-    for (DWORD codec = 0; codec < codecCount; ++codec) {
-        DWORD formatCount = 0;
-        hr = codecInfo->GetCodecFormatCount(wm::WMMEDIATYPE_Audio, codec, &formatCount);
-        if (FAILED(hr)) return hr;
-        for (DWORD format = 0; format < formatCount; ++format) {
-            candidate = HeapBuffer();
-            {
-                wm::ComPtr<wm::IWMStreamConfig> config;
-                hr = codecInfo->GetCodecFormat(wm::WMMEDIATYPE_Audio, codec, format, config.Put());
-                if (FAILED(hr)) return hr;
-                if (!config) return E_POINTER;
-                props.Reset();
-                hr = config.As(props);
-                if (FAILED(hr)) return hr;
-            }
-            hr = ReadMediaType(props.Get(), candidate);
-            if (FAILED(hr)) return hr;
-            wm::WaveFormat wave;
-            if (!WaveFormatOf(candidate, &wave)) return E_FAIL;
-            if (!Matches(wave, request)) continue;
-            if (best && wave.blockAlign < chosen.blockAlign) continue;
-            hr = KeepFormat(*candidate.as<wm::WM_MEDIA_TYPE>(), wave, best);
-            if (FAILED(hr)) return hr;
+    hr = ForEachAudioFormat(
+        codecInfo.Get(), props, candidate,
+        [&](const HeapBuffer& mediaType, const wm::WaveFormat& wave) -> HRESULT {
+            if (!Matches(wave, request)) return S_OK;
+            if (best && wave.blockAlign < chosen.blockAlign) return S_OK;
+            const HRESULT kept = KeepFormat(*mediaType.as<wm::WM_MEDIA_TYPE>(), wave, best);
+            if (FAILED(kept)) return kept;
             chosen = wave;
             chosen.extra = nullptr;  // it pointed into the candidate
-        }
-    }
+            return S_OK;
+        });
+    if (FAILED(hr)) return hr;
     candidate = HeapBuffer();
     props.Reset();
     if (!best) return wm::NS_E_AUDIO_CODEC_NOT_INSTALLED;
