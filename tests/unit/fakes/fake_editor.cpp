@@ -9,17 +9,8 @@ FakeEditor::~FakeEditor() {
     header->Release();
 }
 
-HRESULT FakeEditor::QueryInterface(REFIID iid, void** out) {
-    if (iid == wm::IID_IWMHeaderInfo) {
-        if (queryOverride) {
-            const HRESULT forced = queryOverride(iid);
-            if (forced != S_OK) return forced;
-        }
-        header->AddRef();
-        *out = static_cast<wm::IWMHeaderInfo*>(header);
-        return S_OK;
-    }
-    return FakeCom::QueryInterface(iid, out);
+IUnknown* FakeEditor::Part(REFIID iid) {
+    return iid == wm::IID_IWMHeaderInfo ? static_cast<wm::IWMHeaderInfo*>(header) : nullptr;
 }
 
 ULONG FakeEditor::Release() {

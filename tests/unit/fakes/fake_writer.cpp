@@ -62,17 +62,9 @@ FakeWriter::~FakeWriter() {
     for (auto* sample : samples) sample->Release();
 }
 
-HRESULT FakeWriter::QueryInterface(REFIID iid, void** out) {
-    if (iid == wm::IID_IWMWriterAdvanced) {
-        if (queryOverride) {
-            const HRESULT forced = queryOverride(iid);
-            if (forced != S_OK) return forced;
-        }
-        advanced->AddRef();
-        *out = static_cast<wm::IWMWriterAdvanced*>(advanced);
-        return S_OK;
-    }
-    return FakeCom::QueryInterface(iid, out);
+IUnknown* FakeWriter::Part(REFIID iid) {
+    return iid == wm::IID_IWMWriterAdvanced ? static_cast<wm::IWMWriterAdvanced*>(advanced)
+                                            : nullptr;
 }
 ULONG FakeWriter::Release() {
     Log("Writer.Release");
@@ -188,17 +180,9 @@ FakeFileSink::~FakeFileSink() {
     sink2->Release();
 }
 
-HRESULT FakeFileSink::QueryInterface(REFIID iid, void** out) {
-    if (iid == wm::IID_IWMWriterFileSink2) {
-        if (queryOverride) {
-            const HRESULT forced = queryOverride(iid);
-            if (forced != S_OK) return forced;
-        }
-        sink2->AddRef();
-        *out = static_cast<wm::IWMWriterFileSink2*>(sink2);
-        return S_OK;
-    }
-    return FakeCom::QueryInterface(iid, out);
+IUnknown* FakeFileSink::Part(REFIID iid) {
+    return iid == wm::IID_IWMWriterFileSink2 ? static_cast<wm::IWMWriterFileSink2*>(sink2)
+                                             : nullptr;
 }
 ULONG FakeFileSink::Release() {
     Log("FileSink.Release");

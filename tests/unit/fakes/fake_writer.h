@@ -43,7 +43,6 @@ class FakeWriter : public FakeCom<wm::IWMWriter> {
   public:
     FakeWriter();
     ~FakeWriter() override;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE SetProfileByID(REFGUID id) override;
     HRESULT STDMETHODCALLTYPE SetProfile(wm::IWMProfile* profile) override;
@@ -75,6 +74,9 @@ class FakeWriter : public FakeCom<wm::IWMWriter> {
     std::vector<FakeBuffer*> samples;
     std::vector<WrittenSample> written;
     size_t writeCalls = 0;
+
+  protected:
+    IUnknown* Part(REFIID iid) override;
 };
 
 // The IWMWriterSink methods neither sink fake expects the library to call;
@@ -113,7 +115,6 @@ class FakeFileSink : public FakeSinkStubs<wm::IWMWriterFileSink> {
   public:
     FakeFileSink();
     ~FakeFileSink() override;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* name) override;
 
@@ -123,6 +124,9 @@ class FakeFileSink : public FakeSinkStubs<wm::IWMWriterFileSink> {
 
   protected:
     bool QueryBase(REFIID iid, void** out) override;
+
+  protected:
+    IUnknown* Part(REFIID iid) override;
 };
 
 }  // namespace fakes
