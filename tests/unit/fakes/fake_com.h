@@ -60,6 +60,10 @@ class FakeCom : public wm::ComObject<Ifaces...> {
         }
         return wm::ComObject<Ifaces...>::QueryInterface(iid, out);
     }
+    ULONG STDMETHODCALLTYPE Release() override {
+        if (releaseLog_ != nullptr) Log(releaseLog_);
+        return wm::ComObject<Ifaces...>::Release();
+    }
 
     // Set to make QueryInterface fail for some IIDs: a result other than S_OK is
     // returned as it is; S_OK lets the query go on normally.
@@ -71,6 +75,8 @@ class FakeCom : public wm::ComObject<Ifaces...> {
     // platform's writer its advanced writer, the editor its header info)
     // returns it here, as that interface, for that IID.
     virtual IUnknown* Part(REFIID) { return nullptr; }
+    // Logged at each Release when set ("Writer.Release").
+    const char* releaseLog_ = nullptr;
 };
 
 // A test's own reference to a fake, released at the end of the test.

@@ -3,7 +3,9 @@
 
 namespace fakes {
 
-FakeEditor::FakeEditor() : header(new FakeHeaderInfo) {}
+FakeEditor::FakeEditor() : header(new FakeHeaderInfo) {
+    releaseLog_ = "Editor.Release";
+}
 
 FakeEditor::~FakeEditor() {
     header->Release();
@@ -11,11 +13,6 @@ FakeEditor::~FakeEditor() {
 
 IUnknown* FakeEditor::Part(REFIID iid) {
     return iid == wm::IID_IWMHeaderInfo ? static_cast<wm::IWMHeaderInfo*>(header) : nullptr;
-}
-
-ULONG FakeEditor::Release() {
-    Log("Editor.Release");
-    return FakeCom::Release();
 }
 
 HRESULT FakeEditor::Open(const WCHAR* filename) {

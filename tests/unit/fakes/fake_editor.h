@@ -13,7 +13,6 @@ class FakeEditor : public FakeCom<wm::IWMMetadataEditor> {
   public:
     FakeEditor();
     ~FakeEditor() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* filename) override;
     HRESULT STDMETHODCALLTYPE Close() override;
     HRESULT STDMETHODCALLTYPE Flush() override;

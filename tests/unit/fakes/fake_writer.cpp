@@ -11,10 +11,6 @@ HRESULT NotUsed() {
 
 // ---- FakeWriterAdvanced ----------------------------------------------------------------
 
-ULONG FakeWriterAdvanced::Release() {
-    Log("WriterAdvanced.Release");
-    return FakeCom::Release();
-}
 HRESULT FakeWriterAdvanced::GetSinkCount(DWORD*) {
     return NotUsed();
 }
@@ -55,7 +51,9 @@ HRESULT FakeWriterAdvanced::GetSyncTolerance(DWORD*) {
 
 // ---- FakeWriter ---------------------------------------------------------------------------
 
-FakeWriter::FakeWriter() : advanced(new FakeWriterAdvanced) {}
+FakeWriter::FakeWriter() : advanced(new FakeWriterAdvanced) {
+    releaseLog_ = "Writer.Release";
+}
 
 FakeWriter::~FakeWriter() {
     advanced->Release();
@@ -65,10 +63,6 @@ FakeWriter::~FakeWriter() {
 IUnknown* FakeWriter::Part(REFIID iid) {
     return iid == wm::IID_IWMWriterAdvanced ? static_cast<wm::IWMWriterAdvanced*>(advanced)
                                             : nullptr;
-}
-ULONG FakeWriter::Release() {
-    Log("Writer.Release");
-    return FakeCom::Release();
 }
 HRESULT FakeWriter::SetProfileByID(REFGUID) {
     return NotUsed();
@@ -135,10 +129,6 @@ HRESULT FakeWriter::Flush() {
 
 // ---- FakeFileSink2 --------------------------------------------------------------------------
 
-ULONG FakeFileSink2::Release() {
-    Log("FileSink2.Release");
-    return FakeCom::Release();
-}
 HRESULT FakeFileSink2::Open(const WCHAR*) {
     return NotUsed();
 }
@@ -174,7 +164,9 @@ bool FakeFileSink2::QueryBase(REFIID iid, void** out) {
 
 // ---- FakeFileSink ---------------------------------------------------------------------------
 
-FakeFileSink::FakeFileSink() : sink2(new FakeFileSink2) {}
+FakeFileSink::FakeFileSink() : sink2(new FakeFileSink2) {
+    releaseLog_ = "FileSink.Release";
+}
 
 FakeFileSink::~FakeFileSink() {
     sink2->Release();
@@ -183,10 +175,6 @@ FakeFileSink::~FakeFileSink() {
 IUnknown* FakeFileSink::Part(REFIID iid) {
     return iid == wm::IID_IWMWriterFileSink2 ? static_cast<wm::IWMWriterFileSink2*>(sink2)
                                              : nullptr;
-}
-ULONG FakeFileSink::Release() {
-    Log("FileSink.Release");
-    return FakeCom::Release();
 }
 HRESULT FakeFileSink::Open(const WCHAR* name) {
     Log("FileSink.Open");

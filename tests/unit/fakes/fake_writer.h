@@ -13,7 +13,7 @@ namespace fakes {
 
 class FakeWriterAdvanced : public FakeCom<wm::IWMWriterAdvanced> {
   public:
-    ULONG STDMETHODCALLTYPE Release() override;
+    FakeWriterAdvanced() { this->releaseLog_ = "WriterAdvanced.Release"; }
     HRESULT STDMETHODCALLTYPE GetSinkCount(DWORD* sinks) override;
     HRESULT STDMETHODCALLTYPE GetSink(DWORD index, wm::IWMWriterSink** sink) override;
     HRESULT STDMETHODCALLTYPE AddSink(wm::IWMWriterSink* sink) override;
@@ -43,7 +43,6 @@ class FakeWriter : public FakeCom<wm::IWMWriter> {
   public:
     FakeWriter();
     ~FakeWriter() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE SetProfileByID(REFGUID id) override;
     HRESULT STDMETHODCALLTYPE SetProfile(wm::IWMProfile* profile) override;
     HRESULT STDMETHODCALLTYPE SetOutputFilename(const WCHAR* name) override;
@@ -95,7 +94,7 @@ class FakeSinkStubs : public FakeCom<Iface> {
 
 class FakeFileSink2 : public FakeSinkStubs<wm::IWMWriterFileSink2> {
   public:
-    ULONG STDMETHODCALLTYPE Release() override;
+    FakeFileSink2() { this->releaseLog_ = "FileSink2.Release"; }
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* name) override;
     HRESULT STDMETHODCALLTYPE Start(wm::QWORD time) override;
     HRESULT STDMETHODCALLTYPE Stop(wm::QWORD time) override;
@@ -115,7 +114,6 @@ class FakeFileSink : public FakeSinkStubs<wm::IWMWriterFileSink> {
   public:
     FakeFileSink();
     ~FakeFileSink() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* name) override;
 
     FakeFileSink2* sink2;  // the sink's own reference
