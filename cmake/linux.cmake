@@ -5,8 +5,6 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswresample libavutil)
 find_package(Threads REQUIRED)
 
-target_include_directories(mervane_core PUBLIC ${CMAKE_SOURCE_DIR}/platform/win32-kernel-linux)
-
 file(GLOB_RECURSE KERNEL_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/platform/win32-kernel-linux/*.cpp)
 add_library(win32_kernel STATIC ${KERNEL_SOURCES})
@@ -14,13 +12,16 @@ target_include_directories(win32_kernel PUBLIC ${CMAKE_SOURCE_DIR}/platform/win3
 target_link_libraries(win32_kernel PUBLIC Threads::Threads)
 set_target_properties(win32_kernel PROPERTIES
   POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+# The contract's Win32 types come from the kernel stand-in here.
+target_link_libraries(mervane_wm_contract INTERFACE win32_kernel)
 
 file(GLOB_RECURSE FORMAT_SDK_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/platform/format-sdk-ffmpeg/*.cpp)
 add_library(format_sdk STATIC ${FORMAT_SDK_SOURCES})
-target_include_directories(format_sdk PUBLIC
-  ${CMAKE_SOURCE_DIR}/platform/format-sdk-ffmpeg ${CMAKE_SOURCE_DIR}/src/frame)
-target_link_libraries(format_sdk PUBLIC win32_kernel PkgConfig::FFMPEG Threads::Threads)
+# The stand-in sees the contract and nothing else of src/.
+target_include_directories(format_sdk PUBLIC ${CMAKE_SOURCE_DIR}/platform/format-sdk-ffmpeg)
+target_link_libraries(format_sdk PUBLIC mervane_wm_contract win32_kernel PkgConfig::FFMPEG
+  Threads::Threads)
 set_target_properties(format_sdk PROPERTIES
   POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
@@ -35,14 +36,10 @@ target_link_options(mervane PRIVATE
   -Wl,-z,nodelete)
 set_target_properties(mervane PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/frame/exports.map)
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
-  add_subdirectory(tools)
-endif()
+add_subdirectory(tools)
 if(MERVANE_TESTS)
   add_subdirectory(tests)
 elseif(MERVANE_FUZZ)
   add_subdirectory(tests/fuzz)
 endif()
-if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
-  add_subdirectory(bench)
-endif()
+add_subdirectory(bench)

@@ -261,21 +261,6 @@ LONG InterlockedDecrement(LONG volatile* addend) {
     return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
 }
 
-int MulDiv(int number, int numerator, int denominator) {
-    if (denominator == 0) return -1;
-    const int64_t product = static_cast<int64_t>(number) * numerator;
-    // Round half away from zero: add half the divisor's magnitude in the direction
-    // of the result's sign before truncating.
-    const bool negative = (product < 0) != (denominator < 0);
-    const int64_t absProduct = product < 0 ? -product : product;
-    const int64_t absDenominator =
-        denominator < 0 ? -static_cast<int64_t>(denominator) : static_cast<int64_t>(denominator);
-    const int64_t magnitude = (absProduct + absDenominator / 2) / absDenominator;
-    const int64_t result = negative ? -magnitude : magnitude;
-    if (result > INT32_MAX || result < INT32_MIN) return -1;
-    return static_cast<int>(result);
-}
-
 struct TP_WORK {
     PTP_WORK_CALLBACK callback;
     void* context;

@@ -115,10 +115,6 @@ BOOL CloseHandle(HANDLE handle);
 LONG InterlockedIncrement(LONG volatile* addend);
 LONG InterlockedDecrement(LONG volatile* addend);
 
-// number * numerator / denominator through a 64-bit intermediate, rounded to the
-// nearest integer with halves away from zero; -1 on overflow or a zero denominator.
-int MulDiv(int number, int numerator, int denominator);
-
 // The system thread pool's work objects. Each work object has a thread of its
 // own, started when the object is made, so that a submission never lacks one:
 // CreateThreadpoolWork fails (null) when no thread can be had. The thread runs

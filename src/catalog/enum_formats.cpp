@@ -10,43 +10,26 @@
 
 namespace {
 
-using mervane::ComPtr;
 using mervane::HeapBuffer;
+using wm::ComPtr;
 
 void ReportFormats(FormatCallback callback) {
     // Declared so that the references go in this order at the end: the last media
-    // type buffer, the codec info, the configuration, the media properties, and
-    // the profile manager.
+    // type buffer, the codec info, the media properties, and the profile
+    // manager.
     ComPtr<wm::IWMProfileManager> manager;
     ComPtr<wm::IWMMediaProps> props;
-    ComPtr<wm::IWMStreamConfig> config;
     ComPtr<wm::IWMCodecInfo> codecInfo;
     HeapBuffer mediaType;
 
     if (FAILED(WMCreateProfileManager(manager.Put()))) return;
     if (FAILED(manager.As(codecInfo))) return;
-    DWORD codecCount = 0;
-    if (FAILED(codecInfo->GetCodecInfoCount(wm::WMMEDIATYPE_Audio, &codecCount))) return;
-
-    for (DWORD codec = 0; codec < codecCount; ++codec) {
-        DWORD formatCount = 0;
-        if (FAILED(codecInfo->GetCodecFormatCount(wm::WMMEDIATYPE_Audio, codec, &formatCount)))
-            return;
-        for (DWORD format = 0; format < formatCount; ++format) {
-            mediaType = HeapBuffer();
-            if (FAILED(
-                    codecInfo->GetCodecFormat(wm::WMMEDIATYPE_Audio, codec, format, config.Put())))
-                return;
-            props.Reset();
-            if (FAILED(config.As(props))) return;
-            config.Reset();
-
-            if (FAILED(mervane::ReadMediaType(props.Get(), mediaType))) return;
-            mervane::WaveFormat wave;
-            if (!mervane::WaveFormatOf(mediaType, &wave)) return;
+    // A failure ends the list where it is: the host has what came before.
+    (void)mervane::ForEachAudioFormat(
+        codecInfo.Get(), props, mediaType, [&](const HeapBuffer&, const wm::WaveFormat& wave) {
             callback(wave.avgBytesPerSec * 8, wave.channels, wave.samplesPerSec);
-        }
-    }
+            return S_OK;
+        });
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ HRESULT ReadMediaType(wm::IWMMediaProps* props, HeapBuffer& buffer) {
     return props->GetMediaType(buffer.as<wm::WM_MEDIA_TYPE>(), &size);
 }
 
-bool WaveFormatOf(const HeapBuffer& buffer, WaveFormat* wave) {
+bool WaveFormatOf(const HeapBuffer& buffer, wm::WaveFormat* wave) {
     if (!buffer || buffer.size() < sizeof(wm::WM_MEDIA_TYPE)) return false;
     const auto* type = buffer.as<const wm::WM_MEDIA_TYPE>();
     if (type->formattype != wm::WMFORMAT_WaveFormatEx) return false;
@@ -27,7 +27,7 @@ bool WaveFormatOf(const HeapBuffer& buffer, WaveFormat* wave) {
     if (format < begin || format > begin + buffer.size() ||
         type->cbFormat > begin + buffer.size() - format)
         return false;
-    return ReadWaveFormat(type->pbFormat, type->cbFormat, wave);
+    return wm::ReadWaveFormat(type->pbFormat, type->cbFormat, wave);
 }
 
 }  // namespace mervane

@@ -3,6 +3,7 @@
 // and a second call that fills it.
 #pragma once
 
+#include "com_ptr.h"
 #include "heap_buffer.h"
 #include "wave_format.h"
 #include "wmsdk.h"
@@ -17,23 +18,45 @@ HRESULT ReadMediaType(wm::IWMMediaProps* props, HeapBuffer& buffer);
 // when the type is not a WAVEFORMATEX one: a foreign format type, a type shorter
 // than its header, or a format block that is too short or does not lie inside
 // the buffer.
-bool WaveFormatOf(const HeapBuffer& buffer, WaveFormat* wave);
+bool WaveFormatOf(const HeapBuffer& buffer, wm::WaveFormat* wave);
 
-// The media type of an audio stream in the WAVEFORMATEX `format` (`size`
-// bytes, decoded as `wave`): fixed-size samples of one block each. It points
-// at `format`, which must outlive it.
-inline wm::WM_MEDIA_TYPE AudioMediaType(const WaveFormat& wave, BYTE* format, ULONG size) {
-    wm::WM_MEDIA_TYPE type{};
-    type.majortype = wm::WMMEDIATYPE_Audio;
-    type.subtype = wm::AudioSubtype(wave.formatTag);
-    type.bFixedSizeSamples = TRUE;
-    type.bTemporalCompression = FALSE;
-    type.lSampleSize = wave.blockAlign;
-    type.formattype = wm::WMFORMAT_WaveFormatEx;
-    type.pUnk = nullptr;
-    type.cbFormat = size;
-    type.pbFormat = format;
-    return type;
+// Goes through every format of every audio codec `codecInfo` offers, in its
+// order: reads each format's media type into `mediaType` through `props` and
+// hands it, with its WAVEFORMATEX, to `visit(const HeapBuffer&, const
+// wm::WaveFormat&)`. The previous format's buffer and properties are let go
+// before the next is asked for, its configuration as soon as the properties
+// are had; both holders are the caller's, which decides when the last ones
+// go. Stops at the first failure, the SDK's or visit's, and returns it
+// (E_FAIL for a format that is not a WAVEFORMATEX one).
+template <typename Visit>
+HRESULT ForEachAudioFormat(wm::IWMCodecInfo* codecInfo, wm::ComPtr<wm::IWMMediaProps>& props,
+                           HeapBuffer& mediaType, Visit&& visit) {
+    DWORD codecCount = 0;
+    HRESULT hr = codecInfo->GetCodecInfoCount(wm::WMMEDIATYPE_Audio, &codecCount);
+    if (FAILED(hr)) return hr;
+    for (DWORD codec = 0; codec < codecCount; ++codec) {
+        DWORD formatCount = 0;
+        hr = codecInfo->GetCodecFormatCount(wm::WMMEDIATYPE_Audio, codec, &formatCount);
+        if (FAILED(hr)) return hr;
+        for (DWORD format = 0; format < formatCount; ++format) {
+            mediaType = HeapBuffer();
+            {
+                wm::ComPtr<wm::IWMStreamConfig> config;
+                hr = codecInfo->GetCodecFormat(wm::WMMEDIATYPE_Audio, codec, format, config.Put());
+                if (FAILED(hr)) return hr;
+                props.Reset();
+                hr = config.As(props);
+                if (FAILED(hr)) return hr;
+            }
+            hr = ReadMediaType(props.Get(), mediaType);
+            if (FAILED(hr)) return hr;
+            wm::WaveFormat wave;
+            if (!WaveFormatOf(mediaType, &wave)) return E_FAIL;
+            hr = visit(mediaType, wave);
+            if (FAILED(hr)) return hr;
+        }
+    }
+    return S_OK;
 }
 
 }  // namespace mervane

@@ -14,7 +14,7 @@ constexpr WORD kMaxStreams = 128;
 }  // namespace
 
 bool OutputZeroIsAudio(wm::IWMReader* reader) {
-    ComPtr<wm::IWMOutputMediaProps> props;
+    wm::ComPtr<wm::IWMOutputMediaProps> props;
     HeapBuffer buffer;
     if (FAILED(reader->GetOutputProps(0, props.Put())) || !props ||
         FAILED(ReadMediaType(props.Get(), buffer)) || buffer.size() < sizeof(wm::WM_MEDIA_TYPE))
@@ -23,11 +23,10 @@ bool OutputZeroIsAudio(wm::IWMReader* reader) {
 }
 
 void SwitchOffOtherStreams(wm::IWMReader* reader, wm::IWMReaderAdvanced* advanced) {
-    ComPtr<wm::IWMProfile> profile;
+    wm::ComPtr<wm::IWMProfile> profile;
     DWORD count = 0;
-    if (FAILED(
-            reader->QueryInterface(wm::IID_IWMProfile, reinterpret_cast<void**>(profile.Put()))) ||
-        !profile || FAILED(profile->GetStreamCount(&count)))
+    if (FAILED(reader->QueryInterface(wm::IID_IWMProfile, profile.PutVoid())) || !profile ||
+        FAILED(profile->GetStreamCount(&count)))
         return;
     // Stream numbers run from 1 to 127: fixed room, nothing allocated.
     WORD numbers[kMaxStreams];
@@ -35,7 +34,7 @@ void SwitchOffOtherStreams(wm::IWMReader* reader, wm::IWMReaderAdvanced* advance
     WORD streams = 0;
     bool anyOff = false;
     for (DWORD i = 0; i < count && streams < kMaxStreams; ++i) {
-        ComPtr<wm::IWMStreamConfig> stream;
+        wm::ComPtr<wm::IWMStreamConfig> stream;
         GUID type{};
         WORD number = 0;
         if (FAILED(profile->GetStream(i, stream.Put())) || !stream ||

@@ -9,10 +9,8 @@
 
 namespace {
 
-using mervane::ComPtr;
 using mervane::ReaderCallback;
-
-constexpr uint64_t kUnitsPerMs = 10'000;
+using wm::ComPtr;
 
 // Undoes a decode that failed before it started: nothing was started, so no
 // status will come to end it; the reader is closed (on the host's thread) and
@@ -39,7 +37,7 @@ bool StartDecode(uint32_t startMs, bool userClock) {
     mervane::SwitchOffOtherStreams(reader.Get(), advanced.Get());
     if (userClock && FAILED(advanced->SetUserProvidedClock(TRUE))) return false;
 
-    const uint64_t start = static_cast<uint64_t>(startMs) * kUnitsPerMs;
+    const uint64_t start = static_cast<uint64_t>(startMs) * wm::kUnitsPerMs;
     callback.BeginDecode(ComPtr<wm::IWMReaderAdvanced>::CopyFrom(advanced.Get()), start);
     return SUCCEEDED(reader->Start(start, 0, 1.0f, nullptr));
 }

@@ -16,34 +16,17 @@
 
 namespace {
 
-using mervane::ComPtr;
 using mervane::HeapBuffer;
-
-constexpr uint64_t kUnitsPerMs = 10'000;
+using wm::ComPtr;
 
 // The callback a query's reader reports its open to. It lives on the heap for
 // as long as the reader holds a reference to it.
-class QueryCallback final : public wm::IWMReaderCallback {
+class QueryCallback final : public wm::ComObject<wm::IWMReaderCallback> {
   public:
     static ComPtr<QueryCallback> Create() {
         return ComPtr<QueryCallback>(new (std::nothrow) QueryCallback);
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (iid != wm::IID_IUnknown && iid != wm::IID_IWMReaderCallback) return E_NOINTERFACE;
-        *out = static_cast<wm::IWMReaderCallback*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override {
-        return static_cast<ULONG>(InterlockedIncrement(&refCount_));
-    }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refCount_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR_DATATYPE,
                                        BYTE*, void* context) override {
         if (status == wm::WMT_OPENED || status == wm::WMT_SOURCE_SWITCH) open_.Signal(hr, context);
@@ -59,9 +42,8 @@ class QueryCallback final : public wm::IWMReaderCallback {
 
   private:
     QueryCallback() = default;
-    ~QueryCallback() = default;
+    ~QueryCallback() override = default;
 
-    volatile LONG refCount_ = 1;
     mervane::OpenSignal open_;
     WCHAR pathBuffer_[mervane::kMaxWidePath] = {};
 };
@@ -132,10 +114,9 @@ bool ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info
             if (valueBytes == 8) {
                 int64_t duration = 0;
                 std::memcpy(&duration, bytes, sizeof duration);
-                info->durationMs =
-                    static_cast<uint32_t>(duration / static_cast<int64_t>(kUnitsPerMs));
+                info->durationMs = static_cast<uint32_t>(duration / wm::kUnitsPerMs);
             } else if (valueBytes >= 4) {
-                info->durationMs = ReadDword(bytes) / static_cast<uint32_t>(kUnitsPerMs);
+                info->durationMs = ReadDword(bytes) / static_cast<uint32_t>(wm::kUnitsPerMs);
             }
         }
     }
@@ -162,8 +143,8 @@ bool ReadFormat(wm::IWMReader* reader, AudioFormatInfo* info) {
     const auto format = reinterpret_cast<uintptr_t>(type->pbFormat);
     if (format < begin || format >= begin + buffer.size()) return false;
     const size_t available = begin + buffer.size() - format;
-    mervane::WaveFormat wave;
-    if (!mervane::ReadWaveFormat(type->pbFormat, available, &wave, mervane::kWaveFormatRateSize))
+    wm::WaveFormat wave;
+    if (!wm::ReadWaveFormat(type->pbFormat, available, &wave, wm::kWaveFormatRateSize))
         return false;
     info->formatKind = 3;
     info->sampleRate = wave.samplesPerSec;

@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "never_destroyed.h"
 #include "wmsdk_factories.h"
 #include "work_item.h"
 
@@ -11,17 +12,14 @@ namespace mervane {
 
 namespace {
 
-constexpr uint64_t kOneSecond = 10'000'000;  // 100 ns units
-constexpr uint64_t kUnitsPerMs = 10'000;
-
 // Built by the runtime when the library loads, before DllMain sees the process
-// attach; destroyed by its exit handlers at unload.
-ReaderCallback g_readerCallback;
+// attach; never destroyed (never_destroyed.h).
+NeverDestroyed<ReaderCallback> g_readerCallback;
 
 }  // namespace
 
 ReaderCallback& TheReaderCallback() {
-    return g_readerCallback;
+    return g_readerCallback.Get();
 }
 
 // ---- The open signal ----------------------------------------------------------------
@@ -53,48 +51,9 @@ HRESULT OpenSignal::Wait(DWORD timeoutMs) {
 
 // ---- ReaderCallback ---------------------------------------------------------------------
 
-ReaderCallback::ReaderCallback() = default;
-
-ReaderCallback::~ReaderCallback() {
-    // A reader still held here belongs to a decode the host never finished. At
-    // unload the Format SDK may already be gone, so it is abandoned rather than
-    // released into a library that no longer exists.
-    state_.reader.Detach();
-    state_.advancedReader.Detach();
-    state_.endingReader.Detach();
-    state_.endingAdvancedReader.Detach();
-}
-
 bool ReaderCallback::ClaimDecode() {
     bool idle = false;
     return state_.decoding.compare_exchange_strong(idle, true);
-}
-
-// ---- IUnknown -------------------------------------------------------------------
-
-HRESULT ReaderCallback::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == wm::IID_IUnknown || iid == wm::IID_IWMReaderCallback) {
-        *out = Primary();
-    } else if (iid == wm::IID_IWMReaderCallbackAdvanced) {
-        *out = Secondary();
-    } else {
-        // IWMStatusCallback is a base of the primary interface, but the reader
-        // is not meant to find it on its own: it is refused like any other.
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG ReaderCallback::AddRef() {
-    return static_cast<ULONG>(InterlockedIncrement(&refCount_));
-}
-
-// The library's own reference keeps the count above 0; the static instance is
-// never freed, so reaching 0 would only mean an unbalanced caller.
-ULONG ReaderCallback::Release() {
-    return static_cast<ULONG>(InterlockedDecrement(&refCount_));
 }
 
 // ---- IWMReaderCallback ------------------------------------------------------------
@@ -138,8 +97,8 @@ void ReaderCallback::EndOfDecode() {
 
 void ReaderCallback::FinishDecode(void* self) {
     ReaderState& state = static_cast<ReaderCallback*>(self)->state_;
-    ComPtr<wm::IWMReader> reader;
-    ComPtr<wm::IWMReaderAdvanced> advanced;
+    wm::ComPtr<wm::IWMReader> reader;
+    wm::ComPtr<wm::IWMReaderAdvanced> advanced;
     {
         SlotGuard guard(state.lock);
         std::swap(reader, state.endingReader);
@@ -160,12 +119,12 @@ void ReaderCallback::MakeEndCall() {
 
 void ReaderCallback::AdvanceClock() {
     uint64_t time = 0;
-    ComPtr<wm::IWMReaderAdvanced> advanced;
+    wm::ComPtr<wm::IWMReaderAdvanced> advanced;
     {
         SlotGuard guard(state_.lock);
-        state_.clockTime += kOneSecond;
+        state_.clockTime += wm::kUnitsPerSecond;
         time = state_.clockTime;
-        advanced = ComPtr<wm::IWMReaderAdvanced>::CopyFrom(state_.advancedReader.Get());
+        advanced = wm::ComPtr<wm::IWMReaderAdvanced>::CopyFrom(state_.advancedReader.Get());
     }
     // After the end of the decode there is no reader left to drive.
     if (advanced) advanced->DeliverTime(time);
@@ -183,7 +142,7 @@ HRESULT ReaderCallback::OnSample(DWORD outputNum, wm::QWORD sampleTime, wm::QWOR
     if (outputNum != 0) return S_OK;
     const SampleCallback callback = state_.sampleCallback.load();
     if (callback != nullptr)
-        callback(data, length, static_cast<uint32_t>(sampleTime / kUnitsPerMs));
+        callback(data, length, static_cast<uint32_t>(sampleTime / wm::kUnitsPerMs));
     return S_OK;
 }
 
@@ -216,7 +175,7 @@ HRESULT ReaderCallback::AllocateForOutput(DWORD, DWORD, wm::INSSBuffer**, void*)
 
 // ---- Slot handoff ---------------------------------------------------------------------
 
-void ReaderCallback::SetReader(ComPtr<wm::IWMReader> reader) {
+void ReaderCallback::SetReader(wm::ComPtr<wm::IWMReader> reader) {
     {
         SlotGuard guard(state_.lock);
         std::swap(state_.reader, reader);
@@ -224,13 +183,13 @@ void ReaderCallback::SetReader(ComPtr<wm::IWMReader> reader) {
     // `reader` now holds the replaced one, released here outside the lock.
 }
 
-ComPtr<wm::IWMReader> ReaderCallback::ShareReader() {
+wm::ComPtr<wm::IWMReader> ReaderCallback::ShareReader() {
     SlotGuard guard(state_.lock);
-    return ComPtr<wm::IWMReader>::CopyFrom(state_.reader.Get());
+    return wm::ComPtr<wm::IWMReader>::CopyFrom(state_.reader.Get());
 }
 
-void ReaderCallback::TakeReaders(ComPtr<wm::IWMReader>& reader,
-                                 ComPtr<wm::IWMReaderAdvanced>& advanced) {
+void ReaderCallback::TakeReaders(wm::ComPtr<wm::IWMReader>& reader,
+                                 wm::ComPtr<wm::IWMReaderAdvanced>& advanced) {
     // The caller's holders are expected empty: nothing is released under the lock.
     SlotGuard guard(state_.lock);
     if (!state_.reader) return;
@@ -238,7 +197,7 @@ void ReaderCallback::TakeReaders(ComPtr<wm::IWMReader>& reader,
     std::swap(advanced, state_.advancedReader);
 }
 
-void ReaderCallback::BeginDecode(ComPtr<wm::IWMReaderAdvanced> advanced, uint64_t clockTime) {
+void ReaderCallback::BeginDecode(wm::ComPtr<wm::IWMReaderAdvanced> advanced, uint64_t clockTime) {
     {
         SlotGuard guard(state_.lock);
         std::swap(state_.advancedReader, advanced);
@@ -259,7 +218,7 @@ HRESULT AwaitOpen(HRESULT hr, OpenSignal& signal, DWORD timeoutMs) {
 }
 
 void CloseAbandoned(void* context) {
-    ComPtr<wm::IWMReader> reader(static_cast<wm::IWMReader*>(context));
+    wm::ComPtr<wm::IWMReader> reader(static_cast<wm::IWMReader*>(context));
     reader->Close();
     // The last reference goes after Close, here, off the reader's own threads.
 }
@@ -267,7 +226,7 @@ void CloseAbandoned(void* context) {
 // A reader that never reported its open: closed and released on a pool
 // thread, so that neither can hold the host. With no pool thread to be had it
 // is abandoned rather than closed here.
-void GiveUp(ComPtr<wm::IWMReader> reader) {
+void GiveUp(wm::ComPtr<wm::IWMReader> reader) {
     wm::IWMReader* abandoned = reader.Detach();  // the work's from here
     ReservedWork closing;
     if (closing.Reserve(&CloseAbandoned, abandoned)) closing.Submit();
@@ -277,7 +236,7 @@ void GiveUp(ComPtr<wm::IWMReader> reader) {
 
 HRESULT OpenReaderAndWait(const char* path, WCHAR (&pathBuffer)[kMaxWidePath],
                           wm::IWMReaderCallback* callback, OpenSignal& signal,
-                          ComPtr<wm::IWMReader>& reader, DWORD timeoutMs) {
+                          wm::ComPtr<wm::IWMReader>& reader, DWORD timeoutMs) {
     // Without its event the open cannot be awaited.
     if (!signal.Valid()) return E_FAIL;
     ToWidePath(path, pathBuffer);
@@ -296,7 +255,7 @@ HRESULT OpenReaderAndWait(const char* path, WCHAR (&pathBuffer)[kMaxWidePath],
 
 HRESULT OpenAndWait(const char* path) {
     ReaderCallback& callback = TheReaderCallback();
-    ComPtr<wm::IWMReader> reader;
+    wm::ComPtr<wm::IWMReader> reader;
     const HRESULT hr =
         OpenReaderAndWait(path, callback.PathBuffer(), callback.Primary(), callback.Open(), reader);
     // The reader enters its slot once it is open; a failed one never does.

@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "com_object.h"
 #include "com_ptr.h"
 #include "mervane.h"
 #include "slot_lock.h"
@@ -73,17 +74,17 @@ constexpr DWORD kOpenTimeoutMs = 30000;
 // may wait on the very open it never finished).
 HRESULT OpenReaderAndWait(const char* path, WCHAR (&pathBuffer)[kMaxWidePath],
                           wm::IWMReaderCallback* callback, OpenSignal& signal,
-                          ComPtr<wm::IWMReader>& reader, DWORD timeoutMs = kOpenTimeoutMs);
+                          wm::ComPtr<wm::IWMReader>& reader, DWORD timeoutMs = kOpenTimeoutMs);
 
 struct ReaderState {
-    WCHAR pathBuffer[kMaxWidePath] = {};           // wide path of the file being opened
-    ComPtr<wm::IWMReader> reader;                  // under `lock`; empty when no reader is open
-    OpenSignal open;                               // status 1 and 22 of the decode's reader
-    ComPtr<wm::IWMReaderAdvanced> advancedReader;  // under `lock`
-    uint64_t clockTime = 0;                        // under `lock`; 100 ns units
+    WCHAR pathBuffer[kMaxWidePath] = {};               // wide path of the file being opened
+    wm::ComPtr<wm::IWMReader> reader;                  // under `lock`; empty when no reader is open
+    OpenSignal open;                                   // status 1 and 22 of the decode's reader
+    wm::ComPtr<wm::IWMReaderAdvanced> advancedReader;  // under `lock`
+    uint64_t clockTime = 0;                            // under `lock`; 100 ns units
     // The readers of a decode that ended, on their way to the pool thread.
-    ComPtr<wm::IWMReader> endingReader;                  // under `lock`
-    ComPtr<wm::IWMReaderAdvanced> endingAdvancedReader;  // under `lock`
+    wm::ComPtr<wm::IWMReader> endingReader;                  // under `lock`
+    wm::ComPtr<wm::IWMReaderAdvanced> endingAdvancedReader;  // under `lock`
     // The pool thread that ends the decode: reserved by GoGoGoReader before
     // the open, submitted by the status that ends the decode.
     ReservedWork endWork;
@@ -93,17 +94,12 @@ struct ReaderState {
     SlotLock lock;
 };
 
-class ReaderCallback final : public wm::IWMReaderCallback, public wm::IWMReaderCallbackAdvanced {
+// IWMStatusCallback is a base of the primary interface, but the reader is not
+// meant to find it on its own: like any IID not listed, it is refused.
+class ReaderCallback final
+    : public wm::ComObject<wm::IWMReaderCallback, wm::IWMReaderCallbackAdvanced> {
   public:
-    ReaderCallback();
-    ~ReaderCallback();
-    ReaderCallback(const ReaderCallback&) = delete;
-    ReaderCallback& operator=(const ReaderCallback&) = delete;
-
-    // IUnknown (shared by both interfaces).
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    ReaderCallback() = default;
 
     // IWMStatusCallback, IWMReaderCallback.
     HRESULT STDMETHODCALLTYPE OnStatus(wm::WMT_STATUS status, HRESULT hr,
@@ -132,13 +128,14 @@ class ReaderCallback final : public wm::IWMReaderCallback, public wm::IWMReaderC
 
     // Puts a newly created reader into the reader slot; the reader it replaces
     // (left by an earlier job) is released after the lock is dropped.
-    void SetReader(ComPtr<wm::IWMReader> reader);
+    void SetReader(wm::ComPtr<wm::IWMReader> reader);
     // An extra reference to the reader in the slot (empty if there is none).
-    ComPtr<wm::IWMReader> ShareReader();
+    wm::ComPtr<wm::IWMReader> ShareReader();
     // Empties both the reader and the advanced-reader slot (the end of a decode).
-    void TakeReaders(ComPtr<wm::IWMReader>& reader, ComPtr<wm::IWMReaderAdvanced>& advanced);
+    void TakeReaders(wm::ComPtr<wm::IWMReader>& reader,
+                     wm::ComPtr<wm::IWMReaderAdvanced>& advanced);
     // Installs a decode's advanced reader and its starting clock before Start.
-    void BeginDecode(ComPtr<wm::IWMReaderAdvanced> advanced, uint64_t clockTime);
+    void BeginDecode(wm::ComPtr<wm::IWMReaderAdvanced> advanced, uint64_t clockTime);
 
     // Claims the reader side for a decode; false while another decode holds it.
     bool ClaimDecode();
@@ -170,7 +167,10 @@ class ReaderCallback final : public wm::IWMReaderCallback, public wm::IWMReaderC
     // Status 11 and OnTime: moves the clock one second on and delivers it.
     void AdvanceClock();
 
-    volatile LONG refCount_ = 1;  // the library's own reference
+    // The one instance is never freed; the library's own reference keeps the
+    // count above 0, so reaching 0 would only mean an unbalanced caller.
+    void LastReleased() override {}
+
     ReaderState state_;
 };
 

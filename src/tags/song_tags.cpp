@@ -166,8 +166,8 @@ int32_t EditTags(const WCHAR* path, SongInfo* info, bool read) {
     }
 
     // The header info goes before the editor.
-    ComPtr<wm::IWMMetadataEditor> editor;
-    ComPtr<wm::IWMHeaderInfo> header;
+    wm::ComPtr<wm::IWMMetadataEditor> editor;
+    wm::ComPtr<wm::IWMHeaderInfo> header;
 
     HRESULT hr = WMCreateEditor(editor.Put());
     if (SUCCEEDED(hr) && !editor) hr = E_POINTER;

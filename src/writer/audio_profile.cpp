@@ -14,7 +14,7 @@ namespace mervane {
 
 namespace {
 
-bool Matches(const WaveFormat& wave, const AudioRequest& request) {
+bool Matches(const wm::WaveFormat& wave, const AudioRequest& request) {
     // The difference is taken as a signed 32-bit number, as the bitrates are
     // 32-bit values on both sides.
     const auto difference = static_cast<int32_t>(wave.avgBytesPerSec * 8u - request.bitrate);
@@ -26,8 +26,8 @@ bool Matches(const WaveFormat& wave, const AudioRequest& request) {
 // Keeps a copy of the format block of the best match so far. The copy is at
 // least 18 + cbSize bytes (zero-filled past what the SDK gave), so the stream's
 // media type never points past its end.
-HRESULT KeepFormat(const wm::WM_MEDIA_TYPE& type, const WaveFormat& wave, HeapBuffer& best) {
-    const size_t declared = kWaveFormatExSize + wave.cbSize;
+HRESULT KeepFormat(const wm::WM_MEDIA_TYPE& type, const wm::WaveFormat& wave, HeapBuffer& best) {
+    const size_t declared = wm::kWaveFormatExSize + wave.cbSize;
     const size_t size = std::max<size_t>(type.cbFormat, declared);
     best = HeapBuffer();
     HeapBuffer copy(size);
@@ -50,8 +50,8 @@ HRESULT ConfigureStream(wm::IWMStreamConfig* config, WORD streamNumber, const WC
     if (FAILED(hr)) return hr;
     hr = config->SetBitrate(bitrate);
     if (FAILED(hr)) return hr;
-    ComPtr<wm::IWMMediaProps> props;
-    hr = config->QueryInterface(wm::IID_IWMMediaProps, reinterpret_cast<void**>(props.Put()));
+    wm::ComPtr<wm::IWMMediaProps> props;
+    hr = config->QueryInterface(wm::IID_IWMMediaProps, props.PutVoid());
     if (FAILED(hr)) return hr;
     return props->SetMediaType(mediaType);
 }
@@ -60,53 +60,33 @@ HRESULT FindAudioFormat(const AudioRequest& request, wm::IWMProfile* profile,
                         wm::IWMProfileManager* manager) {
     // Released at the end in this order: the buffers, then the codec info, the
     // media properties and the stream configuration.
-    ComPtr<wm::IWMStreamConfig> stream;
-    ComPtr<wm::IWMMediaProps> props;
-    ComPtr<wm::IWMCodecInfo> codecInfo;
+    wm::ComPtr<wm::IWMStreamConfig> stream;
+    wm::ComPtr<wm::IWMMediaProps> props;
+    wm::ComPtr<wm::IWMCodecInfo> codecInfo;
     HeapBuffer best;
     HeapBuffer candidate;
-    WaveFormat chosen;
+    wm::WaveFormat chosen;
 
-    HRESULT hr =
-        manager->QueryInterface(wm::IID_IWMCodecInfo, reinterpret_cast<void**>(codecInfo.Put()));
+    HRESULT hr = manager->QueryInterface(wm::IID_IWMCodecInfo, codecInfo.PutVoid());
     if (FAILED(hr)) return hr;
-    DWORD codecCount = 0;
-    hr = codecInfo->GetCodecInfoCount(wm::WMMEDIATYPE_Audio, &codecCount);
-    if (FAILED(hr)) return hr;
-
-    for (DWORD codec = 0; codec < codecCount; ++codec) {
-        DWORD formatCount = 0;
-        hr = codecInfo->GetCodecFormatCount(wm::WMMEDIATYPE_Audio, codec, &formatCount);
-        if (FAILED(hr)) return hr;
-        for (DWORD format = 0; format < formatCount; ++format) {
-            candidate = HeapBuffer();
-            {
-                ComPtr<wm::IWMStreamConfig> config;
-                hr = codecInfo->GetCodecFormat(wm::WMMEDIATYPE_Audio, codec, format, config.Put());
-                if (FAILED(hr)) return hr;
-                if (!config) return E_POINTER;
-                props.Reset();
-                hr = config.As(props);
-                if (FAILED(hr)) return hr;
-            }
-            hr = ReadMediaType(props.Get(), candidate);
-            if (FAILED(hr)) return hr;
-            WaveFormat wave;
-            if (!WaveFormatOf(candidate, &wave)) return E_FAIL;
-            if (!Matches(wave, request)) continue;
-            if (best && wave.blockAlign < chosen.blockAlign) continue;
-            hr = KeepFormat(*candidate.as<wm::WM_MEDIA_TYPE>(), wave, best);
-            if (FAILED(hr)) return hr;
+    hr = ForEachAudioFormat(
+        codecInfo.Get(), props, candidate,
+        [&](const HeapBuffer& mediaType, const wm::WaveFormat& wave) -> HRESULT {
+            if (!Matches(wave, request)) return S_OK;
+            if (best && wave.blockAlign < chosen.blockAlign) return S_OK;
+            const HRESULT kept = KeepFormat(*mediaType.as<wm::WM_MEDIA_TYPE>(), wave, best);
+            if (FAILED(kept)) return kept;
             chosen = wave;
             chosen.extra = nullptr;  // it pointed into the candidate
-        }
-    }
+            return S_OK;
+        });
+    if (FAILED(hr)) return hr;
     candidate = HeapBuffer();
     props.Reset();
     if (!best) return wm::NS_E_AUDIO_CODEC_NOT_INSTALLED;
 
-    wm::WM_MEDIA_TYPE type = AudioMediaType(chosen, best.as<BYTE>(),
-                                            static_cast<ULONG>(kWaveFormatExSize + chosen.cbSize));
+    wm::WM_MEDIA_TYPE type = wm::AudioMediaType(
+        chosen, best.as<BYTE>(), static_cast<ULONG>(wm::kWaveFormatExSize + chosen.cbSize));
 
     hr = profile->CreateNewStream(wm::WMMEDIATYPE_Audio, stream.Put());
     if (FAILED(hr)) return hr;
@@ -121,8 +101,8 @@ HRESULT BuildAudioProfile(const AudioRequest* request, wm::IWMProfile** profile)
     if (request == nullptr || profile == nullptr) return E_INVALIDARG;
     *profile = nullptr;
     // The profile goes before the manager on every path.
-    ComPtr<wm::IWMProfileManager> manager;
-    ComPtr<wm::IWMProfile> built;
+    wm::ComPtr<wm::IWMProfileManager> manager;
+    wm::ComPtr<wm::IWMProfile> built;
 
     HRESULT hr = WMCreateProfileManager(manager.Put());
     if (FAILED(hr)) return hr;

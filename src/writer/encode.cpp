@@ -9,14 +9,13 @@
 #include "audio_profile.h"
 #include "export_guard.h"
 #include "mervane.h"
+#include "never_destroyed.h"
 #include "wide_text.h"
 #include "wmsdk_factories.h"
 
 namespace mervane {
 
 namespace {
-
-constexpr int64_t kUnitsPerSecond = 10000000;
 
 HRESULT Begin(WriterState& s, const char* path, const AudioFormatInfo& info) {
     // A bitrate whose bit/s do not fit 32 bits would wrap to a small one that
@@ -80,7 +79,7 @@ int32_t Write(const void* pcm, uint32_t byteCount) {
     WriterState& s = TheWriterState();
     if (pcm == nullptr || !s.writer) return 0;
     const HRESULT hr = [&]() -> HRESULT {
-        ComPtr<wm::INSSBuffer> sample;
+        wm::ComPtr<wm::INSSBuffer> sample;
         HRESULT result = s.writer->AllocateSample(byteCount, sample.Put());
         if (FAILED(result)) return result;
         if (!sample) return E_POINTER;
@@ -132,16 +131,15 @@ void WriterState::Clear() {
 }
 
 WriterState& TheWriterState() {
-    alignas(WriterState) static unsigned char storage[sizeof(WriterState)];
-    static WriterState* const state = new (storage) WriterState();
-    return *state;
+    static NeverDestroyed<WriterState> state;
+    return state.Get();
 }
 
 int64_t BlockDuration(DWORD length, DWORD bytesPerSecond) {
     if (bytesPerSecond == 0) return 0;
     // At most 2^32 x 10^7, well inside 64 bits, so blocks of any length get
     // their true duration.
-    const uint64_t units = static_cast<uint64_t>(length) * kUnitsPerSecond;
+    const uint64_t units = static_cast<uint64_t>(length) * wm::kUnitsPerSecond;
     return static_cast<int64_t>((units + bytesPerSecond / 2) / bytesPerSecond);
 }
 

@@ -9,11 +9,11 @@
 namespace mervane {
 
 struct WriterState {
-    ComPtr<wm::IWMWriter> writer;
-    ComPtr<wm::IWMWriterAdvanced> advancedWriter;
-    ComPtr<wm::IWMWriterFileSink> fileSink;
-    ComPtr<wm::IWMWriterFileSink2> fileSink2;
-    ComPtr<wm::IWMProfile> profile;
+    wm::ComPtr<wm::IWMWriter> writer;
+    wm::ComPtr<wm::IWMWriterAdvanced> advancedWriter;
+    wm::ComPtr<wm::IWMWriterFileSink> fileSink;
+    wm::ComPtr<wm::IWMWriterFileSink2> fileSink2;
+    wm::ComPtr<wm::IWMProfile> profile;
     wm::QWORD sampleTime = 0;  // 100 ns units: the time stamp of the next block
     DWORD bytesPerSecond = 0;  // PCM byte rate: rate x channels x 2
     // The new file, put in the destination's place when the encode succeeds.

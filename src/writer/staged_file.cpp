@@ -109,21 +109,6 @@ void StagedFile::Discard() {
 
 namespace {
 
-HRESULT FromErrno(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return wm::E_PATH_NOT_FOUND;
-        case ENOSPC:
-        case EFBIG:
-            return wm::E_DISK_FULL;
-        case ENOMEM:
-            return E_OUTOFMEMORY;
-        default:
-            return wm::E_ACCESS_DENIED;
-    }
-}
-
 // ".NAME.mervane-" and six characters, beside `path`.
 std::string TemporaryName(const std::string& folder, const std::string& path) {
     static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -166,7 +151,7 @@ HRESULT StagedFile::Begin(const char* destination, WCHAR (&sinkPath)[kMaxWidePat
         // truncating: only to learn that the caller may write it and that it is
         // a regular file.
         const int fd = open(destination_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) return errno == ENXIO ? wm::NS_E_FILE_OPEN_FAILED : FromErrno(errno);
+        if (fd < 0) return errno == ENXIO ? wm::NS_E_FILE_OPEN_FAILED : wm::ResultFromErrno(errno);
         const bool regular = fstat(fd, &old) == 0 && S_ISREG(old.st_mode);
         close(fd);
         if (!regular) return wm::NS_E_FILE_OPEN_FAILED;
@@ -185,7 +170,7 @@ HRESULT StagedFile::Begin(const char* destination, WCHAR (&sinkPath)[kMaxWidePat
         if (fd < 0) {
             const int error = errno;
             named_.clear();  // never made: not ours to remove
-            return FromErrno(error);
+            return wm::ResultFromErrno(error);
         }
     }
     // The new file takes the old one's permissions, and its owner where the
@@ -195,7 +180,7 @@ HRESULT StagedFile::Begin(const char* destination, WCHAR (&sinkPath)[kMaxWidePat
         const int error = errno;
         if (fd != fd_) close(fd);
         Discard();
-        return FromErrno(error);
+        return wm::ResultFromErrno(error);
     }
     if (fd != fd_) close(fd);
     ToWidePath(named_.empty() ? path : named_.c_str(), sinkPath);
@@ -228,7 +213,7 @@ HRESULT StagedFile::Commit() {
     if (error == 0 && rename(named_.c_str(), destination_.c_str()) != 0) error = errno;
     if (error != 0) {
         Discard();
-        return FromErrno(error);
+        return wm::ResultFromErrno(error);
     }
     named_.clear();
     if (fd_ >= 0) close(fd_);

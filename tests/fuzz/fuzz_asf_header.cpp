@@ -30,29 +30,29 @@ std::vector<std::string> Describe(const asf::Header& header) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     asf::Header header;
-    if (!header.parse(data, size)) return 0;
+    if (!header.Parse(data, size)) return 0;
     for (size_t i = 0; i < header.count(); ++i) {
         const asf::Attribute* a = header.at(i);
-        if (header.find(a->name) == nullptr) fuzz::Fail("an attribute listed is not found by name");
+        if (header.Find(a->name) == nullptr) fuzz::Fail("an attribute listed is not found by name");
     }
     for (const asf::Stream& stream : header.streams()) {
-        mervane::WaveFormat wave;
-        mervane::ReadWholeWaveFormat(stream.typeSpecific.data(), stream.typeSpecific.size(), &wave);
+        wm::WaveFormat wave;
+        wm::ReadWholeWaveFormat(stream.typeSpecific.data(), stream.typeSpecific.size(), &wave);
     }
 
-    const std::vector<uint8_t> written = header.serialize();
+    const std::vector<uint8_t> written = header.Serialize();
     asf::Header again;
-    if (!again.parse(written.data(), written.size())) fuzz::Fail("a written header does not parse");
+    if (!again.Parse(written.data(), written.size())) fuzz::Fail("a written header does not parse");
     if (Describe(again) != Describe(header)) fuzz::Fail("a written header reads differently");
 
     const char16_t title[] = u"Fuzzed";
-    if (again.set(u"Title", asf::AttrType::String, reinterpret_cast<const uint8_t*>(title),
+    if (again.Set(u"Title", asf::AttrType::String, reinterpret_cast<const uint8_t*>(title),
                   sizeof title)) {
-        const std::vector<uint8_t> edited = again.serialize();
+        const std::vector<uint8_t> edited = again.Serialize();
         asf::Header third;
-        if (!third.parse(edited.data(), edited.size()))
+        if (!third.Parse(edited.data(), edited.size()))
             fuzz::Fail("an edited header does not parse");
-        const asf::Attribute* back = third.find(u"Title");
+        const asf::Attribute* back = third.Find(u"Title");
         if (back == nullptr || back->value.size() != sizeof title ||
             std::memcmp(back->value.data(), title, sizeof title) != 0)
             fuzz::Fail("an edited title reads back differently");

@@ -16,7 +16,7 @@
 
 namespace {
 
-using mervane::ComPtr;
+using wm::ComPtr;
 
 #define REQUIRE_FFMPEG() \
     if (!media::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed"

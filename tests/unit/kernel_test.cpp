@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The Linux stand-ins for the Win32 kernel services: code-page conversion with
-// Windows' return conventions, MulDiv's rounding, and auto-reset events.
+// Windows' return conventions and auto-reset events.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -63,23 +63,6 @@ TEST(CodePageConversion, Utf16ToUtf8RoundTripsAndReplacesLoneSurrogates) {
     EXPECT_EQ(ToUtf8(u"caf\u00E9 \u20AC \U0001F3B5"), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5");
     EXPECT_EQ(ToUtf8(std::u16string(1, u'\xD83C') + u"x"), "\xEF\xBF\xBDx");
     EXPECT_EQ(ToUtf8(std::u16string(1, u'\xDF35')), "\xEF\xBF\xBD");
-}
-
-TEST(MulDiv, RoundsHalvesAwayFromZero) {
-    EXPECT_EQ(MulDiv(17640, 10000000, 176400), 1000000);
-    EXPECT_EQ(MulDiv(1, 10000000, 176400), 57);  // 56.69
-    EXPECT_EQ(MulDiv(3, 1, 2), 2);
-    EXPECT_EQ(MulDiv(-3, 1, 2), -2);
-    EXPECT_EQ(MulDiv(3, 1, -2), -2);
-    EXPECT_EQ(MulDiv(5, 1, 4), 1);  // 1.25
-    EXPECT_EQ(MulDiv(-5, 1, 4), -1);
-    EXPECT_EQ(MulDiv(INT_MAX, INT_MAX, INT_MAX), INT_MAX);  // 64-bit intermediate
-}
-
-TEST(MulDiv, OverflowAndZeroDivisorGiveMinusOne) {
-    EXPECT_EQ(MulDiv(1, 1, 0), -1);
-    EXPECT_EQ(MulDiv(INT_MAX, 2, 1), -1);
-    EXPECT_EQ(MulDiv(37'900'000, 10'000'000, 176'400), -1);  // > 214.7 s of audio at once
 }
 
 TEST(Events, AutoResetEventReleasesOneWaitAndStaysSignalledUntilWaited) {

@@ -79,12 +79,13 @@ TEST_F(ReaderCallbackObject, AnswersItsTwoInterfacesAndRefusesTheRest) {
     static_cast<wm::IWMReaderCallbackAdvanced*>(out)->Release();
     callback.Release();
 
-    // Its own base interface is refused, and the out pointer is left alone.
-    void* untouched = &callback;
-    EXPECT_EQ(callback.QueryInterface(wm::IID_IWMStatusCallback, &untouched), E_NOINTERFACE);
-    EXPECT_EQ(untouched, static_cast<void*>(&callback));
-    EXPECT_EQ(callback.QueryInterface(wm::IID_IWMReader, &untouched), E_NOINTERFACE);
-    EXPECT_EQ(untouched, static_cast<void*>(&callback));
+    // Its own base interface is refused, and the out pointer cleared as COM
+    // asks of a refusal.
+    void* refused = &callback;
+    EXPECT_EQ(callback.QueryInterface(wm::IID_IWMStatusCallback, &refused), E_NOINTERFACE);
+    EXPECT_EQ(refused, nullptr);
+    EXPECT_EQ(callback.QueryInterface(wm::IID_IWMReader, &refused), E_NOINTERFACE);
+    EXPECT_EQ(refused, nullptr);
     EXPECT_EQ(fakes::CallbackRefs(), 1);
 }
 
@@ -218,7 +219,7 @@ TEST_F(ReaderOpen, AnOpenNeverReportedIsGivenUpAndItsReaderClosedOffTheHostsThre
     reader_->onOpen = [](FakeReader&) { return S_OK; };  // and never a status
     fakes::ServeReader(reader_.get());
     auto& callback = TheReaderCallback();
-    mervane::ComPtr<wm::IWMReader> reader;
+    wm::ComPtr<wm::IWMReader> reader;
     EXPECT_EQ(mervane::OpenReaderAndWait("song.wma", callback.PathBuffer(), callback.Primary(),
                                          callback.Open(), reader, 50),
               wm::E_TIMEOUT);

@@ -15,7 +15,7 @@ using asf::AttrType;
 
 TEST(AsfHeader, SetRoundTripsEveryTypeAndKeepsOtherObjects) {
     asf::Header h;
-    ASSERT_TRUE(h.parse(richHeader().data(), richHeader().size()));
+    ASSERT_TRUE(h.Parse(richHeader().data(), richHeader().size()));
     const Bytes big(70000, 0x5A);
     const Bytes g = guid(1, 2, 3, 4);
     struct Case {
@@ -36,37 +36,37 @@ TEST(AsfHeader, SetRoundTripsEveryTypeAndKeepsOtherObjects) {
         {u"Copyright", AttrType::String, str(u"(c)")},
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(h.set(c.name, c.type, c.value.data(), c.value.size()));
-        ASSERT_TRUE(h.set(c.name, c.type, c.value.data(), c.value.size()));  // no duplicate
+        ASSERT_TRUE(h.Set(c.name, c.type, c.value.data(), c.value.size()));
+        ASSERT_TRUE(h.Set(c.name, c.type, c.value.data(), c.value.size()));  // no duplicate
     }
-    const size_t position = size_t(h.find(u"WM/Track") - h.at(0));
+    const size_t position = size_t(h.Find(u"WM/Track") - h.at(0));
 
-    Bytes out = h.serialize();
+    Bytes out = h.Serialize();
     EXPECT_TRUE(contains(out, kUnknownObject));
     EXPECT_TRUE(contains(out, object(kUnknown, Bytes{1, 2, 3})));  // inside Header Extension
     // Metadata stores the BOOL in 2 bytes.
     EXPECT_TRUE(contains(
         out, cat({Bytes{0, 0, 0, 0, 12, 0, 2, 0, 2, 0, 0, 0}, str(u"IsVBR"), Bytes{0, 0}})));
     asf::Header back;
-    ASSERT_TRUE(back.parse(out.data(), out.size()));
+    ASSERT_TRUE(back.Parse(out.data(), out.size()));
     EXPECT_EQ(back.count(), h.count());
     for (const Case& c : cases) {
         size_t seen = 0;
         for (size_t i = 0; i < back.count(); ++i) seen += back.at(i)->name == c.name;
         EXPECT_EQ(seen, 1u) << narrow(str(c.name));
-        const asf::Attribute* a = back.find(c.name);
+        const asf::Attribute* a = back.Find(c.name);
         ASSERT_NE(a, nullptr);
         EXPECT_EQ(a->type, c.type);
         EXPECT_EQ(a->value, c.value);
     }
-    EXPECT_EQ(size_t(back.find(u"WM/Track") - back.at(0)), position);
-    EXPECT_EQ(back.find(u"Title")->value, str(u"T"));
+    EXPECT_EQ(size_t(back.Find(u"WM/Track") - back.at(0)), position);
+    EXPECT_EQ(back.Find(u"Title")->value, str(u"T"));
     EXPECT_EQ(back.fileSize(), out.size());  // header only: no bytes follow
-    EXPECT_EQ(back.serialize(), out);
+    EXPECT_EQ(back.Serialize(), out);
 
     // A string moved out because it no longer fits leaves no copy behind.
-    ASSERT_TRUE(back.set(u"WM/AlbumTitle", AttrType::Guid, g.data(), g.size()));
-    EXPECT_EQ(back.find(u"WM/AlbumTitle")->type, AttrType::Guid);
+    ASSERT_TRUE(back.Set(u"WM/AlbumTitle", AttrType::Guid, g.data(), g.size()));
+    EXPECT_EQ(back.Find(u"WM/AlbumTitle")->type, AttrType::Guid);
     EXPECT_EQ(back.count(), h.count());
 }
 
@@ -75,27 +75,27 @@ TEST(AsfHeader, ContentDescriptionNamesAndTheirDuplicates) {
     Bytes b = header({fileProps(1, 0, 0), extContent({{u"title", 0, str(u"old")},
                                                       {u"WM/Title", 0, str(u"other")},
                                                       {u"AUTHOR", 3, num(1, 4)}})});
-    ASSERT_TRUE(h.parse(b.data(), b.size()));
-    EXPECT_EQ(h.find(u"Title"), nullptr);
+    ASSERT_TRUE(h.Parse(b.data(), b.size()));
+    EXPECT_EQ(h.Find(u"Title"), nullptr);
     const Bytes t = {'N', 0, 'e', 0, 'w', 0};  // terminator added by set
-    ASSERT_TRUE(h.set(u"Title", AttrType::String, t.data(), t.size()));
-    ASSERT_TRUE(h.set(u"Author", AttrType::String, t.data(), t.size()));
-    Bytes out = h.serialize();
-    ASSERT_TRUE(h.parse(out.data(), out.size()));
-    EXPECT_EQ(h.find(u"Title")->value, str(u"New"));
-    EXPECT_EQ(h.find(u"title")->value, str(u"New"));       // kept in step
-    EXPECT_EQ(h.find(u"WM/Title")->value, str(u"other"));  // a different name
-    EXPECT_EQ(h.find(u"AUTHOR")->type, AttrType::DWord);   // not a string copy
-    EXPECT_EQ(h.find(u"Author")->value, str(u"New"));
+    ASSERT_TRUE(h.Set(u"Title", AttrType::String, t.data(), t.size()));
+    ASSERT_TRUE(h.Set(u"Author", AttrType::String, t.data(), t.size()));
+    Bytes out = h.Serialize();
+    ASSERT_TRUE(h.Parse(out.data(), out.size()));
+    EXPECT_EQ(h.Find(u"Title")->value, str(u"New"));
+    EXPECT_EQ(h.Find(u"title")->value, str(u"New"));       // kept in step
+    EXPECT_EQ(h.Find(u"WM/Title")->value, str(u"other"));  // a different name
+    EXPECT_EQ(h.Find(u"AUTHOR")->type, AttrType::DWord);   // not a string copy
+    EXPECT_EQ(h.Find(u"Author")->value, str(u"New"));
 }
 
 TEST(AsfHeader, SetRejectsInvalidRequests) {
     asf::Header h;
-    EXPECT_FALSE(h.set(u"X", AttrType::Binary, nullptr, 0));  // nothing parsed
+    EXPECT_FALSE(h.Set(u"X", AttrType::Binary, nullptr, 0));  // nothing parsed
     Bytes b = header({fileProps(1, 0, 0)});
-    ASSERT_TRUE(h.parse(b.data(), b.size()));
+    ASSERT_TRUE(h.Parse(b.data(), b.size()));
     const size_t before = h.count();
-    const Bytes serialized = h.serialize();
+    const Bytes serialized = h.Serialize();
     const struct {
         std::u16string_view name;
         AttrType type;
@@ -111,10 +111,15 @@ TEST(AsfHeader, SetRejectsInvalidRequests) {
         {u"Title", AttrType::DWord, 4},  // Content Description holds strings only
     };
     const uint8_t bytes[8] = {1};
-    for (const auto& r : rejected) EXPECT_FALSE(h.set(r.name, r.type, bytes, r.len));
-    EXPECT_FALSE(h.set(u"X", AttrType::Binary, nullptr, 4));
+    for (size_t i = 0; i < std::size(rejected); ++i) {
+        const auto& r = rejected[i];
+        EXPECT_EQ(h.Set(r.name, r.type, bytes, r.len).code(),
+                  i < 4 ? wm::NS_E_ATTRIBUTE_READ_ONLY : E_INVALIDARG)
+            << i;
+    }
+    EXPECT_FALSE(h.Set(u"X", AttrType::Binary, nullptr, 4));
     EXPECT_EQ(h.count(), before);
-    EXPECT_EQ(h.serialize(), serialized);
+    EXPECT_EQ(h.Serialize(), serialized);
 }
 
 // ---- Malformed input: every case must fail cleanly (also run under ASan).

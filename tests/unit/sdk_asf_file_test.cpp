@@ -71,18 +71,18 @@ TEST_F(AsfFile, ReadsWhatFfmpegWrites) {
     const std::string path = makeWma();
     const Bytes file = slurp(path);
     asf::Header h;
-    ASSERT_TRUE(h.readFile(path));
+    ASSERT_TRUE(h.ReadFile(path));
     const double probed = std::atof(
         run("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'").c_str());
-    EXPECT_NEAR(double(value(h.find(u"Duration"))) / 1e7, probed, 0.05);
-    EXPECT_EQ(value(h.find(u"Bitrate")), 128000u);
-    EXPECT_EQ(value(h.find(u"FileSize")), file.size());
-    EXPECT_EQ(narrow(h.find(u"Title")->value), "Tone");
-    EXPECT_EQ(narrow(h.find(u"Author")->value), "Me");
-    EXPECT_EQ(narrow(h.find(u"WM/AlbumTitle")->value), "Alb");
+    EXPECT_NEAR(double(value(h.Find(u"Duration"))) / 1e7, probed, 0.05);
+    EXPECT_EQ(value(h.Find(u"Bitrate")), 128000u);
+    EXPECT_EQ(value(h.Find(u"FileSize")), file.size());
+    EXPECT_EQ(narrow(h.Find(u"Title")->value), "Tone");
+    EXPECT_EQ(narrow(h.Find(u"Author")->value), "Me");
+    EXPECT_EQ(narrow(h.Find(u"WM/AlbumTitle")->value), "Alb");
     EXPECT_EQ(h.prerollMs(), 3100u);
     EXPECT_TRUE(h.hasDataObject());
-    EXPECT_EQ(h.serialize(), Bytes(file.begin(), file.begin() + h.headerSize()));
+    EXPECT_EQ(h.Serialize(), Bytes(file.begin(), file.begin() + h.headerSize()));
 }
 
 TEST_F(AsfFile, RewriteKeepsDataAndFfprobeSeesNewTitle) {
@@ -91,15 +91,15 @@ TEST_F(AsfFile, RewriteKeepsDataAndFfprobeSeesNewTitle) {
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     const Bytes before = slurp(path);
     asf::Header h;
-    ASSERT_TRUE(h.readFile(path));
+    ASSERT_TRUE(h.ReadFile(path));
     const size_t oldHeader = h.headerSize();
     const Bytes title = str(u"Replaced Title");
     const Bytes year = num(2024, 4);
     const Bytes g = guid(7, 8, 9, 10);
-    ASSERT_TRUE(h.set(u"Title", AttrType::String, title.data(), title.size()));
-    ASSERT_TRUE(h.set(u"WM/Year", AttrType::DWord, year.data(), year.size()));
-    ASSERT_TRUE(h.set(u"WM/MediaClassPrimaryID", AttrType::Guid, g.data(), g.size()));
-    ASSERT_TRUE(h.rewriteFile(path));
+    ASSERT_TRUE(h.Set(u"Title", AttrType::String, title.data(), title.size()));
+    ASSERT_TRUE(h.Set(u"WM/Year", AttrType::DWord, year.data(), year.size()));
+    ASSERT_TRUE(h.Set(u"WM/MediaClassPrimaryID", AttrType::Guid, g.data(), g.size()));
+    ASSERT_TRUE(h.RewriteFile(path));
     EXPECT_EQ(listDir(), "in.wma\n");  // no temporary left
 
     const Bytes after = slurp(path);
@@ -107,30 +107,30 @@ TEST_F(AsfFile, RewriteKeepsDataAndFfprobeSeesNewTitle) {
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     asf::Header back;
-    ASSERT_TRUE(back.readFile(path));
+    ASSERT_TRUE(back.ReadFile(path));
     EXPECT_EQ(back.headerSize(), h.headerSize());
     EXPECT_EQ(Bytes(after.begin() + back.headerSize(), after.end()),
               Bytes(before.begin() + oldHeader, before.end()));
     EXPECT_EQ(back.fileSize(), after.size());
-    EXPECT_EQ(back.find(u"Title")->value, title);
-    EXPECT_EQ(back.find(u"WM/Year")->type, AttrType::DWord);
-    EXPECT_EQ(back.find(u"WM/MediaClassPrimaryID")->value, g);
+    EXPECT_EQ(back.Find(u"Title")->value, title);
+    EXPECT_EQ(back.Find(u"WM/Year")->type, AttrType::DWord);
+    EXPECT_EQ(back.Find(u"WM/MediaClassPrimaryID")->value, g);
     const std::string tags =
         run("ffprobe -v error -show_entries format_tags=title -of csv=p=0 '" + path + "'");
     EXPECT_EQ(tags, "Replaced Title\n");
 
     // A second edit through the same object works on the rewritten file.
-    ASSERT_TRUE(h.set(u"Title", AttrType::String, str(u"Again").data(), 12));
-    ASSERT_TRUE(h.rewriteFile(path));
-    ASSERT_TRUE(back.readFile(path));
-    EXPECT_EQ(back.find(u"Title")->value, str(u"Again"));
+    ASSERT_TRUE(h.Set(u"Title", AttrType::String, str(u"Again").data(), 12));
+    ASSERT_TRUE(h.RewriteFile(path));
+    ASSERT_TRUE(back.ReadFile(path));
+    EXPECT_EQ(back.Find(u"Title")->value, str(u"Again"));
 }
 
 TEST_F(AsfFile, WriteMakesRoomOnceThenWritesInPlaceUntilTheHeaderOutgrowsIt) {
     if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not on PATH";
     const std::string path = makeWma();
     asf::Header h;
-    ASSERT_TRUE(h.readFile(path));
+    ASSERT_TRUE(h.ReadFile(path));
     const Bytes original = slurp(path);
     const Bytes audio(original.begin() + h.headerSize(), original.end());
     struct Step {
@@ -147,16 +147,16 @@ TEST_F(AsfFile, WriteMakesRoomOnceThenWritesInPlaceUntilTheHeaderOutgrowsIt) {
         struct stat before {};
         ASSERT_EQ(stat(path.c_str(), &before), 0);
         const Bytes title = str(step.title);
-        ASSERT_TRUE(h.set(u"Title", AttrType::String, title.data(), title.size()));
-        ASSERT_TRUE(h.writeFile(path));
+        ASSERT_TRUE(h.Set(u"Title", AttrType::String, title.data(), title.size()));
+        ASSERT_TRUE(h.WriteFile(path));
         struct stat after {};
         ASSERT_EQ(stat(path.c_str(), &after), 0);
         EXPECT_EQ(after.st_ino == before.st_ino, step.inPlace);
         EXPECT_EQ(listDir(), "in.wma\n");  // no temporary, no journal left
 
         asf::Header back;
-        ASSERT_TRUE(back.readFile(path));
-        EXPECT_EQ(back.find(u"Title")->value, title);
+        ASSERT_TRUE(back.ReadFile(path));
+        EXPECT_EQ(back.Find(u"Title")->value, title);
         if (step.title.size() < 1000) {
             EXPECT_EQ(back.headerSize(), asf::kInPlaceHeaderLimit);
         }
@@ -171,26 +171,26 @@ TEST_F(AsfFile, WriteMakesRoomOnceThenWritesInPlaceUntilTheHeaderOutgrowsIt) {
 
 TEST_F(AsfFile, RefusesOtherFilesAndLeavesThemAlone) {
     asf::Header h;
-    EXPECT_EQ(h.readFile(dir_).code(), wm::NS_E_FILE_OPEN_FAILED);
-    EXPECT_EQ(h.readFile(dir_ + "/missing.wma").code(), wm::NS_E_FILE_NOT_FOUND);
-    EXPECT_EQ(h.readFile(dir_ + "/missing/a.wma").code(), wm::NS_E_FILE_NOT_FOUND);
+    EXPECT_EQ(h.ReadFile(dir_).code(), wm::NS_E_FILE_OPEN_FAILED);
+    EXPECT_EQ(h.ReadFile(dir_ + "/missing.wma").code(), wm::NS_E_FILE_NOT_FOUND);
+    EXPECT_EQ(h.ReadFile(dir_ + "/missing/a.wma").code(), wm::NS_E_FILE_NOT_FOUND);
     spit(dir_ + "/empty.wma", {});
-    EXPECT_EQ(h.readFile(dir_ + "/empty.wma").code(), wm::NS_E_INVALID_INPUT_FORMAT);
+    EXPECT_EQ(h.ReadFile(dir_ + "/empty.wma").code(), wm::NS_E_INVALID_INPUT_FORMAT);
     spit(dir_ + "/a.wav",
          cat({Bytes{'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E'}, Bytes(200)}));
-    EXPECT_EQ(h.readFile(dir_ + "/a.wav").code(), wm::NS_E_INVALID_INPUT_FORMAT);
+    EXPECT_EQ(h.ReadFile(dir_ + "/a.wav").code(), wm::NS_E_INVALID_INPUT_FORMAT);
     const Bytes hdr = richHeader();
     spit(dir_ + "/nodata.wma", hdr);  // a header with no Data Object after it
-    EXPECT_EQ(h.readFile(dir_ + "/nodata.wma").code(), wm::NS_E_INVALID_INPUT_FORMAT);
+    EXPECT_EQ(h.ReadFile(dir_ + "/nodata.wma").code(), wm::NS_E_INVALID_INPUT_FORMAT);
 
     // A file whose header is not the one parsed is not rewritten.
     spit(dir_ + "/a.wma", cat({hdr, dataObject(64)}));
-    ASSERT_TRUE(h.readFile(dir_ + "/a.wma"));
+    ASSERT_TRUE(h.ReadFile(dir_ + "/a.wma"));
     const Bytes other = cat({header({fileProps(2, 0, 0)}), dataObject(2000)});
     spit(dir_ + "/a.wma", other);
-    ASSERT_TRUE(h.set(u"Title", AttrType::String, str(u"x").data(), 4));
-    EXPECT_EQ(h.rewriteFile(dir_ + "/a.wma").code(), wm::NS_E_FILE_WRITE);
-    EXPECT_EQ(h.rewriteFile(dir_ + "/missing.wma").code(), wm::E_PATH_NOT_FOUND);
+    ASSERT_TRUE(h.Set(u"Title", AttrType::String, str(u"x").data(), 4));
+    EXPECT_EQ(h.RewriteFile(dir_ + "/a.wma").code(), wm::NS_E_FILE_WRITE);
+    EXPECT_EQ(h.RewriteFile(dir_ + "/missing.wma").code(), wm::E_PATH_NOT_FOUND);
     EXPECT_EQ(slurp(dir_ + "/a.wma"), other);
     EXPECT_EQ(listDir(), "a.wav\na.wma\nempty.wma\nnodata.wma\n");  // no temporary left
 }

@@ -16,7 +16,7 @@ using asf::AttrType;
 
 TEST(AsfHeader, DecodesPropertiesStreamsAndAttributes) {
     asf::Header h;
-    ASSERT_TRUE(h.parse(richHeader().data(), richHeader().size()));
+    ASSERT_TRUE(h.Parse(richHeader().data(), richHeader().size()));
     EXPECT_EQ(h.prerollMs(), 3100u);
     EXPECT_EQ(h.playDuration(), 41210000u);
     EXPECT_EQ(h.duration(), 10210000u);  // preroll is milliseconds
@@ -26,9 +26,9 @@ TEST(AsfHeader, DecodesPropertiesStreamsAndAttributes) {
     EXPECT_FALSE(h.hasDataObject());
     ASSERT_EQ(h.streams().size(), 1u);
     EXPECT_EQ(h.streams()[0].kind, asf::StreamKind::Audio);
-    mervane::WaveFormat wf;
-    ASSERT_TRUE(mervane::ReadWholeWaveFormat(h.streams()[0].typeSpecific.data(),
-                                             h.streams()[0].typeSpecific.size(), &wf));
+    wm::WaveFormat wf;
+    ASSERT_TRUE(wm::ReadWholeWaveFormat(h.streams()[0].typeSpecific.data(),
+                                        h.streams()[0].typeSpecific.size(), &wf));
     EXPECT_EQ(wf.blockAlign, 743);
     EXPECT_EQ(wf.cbSize, 10u);
 
@@ -39,36 +39,36 @@ TEST(AsfHeader, DecodesPropertiesStreamsAndAttributes) {
         u"Author",   u"title",   u"WM/Track", u"NoTerminator", u"IsVBR",    u"WM/Track"};
     EXPECT_EQ(names, expected);  // the stream-1 record is not a file attribute
     EXPECT_EQ(h.at(h.count()), nullptr);
-    EXPECT_EQ(h.find(u"Copyright"), nullptr);  // empty field is absent
-    EXPECT_EQ(h.find(u"TITLE"), nullptr);      // names are case-sensitive
-    EXPECT_EQ(h.find(u"Duration")->type, AttrType::QWord);
-    EXPECT_EQ(value(h.find(u"Duration")), 10210000u);
-    EXPECT_EQ(h.find(u"Title")->value, str(u"T"));
-    EXPECT_EQ(h.find(u"NoTerminator")->value, str(u"ab"));
-    const asf::Attribute* vbr = h.find(u"IsVBR");
+    EXPECT_EQ(h.Find(u"Copyright"), nullptr);  // empty field is absent
+    EXPECT_EQ(h.Find(u"TITLE"), nullptr);      // names are case-sensitive
+    EXPECT_EQ(h.Find(u"Duration")->type, AttrType::QWord);
+    EXPECT_EQ(value(h.Find(u"Duration")), 10210000u);
+    EXPECT_EQ(h.Find(u"Title")->value, str(u"T"));
+    EXPECT_EQ(h.Find(u"NoTerminator")->value, str(u"ab"));
+    const asf::Attribute* vbr = h.Find(u"IsVBR");
     EXPECT_EQ(vbr->type, AttrType::Bool);
     EXPECT_EQ(vbr->value, num(1, 4));  // widened from 2 bytes
-    EXPECT_EQ(h.find(u"WM/Track")->type, AttrType::DWord);
+    EXPECT_EQ(h.Find(u"WM/Track")->type, AttrType::DWord);
 }
 
 TEST(AsfHeader, FallbacksAndUnchangedSerialization) {
     asf::Header h;
     Bytes b = header({fileProps(20000000, 3100, 0), audioStream(1, 16000)});
-    ASSERT_TRUE(h.parse(b.data(), b.size()));
-    EXPECT_EQ(value(h.find(u"Bitrate")), 128000u);  // nAvgBytesPerSec * 8 without bitrate object
+    ASSERT_TRUE(h.Parse(b.data(), b.size()));
+    EXPECT_EQ(value(h.Find(u"Bitrate")), 128000u);  // nAvgBytesPerSec * 8 without bitrate object
     b = header({fileProps(1000, 3100, 0)});         // preroll longer than the file
-    ASSERT_TRUE(h.parse(b.data(), b.size()));
+    ASSERT_TRUE(h.Parse(b.data(), b.size()));
     EXPECT_EQ(h.duration(), 0u);
 
     const Bytes hdr = richHeader();
     Bytes file = cat({hdr, dataObject(100)});
     // With the real file size in File Properties nothing needs to change.
     file = patched(file, 30 + 40, num(file.size(), 8));
-    ASSERT_TRUE(h.parse(file.data(), file.size()));
+    ASSERT_TRUE(h.Parse(file.data(), file.size()));
     EXPECT_TRUE(h.hasDataObject());
     EXPECT_EQ(h.dataObjectOffset(), hdr.size());
     EXPECT_EQ(h.dataObjectSize(), file.size() - hdr.size());
-    EXPECT_EQ(h.serialize(), Bytes(file.begin(), file.begin() + hdr.size()));
+    EXPECT_EQ(h.Serialize(), Bytes(file.begin(), file.begin() + hdr.size()));
 }
 
 TEST(AsfHeader, MalformedInputFailsCleanly) {
@@ -76,7 +76,7 @@ TEST(AsfHeader, MalformedInputFailsCleanly) {
     const Bytes file = cat({richHeader(), dataObject(20)});
     asf::Header h;
     for (size_t len = 0; len <= file.size(); ++len) {
-        const bool ok = h.parse(file.data(), len);
+        const bool ok = h.Parse(file.data(), len);
         const bool expected = len == headerSize || len >= headerSize + 50;
         EXPECT_EQ(ok, expected) << len;
         EXPECT_EQ(h.valid(), ok);
@@ -87,15 +87,15 @@ TEST(AsfHeader, MalformedInputFailsCleanly) {
         Bytes m = file;
         const int flips = 1 + int(rng() % 8);
         for (int i = 0; i < flips; ++i) m[rng() % m.size()] = uint8_t(rng());
-        if (h.parse(m.data(), m.size())) {
-            h.serialize();
+        if (h.Parse(m.data(), m.size())) {
+            h.Serialize();
             const uint8_t v[2] = {'x', 0};
-            h.set(u"Title", AttrType::String, v, 2);
+            (void)h.Set(u"Title", AttrType::String, v, 2);
         }
         Bytes noise(rng() % 200);
         for (uint8_t& c : noise) c = uint8_t(rng());
         if (noise.size() >= 16) std::copy(kHeader.begin(), kHeader.end(), noise.begin());
-        EXPECT_FALSE(h.parse(noise.data(), noise.size()));
+        EXPECT_FALSE(h.Parse(noise.data(), noise.size()));
     }
 
     const Bytes fp = fileProps(1, 0, 0);
@@ -113,8 +113,8 @@ TEST(AsfHeader, MalformedInputFailsCleanly) {
         patched(header({fp, kUnknownObject}), 30 + fp.size() + 16, allOnes),  // object size
     };
     for (size_t i = 0; i < bad.size(); ++i)
-        EXPECT_FALSE(h.parse(bad[i].data(), bad[i].size())) << i;
-    EXPECT_FALSE(h.parse(nullptr, 10));
+        EXPECT_FALSE(h.Parse(bad[i].data(), bad[i].size())) << i;
+    EXPECT_FALSE(h.Parse(nullptr, 10));
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 
 namespace {
 
-using mervane::ComPtr;
+using wm::ComPtr;
 
 std::vector<BYTE> Bytes(const void* p, size_t n) {
     const BYTE* b = static_cast<const BYTE*>(p);
@@ -67,8 +67,10 @@ class SdkEditor : public ::testing::Test {
         return Path(name);
     }
 
-    // A new editor, opened on `path` (checked), and its header info.
+    // A new editor (replacing any earlier one), opened on `path` (checked), and
+    // its header info.
     void OpenEditor(const std::string& path) {
+        editor_.Reset();
         ASSERT_EQ(WMCreateEditor(editor_.Put()), S_OK);
         ASSERT_EQ(editor_->Open(ScratchMedia::Wide(path).c_str()), S_OK) << path;
         ASSERT_EQ(editor_.As(info_), S_OK);
@@ -274,6 +276,14 @@ TEST_F(SdkEditor, SetAttributeRefusesWhatTheTypeOrNameDoesNotAllow) {
     wm::WMT_ATTR_DATATYPE type{};
     EXPECT_EQ(info_->GetAttributeByName(&stream, u"WM/Track", &type, nullptr, &length),
               wm::ASF_E_NOTFOUND);
+    EXPECT_EQ(editor_->Close(), S_OK);
+}
+
+TEST_F(SdkEditor, FlushReportsWhyTheWriteFailed) {
+    const std::string path = Copy("vanished.wma");
+    OpenEditor(path);
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_EQ(editor_->Flush(), wm::E_PATH_NOT_FOUND);
     EXPECT_EQ(editor_->Close(), S_OK);
 }
 

@@ -14,11 +14,11 @@ namespace {
 
 // Decodes `name` with the user clock from `start` and checks the clock's
 // protocol on the way; returns the recorder.
-ComPtr<Recorder> DecodeWithUserClock(const std::string& path, QWORD start,
-                                     bool keepSamples = false) {
-    ComPtr<wm::IWMReader> reader;
+wm::ComPtr<Recorder> DecodeWithUserClock(const std::string& path, QWORD start,
+                                         bool keepSamples = false) {
+    wm::ComPtr<wm::IWMReader> reader;
     EXPECT_EQ(WMCreateReaderPriv(reader.Put()), S_OK);
-    ComPtr<Recorder> callback(Recorder::Create());
+    wm::ComPtr<Recorder> callback(Recorder::Create());
     EXPECT_EQ(reader.As(callback->clock), S_OK);
     EXPECT_EQ(callback->clock->SetUserProvidedClock(TRUE), S_OK);
     callback->start = start;
@@ -60,7 +60,7 @@ long BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& re
 TEST_F(SdkReader, UserClockDecodeEqualsFfmpegAndFollowsTheClock) {
     for (const char* name : {"stereo.wma", "mono.wma"}) {
         SCOPED_TRACE(name);
-        ComPtr<Recorder> callback = DecodeWithUserClock(Path(name), 0);
+        wm::ComPtr<Recorder> callback = DecodeWithUserClock(Path(name), 0);
         const std::vector<Event> events = callback->events();
         ASSERT_GE(events.size(), 2u);
         EXPECT_EQ(events[0].status, wm::WMT_OPENED);
@@ -98,7 +98,7 @@ TEST_F(SdkReader, UserClockDecodeEqualsFfmpegAndFollowsTheClock) {
 }
 
 TEST_F(SdkReader, SampleBuffersTheHostKeepsHoldWhatTheyDelivered) {
-    ComPtr<Recorder> callback = DecodeWithUserClock(Path("stereo.wma"), 0, true);
+    wm::ComPtr<Recorder> callback = DecodeWithUserClock(Path("stereo.wma"), 0, true);
     const std::vector<Recorder::Kept> kept = callback->takeKept();
     ASSERT_GT(kept.size(), 10u);
     for (const Recorder::Kept& sample : kept) {
@@ -111,7 +111,7 @@ TEST_F(SdkReader, SampleBuffersTheHostKeepsHoldWhatTheyDelivered) {
 
 TEST_F(SdkReader, StartAtAPositionDeliversFromThere) {
     constexpr QWORD kStart = kSecond;
-    ComPtr<Recorder> callback = DecodeWithUserClock(Path("stereo.wma"), kStart);
+    wm::ComPtr<Recorder> callback = DecodeWithUserClock(Path("stereo.wma"), kStart);
     const std::vector<Event> events = callback->events();
     QWORD first = 0;
     bool found = false;
@@ -151,8 +151,8 @@ TEST_F(SdkReader, StartAtAPositionDeliversFromThere) {
 TEST_F(SdkReader, StopEndsDeliveryWithStatus12) {
     for (bool userClock : {true, false}) {
         SCOPED_TRACE(userClock ? "user clock" : "real time");
-        ComPtr<wm::IWMReader> reader = NewReader();
-        ComPtr<Recorder> callback(Recorder::Create());
+        wm::ComPtr<wm::IWMReader> reader = NewReader();
+        wm::ComPtr<Recorder> callback(Recorder::Create());
         EXPECT_EQ(reader->Stop(), wm::NS_E_INVALID_REQUEST);
         if (userClock) {
             ASSERT_EQ(reader.As(callback->clock), S_OK);

@@ -26,8 +26,8 @@ namespace sdkreader {
 // Close on the delivery thread never returns on the platform; here it fails,
 // says so, and the decode goes on to its end.
 TEST_F(SdkReader, CloseInsideACallbackFailsAndChangesNothing) {
-    ComPtr<wm::IWMReader> reader = NewReader();
-    ComPtr<Recorder> callback(Recorder::Create());
+    wm::ComPtr<wm::IWMReader> reader = NewReader();
+    wm::ComPtr<Recorder> callback(Recorder::Create());
     const ULONG refsBefore = callback->Refs();
     std::vector<HRESULT> results;  // on the worker, before the event is recorded
     callback->onEvent = [&](const Event& e) {
@@ -56,8 +56,8 @@ TEST_F(SdkReader, CloseInsideACallbackFailsAndChangesNothing) {
 // Releasing the last reference on the delivery thread never returns on the
 // platform; here it returns, says so, and leaves the reader undestroyed.
 TEST_F(SdkReader, LastReleaseInsideACallbackIsReportedAndLeaksTheReader) {
-    ComPtr<Recorder> callback(Recorder::Create());
-    ComPtr<wm::IWMReader> reader = NewReader();
+    wm::ComPtr<Recorder> callback(Recorder::Create());
+    wm::ComPtr<wm::IWMReader> reader = NewReader();
     ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "short.wma"), S_OK);
     wm::IWMReader* leaked = reader.Get();
     callback->releaseOnEnd = std::move(reader);  // from here the only reference
@@ -82,8 +82,8 @@ TEST_F(SdkReader, NoCallbackArrivesAfterClose) {
     // while samples flow in real time and with the user clock.
     for (int moment = 0; moment < 4; ++moment) {
         SCOPED_TRACE(moment);
-        ComPtr<wm::IWMReader> reader = NewReader();
-        ComPtr<Recorder> callback(Recorder::Create());
+        wm::ComPtr<wm::IWMReader> reader = NewReader();
+        wm::ComPtr<Recorder> callback(Recorder::Create());
         const ULONG refsBefore = callback->Refs();
         std::atomic<bool> closed{false};
         std::atomic<int> late{0};

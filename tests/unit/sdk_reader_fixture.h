@@ -21,17 +21,17 @@
 #include <utility>
 #include <vector>
 
+#include "com_object.h"
 #include "com_ptr.h"
-#include "common/com_object.h"
 #include "sdk_scratch_media.h"
 #include "wmsdk_factories.h"
 
 namespace sdkreader {
 
-using mervane::ComPtr;
+using wm::ComPtr;
 using wm::QWORD;
 
-constexpr QWORD kSecond = 10000000;  // 100 ns units
+constexpr QWORD kSecond = wm::kUnitsPerSecond;
 constexpr auto kPatience = std::chrono::seconds(60);
 
 inline std::vector<int16_t> ToSamples(const std::vector<BYTE>& bytes) {
@@ -42,8 +42,7 @@ inline std::vector<int16_t> ToSamples(const std::vector<BYTE>& bytes) {
 
 // A host callback that records what the reader calls, in order, and can drive
 // the user clock one second ahead at a time the way the library does.
-class Recorder final
-    : public ffsdk::ComObject<wm::IWMReaderCallback, wm::IWMReaderCallbackAdvanced> {
+class Recorder final : public wm::ComObject<wm::IWMReaderCallback, wm::IWMReaderCallbackAdvanced> {
   public:
     struct Event {
         enum Kind { kStatus, kSample, kTime, kReleased } kind;

@@ -35,14 +35,14 @@ TEST_F(SdkReader, OutputsFollowTheStreamsAndOnlyTheFirstAudioStreamDelivers) {
                             "-map 0:v -map 1:a -c:v msmpeg4v3 -c:a wmav2 -f asf"));
     for (const bool audioOff : {false, true}) {
         SCOPED_TRACE(audioOff ? "audio switched off" : "as opened");
-        ComPtr<wm::IWMReader> reader = NewReader();
-        ComPtr<Recorder> callback(Recorder::Create());
+        wm::ComPtr<wm::IWMReader> reader = NewReader();
+        wm::ComPtr<Recorder> callback(Recorder::Create());
         ASSERT_EQ(reader.As(callback->clock), S_OK);
         ASSERT_EQ(callback->clock->SetUserProvidedClock(TRUE), S_OK);
         ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "video-first.asf"), S_OK);
         // An output per stream, as the platform numbers them, and a profile
         // that names each stream by type and number.
-        ComPtr<wm::IWMProfile> profile;
+        wm::ComPtr<wm::IWMProfile> profile;
         ASSERT_EQ(reader.As(profile), S_OK);
         DWORD outputs = 0, streams = 0;
         ASSERT_EQ(reader->GetOutputCount(&outputs), S_OK);
@@ -50,8 +50,8 @@ TEST_F(SdkReader, OutputsFollowTheStreamsAndOnlyTheFirstAudioStreamDelivers) {
         ASSERT_EQ(outputs + streams, 4u);
         WORD numbers[2] = {};
         for (DWORD i = 0; i < 2; ++i) {
-            ComPtr<wm::IWMOutputMediaProps> props;
-            ComPtr<wm::IWMStreamConfig> stream;
+            wm::ComPtr<wm::IWMOutputMediaProps> props;
+            wm::ComPtr<wm::IWMStreamConfig> stream;
             GUID output{}, type{};
             ASSERT_EQ(reader->GetOutputProps(i, props.Put()), S_OK);
             ASSERT_EQ(props->GetType(&output), S_OK);
@@ -103,8 +103,8 @@ TEST_F(SdkReader, OpenRefusesFromTheHeaderWhatItCannotPlay) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        ComPtr<wm::IWMReader> reader = NewReader();
-        ComPtr<Recorder> callback(Recorder::Create());
+        wm::ComPtr<wm::IWMReader> reader = NewReader();
+        wm::ComPtr<Recorder> callback(Recorder::Create());
         ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), c.file), c.open);
         if (SUCCEEDED(c.open)) {
             ASSERT_EQ(reader->Start(0, 0, 1.0f, nullptr), S_OK);

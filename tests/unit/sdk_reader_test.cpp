@@ -13,8 +13,8 @@
 namespace sdkreader {
 
 TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
-    ComPtr<wm::IWMReader> reader = NewReader();
-    ComPtr<Recorder> callback(Recorder::Create());
+    wm::ComPtr<wm::IWMReader> reader = NewReader();
+    wm::ComPtr<Recorder> callback(Recorder::Create());
     const ULONG refsBefore = callback->Refs();
     ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "stereo.wma"), S_OK);
     EXPECT_NE(callback->threads().at(0), std::this_thread::get_id());
@@ -23,9 +23,9 @@ TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
     const std::u16string again = ScratchMedia::Wide(Path("mono.wma"));
     EXPECT_LT(reader->Open(again.c_str(), callback.Get(), nullptr), 0);
 
-    ComPtr<wm::IWMOutputMediaProps> props;
+    wm::ComPtr<wm::IWMOutputMediaProps> props;
     ASSERT_EQ(reader->GetOutputProps(0, props.Put()), S_OK);
-    ComPtr<wm::IWMMediaProps> base;
+    wm::ComPtr<wm::IWMMediaProps> base;
     EXPECT_EQ(props.As(base), S_OK);
     DWORD size = 0;
     ASSERT_EQ(props->GetMediaType(nullptr, &size), S_OK);
@@ -52,10 +52,11 @@ TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
     EXPECT_EQ(wave.nAvgBytesPerSec, 44100u * 4);
     EXPECT_EQ(wave.wBitsPerSample, 16);
     EXPECT_EQ(wave.cbSize, 0);
-    EXPECT_LT(reader->GetOutputProps(1, props.Put()), 0);
+    wm::ComPtr<wm::IWMOutputMediaProps> none;
+    EXPECT_LT(reader->GetOutputProps(1, none.Put()), 0);
 
     // The header of the open file answers through the reader.
-    ComPtr<wm::IWMHeaderInfo> info;
+    wm::ComPtr<wm::IWMHeaderInfo> info;
     ASSERT_EQ(reader.As(info), S_OK);
     WORD stream = 0;
     wm::WMT_ATTR_DATATYPE attrType;
@@ -71,10 +72,10 @@ TEST_F(SdkReader, OpenReportsOnItsOwnThreadAndDescribesPcmOutput) {
     EXPECT_EQ(reader->Close(), S_OK);
     EXPECT_EQ(callback->Refs(), refsBefore);  // released at Close
     EXPECT_EQ(reader->Close(), wm::NS_E_INVALID_REQUEST);
-    EXPECT_LT(reader->GetOutputProps(0, props.Put()), 0);
+    EXPECT_LT(reader->GetOutputProps(0, none.Put()), 0);
 
     // A closed reader opens another file.
-    ComPtr<Recorder> second(Recorder::Create());
+    wm::ComPtr<Recorder> second(Recorder::Create());
     EXPECT_EQ(OpenAndWait(reader.Get(), second.Get(), "mono.wma"), S_OK);
 }
 
@@ -82,25 +83,25 @@ TEST_F(SdkReader, BadFilesFailTheOpenWithoutCrashing) {
     for (const char* name :
          {"missing.wma", "folder.wma", "empty.wma", "random.wma", "a.wav", "head.wma"}) {
         SCOPED_TRACE(name);
-        ComPtr<wm::IWMReader> reader = NewReader();
-        ComPtr<Recorder> callback(Recorder::Create());
+        wm::ComPtr<wm::IWMReader> reader = NewReader();
+        wm::ComPtr<Recorder> callback(Recorder::Create());
         EXPECT_LT(OpenAndWait(reader.Get(), callback.Get(), name), 0);
         EXPECT_EQ(reader->Start(0, 0, 1.0f, nullptr), wm::NS_E_INVALID_REQUEST);
-        ComPtr<wm::IWMOutputMediaProps> props;
+        wm::ComPtr<wm::IWMOutputMediaProps> props;
         EXPECT_LT(reader->GetOutputProps(0, props.Put()), 0);
         reader->Close();
         EXPECT_EQ(CountStatus(callback->events(), wm::WMT_OPENED), 1);
     }
-    ComPtr<wm::IWMReader> reader = NewReader();
-    ComPtr<Recorder> callback(Recorder::Create());
+    wm::ComPtr<wm::IWMReader> reader = NewReader();
+    wm::ComPtr<Recorder> callback(Recorder::Create());
     EXPECT_LT(reader->Open(nullptr, callback.Get(), nullptr), 0);
     EXPECT_LT(reader->Open(u"x.wma", nullptr, nullptr), 0);
     EXPECT_EQ(reader->Stop(), wm::NS_E_INVALID_REQUEST);
 }
 
 TEST_F(SdkReader, TruncatedDataEndsTheDecodeWithEndOfFile) {
-    ComPtr<wm::IWMReader> reader = NewReader();
-    ComPtr<Recorder> callback(Recorder::Create());
+    wm::ComPtr<wm::IWMReader> reader = NewReader();
+    wm::ComPtr<Recorder> callback(Recorder::Create());
     ASSERT_EQ(reader.As(callback->clock), S_OK);
     ASSERT_EQ(callback->clock->SetUserProvidedClock(TRUE), S_OK);
     ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "half.wma"), S_OK);
@@ -111,8 +112,8 @@ TEST_F(SdkReader, TruncatedDataEndsTheDecodeWithEndOfFile) {
 }
 
 TEST_F(SdkReader, RealTimeDecodeDeliversTheWholeFile) {
-    ComPtr<wm::IWMReader> reader = NewReader();
-    ComPtr<Recorder> callback(Recorder::Create());
+    wm::ComPtr<wm::IWMReader> reader = NewReader();
+    wm::ComPtr<Recorder> callback(Recorder::Create());
     ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "short.wma"), S_OK);
     ASSERT_EQ(reader->Start(0, 0, 1.0f, nullptr), S_OK);
     ASSERT_TRUE(callback->WaitForStatus(wm::WMT_EOF));

@@ -58,16 +58,16 @@ class SdkReplacementFile : public ::testing::Test {
 TEST_F(SdkReplacementFile, CommitReplacesTheTargetAndAbandoningLeavesIt) {
     {
         ffsdk::ReplacementFile out;
-        ASSERT_TRUE(out.begin(target_, st_, source_));
+        ASSERT_TRUE(out.Begin(target_, st_, source_));
         ASSERT_EQ(write(out.fd(), "half", 4), 4);
     }
     EXPECT_EQ(Contents(), "old");
     EXPECT_EQ(Names(), std::set<std::string>{"song.wma"});
 
     ffsdk::ReplacementFile out;
-    ASSERT_TRUE(out.begin(target_, st_, source_));
+    ASSERT_TRUE(out.Begin(target_, st_, source_));
     ASSERT_EQ(write(out.fd(), "new", 3), 3);
-    ASSERT_TRUE(out.commit());
+    ASSERT_TRUE(out.Commit());
     EXPECT_EQ(Contents(), "new");
     EXPECT_EQ(Names(), std::set<std::string>{"song.wma"});
     struct stat now {};
@@ -83,8 +83,8 @@ TEST_F(SdkReplacementFile, TheNewFileKeepsTheOwnerGroupModeAndAttributes) {
     ASSERT_EQ(setxattr(target_.c_str(), "user.mervane", "kept", 4, 0), 0);
     ASSERT_EQ(stat(target_.c_str(), &st_), 0);
     ffsdk::ReplacementFile out;
-    ASSERT_TRUE(out.begin(target_, st_, source_));
-    ASSERT_TRUE(out.commit());
+    ASSERT_TRUE(out.Begin(target_, st_, source_));
+    ASSERT_TRUE(out.Commit());
     struct stat now {};
     ASSERT_EQ(stat(target_.c_str(), &now), 0);
     EXPECT_NE(now.st_ino, st_.st_ino);
@@ -102,7 +102,7 @@ TEST_F(SdkReplacementFile, TheNewFileKeepsTheOwnerGroupModeAndAttributes) {
     if (child == 0) {
         ffsdk::ReplacementFile again;
         _exit(setgid(65533) == 0 && setuid(65533) == 0 &&
-                      again.begin(target_, now, source_).code() == wm::E_ACCESS_DENIED
+                      again.Begin(target_, now, source_).code() == wm::E_ACCESS_DENIED
                   ? 0
                   : 1);
     }
@@ -123,7 +123,7 @@ TEST_F(SdkReplacementFile, NextReplacementRemovesOnlyItsOwnLeftovers) {
     std::ofstream(media_.Path(".song.wma.mervane-a1B2c3")) << "left by a kill";
 
     ffsdk::ReplacementFile out;
-    ASSERT_TRUE(out.begin(target_, st_, source_));
+    ASSERT_TRUE(out.Begin(target_, st_, source_));
     EXPECT_EQ(Names(), others);
 }
 

@@ -191,12 +191,12 @@ std::vector<int16_t> Sine(uint32_t rate, int channels, size_t frames, double hz)
 ffsdk::Result Encode(const std::string& path, const uint8_t* format,
                      const std::vector<int16_t>& pcm, int channels, size_t chunk) {
     ffsdk::WmaFileEncoder enc;
-    ffsdk::Result result = enc.open(path.c_str(), format, ffsdk::kWmaV2FormatSize);
+    ffsdk::Result result = enc.Open(path.c_str(), format, ffsdk::kWmaV2FormatSize);
     const size_t frames = pcm.size() / channels;
     for (size_t at = 0; result.ok() && at < frames; at += chunk) {
-        result = enc.write(pcm.data() + at * channels, std::min(chunk, frames - at));
+        result = enc.Write(pcm.data() + at * channels, std::min(chunk, frames - at));
     }
-    return result.ok() ? enc.finish() : result;
+    return result.ok() ? enc.Finish() : result;
 }
 
 TEST(WmaCatalog, MatchesWhatTheEncoderProduces) {
@@ -219,8 +219,8 @@ TEST(WmaCatalog, MatchesWhatTheEncoderProduces) {
         EXPECT_EQ(e->sampleRate, order[i].rate);
         EXPECT_EQ(e->channels, order[i].channels);
         EXPECT_EQ(e->bitrate, order[i].bitrate);
-        mervane::WaveFormat wf;
-        ASSERT_TRUE(mervane::ReadWholeWaveFormat(e->format, ffsdk::kWmaV2FormatSize, &wf));
+        wm::WaveFormat wf;
+        ASSERT_TRUE(wm::ReadWholeWaveFormat(e->format, ffsdk::kWmaV2FormatSize, &wf));
         EXPECT_EQ(wf.formatTag, 0x0161);
         EXPECT_EQ(wf.channels, e->channels);
         EXPECT_EQ(wf.samplesPerSec, e->sampleRate);
@@ -308,10 +308,10 @@ TEST(WmaFileEncoder, HeaderKeepsRoomForTags) {
     const std::string path = dir.file("room.wma");
     ASSERT_TRUE(Encode(path, ffsdk::WmaCatalogAt(11)->format, Sine(44100, 1, 30000, 700), 1, 4096));
     asf::Header header;
-    ASSERT_TRUE(header.readFile(path));
+    ASSERT_TRUE(header.ReadFile(path));
     EXPECT_LE(header.headerSize(), asf::kInPlaceHeaderLimit);
     EXPECT_GE(header.padding(), 2048u);
-    EXPECT_EQ(header.find(u"TagRoom"), nullptr);
+    EXPECT_EQ(header.Find(u"TagRoom"), nullptr);
     EXPECT_EQ(header.fileSize(), ReadFile(path).size());
 }
 
@@ -432,8 +432,8 @@ TEST(WmaFileEncoder, RejectsBadUseAndFormats) {
     const ffsdk::WmaCatalogEntry* e = ffsdk::WmaCatalogAt(5);
     ffsdk::WmaFileEncoder enc;
     const int16_t pcm[4] = {};
-    EXPECT_EQ(enc.write(pcm, 2).code(), wm::NS_E_INVALID_REQUEST);
-    EXPECT_FALSE(enc.finish().ok());
+    EXPECT_EQ(enc.Write(pcm, 2).code(), wm::NS_E_INVALID_REQUEST);
+    EXPECT_FALSE(enc.Finish().ok());
 
     auto withField = [&](size_t at, uint32_t value, int size) {
         Bytes b(e->format, e->format + ffsdk::kWmaV2FormatSize);
@@ -450,25 +450,25 @@ TEST(WmaFileEncoder, RejectsBadUseAndFormats) {
         withField(16, 11, 2),     // cbSize past the buffer
     };
     for (const Bytes& b : bad) {
-        EXPECT_EQ(enc.open(path.c_str(), b.data(), b.size()).code(), wm::NS_E_INVALID_INPUT_FORMAT);
-        EXPECT_FALSE(enc.isOpen());
+        EXPECT_EQ(enc.Open(path.c_str(), b.data(), b.size()).code(), wm::NS_E_INVALID_INPUT_FORMAT);
+        EXPECT_FALSE(enc.IsOpen());
     }
     EXPECT_EQ(
-        enc.open(dir.file("missing/x.wma").c_str(), e->format, ffsdk::kWmaV2FormatSize).code(),
+        enc.Open(dir.file("missing/x.wma").c_str(), e->format, ffsdk::kWmaV2FormatSize).code(),
         wm::E_PATH_NOT_FOUND);
 
     // Open twice, abort, and the encoder is reusable; the aborted file stays.
-    ASSERT_TRUE(enc.open(path.c_str(), e->format, ffsdk::kWmaV2FormatSize).ok());
+    ASSERT_TRUE(enc.Open(path.c_str(), e->format, ffsdk::kWmaV2FormatSize).ok());
     EXPECT_EQ(enc.codecFrameLength(), 2048u);
-    EXPECT_EQ(enc.open(path.c_str(), e->format, ffsdk::kWmaV2FormatSize).code(),
+    EXPECT_EQ(enc.Open(path.c_str(), e->format, ffsdk::kWmaV2FormatSize).code(),
               wm::NS_E_INVALID_REQUEST);
-    EXPECT_TRUE(enc.write(pcm, 2).ok());
-    enc.abort();
-    EXPECT_FALSE(enc.isOpen());
+    EXPECT_TRUE(enc.Write(pcm, 2).ok());
+    enc.Abort();
+    EXPECT_FALSE(enc.IsOpen());
     EXPECT_EQ(access(path.c_str(), F_OK), 0);
     const std::string colon = dir.file("a:b.wma");
-    ASSERT_TRUE(enc.open(colon.c_str(), e->format, ffsdk::kWmaV2FormatSize).ok());
-    EXPECT_TRUE(enc.finish().ok());
+    ASSERT_TRUE(enc.Open(colon.c_str(), e->format, ffsdk::kWmaV2FormatSize).ok());
+    EXPECT_TRUE(enc.Finish().ok());
     EXPECT_TRUE(ParseAsf(ReadFile(colon)).hasIndex);
 }
 

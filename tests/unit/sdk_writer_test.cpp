@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "com_object.h"
 #include "com_ptr.h"
-#include "common/com_object.h"
 #include "encode/codec_catalog.h"
 #include "wmsdk_factories.h"
 
 namespace {
 
-using mervane::ComPtr;
+using wm::ComPtr;
 
 // A media type read into an aligned buffer.
 struct MediaType {
@@ -35,8 +35,7 @@ struct MediaType {
 
 HRESULT ReadMediaType(IUnknown* object, MediaType* out) {
     ComPtr<wm::IWMMediaProps> props;
-    HRESULT hr =
-        object->QueryInterface(wm::IID_IWMMediaProps, reinterpret_cast<void**>(props.Put()));
+    HRESULT hr = object->QueryInterface(wm::IID_IWMMediaProps, props.PutVoid());
     if (FAILED(hr)) return hr;
     if (FAILED(hr = props->GetMediaType(nullptr, &out->size))) return hr;
     out->storage.assign((out->size + 7) / 8, 0);
@@ -141,7 +140,7 @@ std::string Capture(const std::string& command) {
 }
 
 // Any IWMWriterSink that is not the stand-in's own file sink.
-class ForeignSink final : public ffsdk::ComObject<wm::IWMWriterSink> {
+class ForeignSink final : public wm::ComObject<wm::IWMWriterSink> {
   public:
     HRESULT STDMETHODCALLTYPE OnHeader(wm::INSSBuffer*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE IsRealTime(BOOL*) override { return S_OK; }
@@ -274,7 +273,8 @@ TEST(SdkProfile, KeepsACopyOfTheAddedStream) {
     EXPECT_EQ(std::memcmp(keptType.type().pbFormat, ffsdk::WmaCatalogAt(5)->format,
                           ffsdk::kWmaV2FormatSize),
               0);
-    EXPECT_EQ(profile->GetStream(1, kept.Put()), E_INVALIDARG);
+    ComPtr<wm::IWMStreamConfig> none;
+    EXPECT_EQ(profile->GetStream(1, none.Put()), E_INVALIDARG);
 }
 
 TEST(SdkWriter, CallsOutOfOrderFail) {

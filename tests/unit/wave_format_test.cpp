@@ -12,8 +12,8 @@ const std::vector<uint8_t> kBlock = {0x61, 0x01, 0x02, 0x00, 0x44, 0xAC, 0x00, 0
                                      0x00, 0x00, 0x04, 0x00, 0x10, 0x00, 0x02, 0x00, 0xAA, 0xBB};
 
 TEST(WaveFormat, ReadsEveryFieldLittleEndian) {
-    mervane::WaveFormat f;
-    ASSERT_TRUE(mervane::ReadWholeWaveFormat(kBlock.data(), kBlock.size(), &f));
+    wm::WaveFormat f;
+    ASSERT_TRUE(wm::ReadWholeWaveFormat(kBlock.data(), kBlock.size(), &f));
     EXPECT_EQ(f.formatTag, 0x0161);
     EXPECT_EQ(f.channels, 2);
     EXPECT_EQ(f.samplesPerSec, 44100u);
@@ -25,18 +25,18 @@ TEST(WaveFormat, ReadsEveryFieldLittleEndian) {
 }
 
 TEST(WaveFormat, KeepsWithinTheBlock) {
-    mervane::WaveFormat f;
+    wm::WaveFormat f;
     // Extra bytes cut short: the fields still read, the extra bytes do not.
-    ASSERT_TRUE(mervane::ReadWaveFormat(kBlock.data(), kBlock.size() - 1, &f));
+    ASSERT_TRUE(wm::ReadWaveFormat(kBlock.data(), kBlock.size() - 1, &f));
     EXPECT_EQ(f.extra, nullptr);
-    EXPECT_FALSE(mervane::ReadWholeWaveFormat(kBlock.data(), kBlock.size() - 1, &f));
+    EXPECT_FALSE(wm::ReadWholeWaveFormat(kBlock.data(), kBlock.size() - 1, &f));
     // A block that only reaches the sample rate: the rest reads as 0.
-    ASSERT_TRUE(mervane::ReadWaveFormat(kBlock.data(), 10, &f, mervane::kWaveFormatRateSize));
+    ASSERT_TRUE(wm::ReadWaveFormat(kBlock.data(), 10, &f, wm::kWaveFormatRateSize));
     EXPECT_EQ(f.samplesPerSec, 44100u);
     EXPECT_EQ(f.avgBytesPerSec, 0u);
     EXPECT_EQ(f.cbSize, 0);
-    EXPECT_FALSE(mervane::ReadWaveFormat(kBlock.data(), 17, &f));
-    EXPECT_FALSE(mervane::ReadWaveFormat(nullptr, 18, &f));
+    EXPECT_FALSE(wm::ReadWaveFormat(kBlock.data(), 17, &f));
+    EXPECT_FALSE(wm::ReadWaveFormat(nullptr, 18, &f));
 }
 
 }  // namespace

@@ -146,18 +146,15 @@ TEST_F(WriterEncode, BlockLongerThan214SecondsKeepsItsTrueDuration) {
     EXPECT_EQ(Stamps(), (std::vector<wm::QWORD>{0, 5000000000u}));
 
     EXPECT_EQ(mervane::BlockDuration(0xFFFFFFFFu, 1), 42949672950000000);
-    // Blocks MulDiv can carry get MulDiv's result, halves rounded away from zero.
-    int compared = 0;
-    for (DWORD bytes : {1u, 3u, 5u, 17640u, 88200u, 1000003u})
-        for (DWORD rate : {3u, 6u, 176400u, 768000u, 20000000u}) {
-            const int viaMulDiv = MulDiv(static_cast<int>(bytes), 10000000, static_cast<int>(rate));
-            if (viaMulDiv == -1) continue;  // beyond what MulDiv can carry
-            ++compared;
-            EXPECT_EQ(mervane::BlockDuration(bytes, rate), viaMulDiv)
-                << bytes << " bytes at " << rate;
-        }
-    EXPECT_GT(compared, 20);
-    EXPECT_EQ(mervane::BlockDuration(1, 20000000), 1);  // exactly one half
+    // Rounded to the nearest unit, halves away from zero.
+    const struct {
+        DWORD bytes, rate;
+        int64_t units;
+    } cases[] = {{17640, 176400, 1000000}, {1, 176400, 57}, {1, 3, 3333333},
+                 {5, 3, 16666667},         {1, 6, 1666667}, {1000003, 768000, 13020872},
+                 {1, 20000000, 1},         {3, 20000000, 2}};
+    for (const auto& c : cases)
+        EXPECT_EQ(mervane::BlockDuration(c.bytes, c.rate), c.units) << c.bytes << " at " << c.rate;
 }
 
 TEST_F(WriterEncode, RefusedBlockDoesNotAdvanceTimeAndIsReleased) {

@@ -15,7 +15,7 @@ using fakes::FakeProfileManager;
 using fakes::Held;
 using fakes::MakeAudioType;
 using mervane::AudioRequest;
-using mervane::ComPtr;
+using wm::ComPtr;
 
 constexpr WORD kWma = 0x0161;
 

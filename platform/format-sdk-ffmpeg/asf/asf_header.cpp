@@ -20,9 +20,9 @@ uint32_t Clamp32(uint64_t v) {
 
 // ---------------------------------------------------------------- parsing
 
-bool Header::parse(const uint8_t* data, size_t len) {
+bool Header::Parse(const uint8_t* data, size_t len) {
     Header h;
-    if (data && h.parseHeader(data, len, len)) {
+    if (data && h.ParseHeader(data, len, len)) {
         *this = std::move(h);
         return true;
     }
@@ -30,9 +30,9 @@ bool Header::parse(const uint8_t* data, size_t len) {
     return false;
 }
 
-bool Header::parseHeader(const uint8_t* data, size_t len, uint64_t totalSize) {
+bool Header::ParseHeader(const uint8_t* data, size_t len, uint64_t totalSize) {
     if (len < kHeaderFixedSize || ReadGuid(data) != kHeaderGuid) return false;
-    const uint64_t size64 = ReadLe64(data + 16);
+    const uint64_t size64 = wm::ReadLe64(data + 16);
     if (size64 < kHeaderFixedSize || size64 > len || size64 > kMaxHeaderSize || totalSize < len) {
         return false;
     }
@@ -40,29 +40,26 @@ bool Header::parseHeader(const uint8_t* data, size_t len, uint64_t totalSize) {
     headerReserved_ = {{data[28], data[29]}};
 
     const uint8_t* children = data + kHeaderFixedSize;
-    const bool ok = ForEachObject(
-        children, size - kHeaderFixedSize,
-        [&](const GuidBytes& id, const uint8_t* object, size_t objectSize) {
-            if (id == kFilePropsGuid && !hasFileProps_) {
-                filePropsOffset_ = kHeaderFixedSize + static_cast<uint64_t>(object - children);
-            }
-            return parseObject(id, object, objectSize);
-        });
+    const bool ok =
+        ForEachObject(children, size - kHeaderFixedSize,
+                      [&](const GuidBytes& id, const uint8_t* object, size_t objectSize) {
+                          return ParseObject(id, object, objectSize);
+                      });
     if (!ok || !hasFileProps_) return false;
 
     // What follows the header: nothing (a header on its own) or the Data
     // Object.
-    if (len > size && !parseDataObject(data + size, len - size, totalSize - size64)) return false;
+    if (len > size && !ParseDataObject(data + size, len - size, totalSize - size64)) return false;
 
     original_.assign(data, data + size);
     headerSize_ = size64;
     tailSize_ = totalSize - size64;
     valid_ = true;
-    rebuildAttributes();
+    RebuildAttributes();
     return true;
 }
 
-bool Header::parseObject(const GuidBytes& id, const uint8_t* object, size_t size) {
+bool Header::ParseObject(const GuidBytes& id, const uint8_t* object, size_t size) {
     const uint8_t* body = object + kObjectHeaderSize;
     const size_t bodySize = size - kObjectHeaderSize;
     Object o;
@@ -70,12 +67,12 @@ bool Header::parseObject(const GuidBytes& id, const uint8_t* object, size_t size
     // Only the first object of each decoded kind is decoded; a repeated one
     // is kept as it is.
     if (id == kFilePropsGuid && !hasFileProps_) {
-        if (!parseFileProps(body, bodySize)) return false;
+        if (!ParseFileProps(body, bodySize)) return false;
         o.slot = Slot::FileProps;
     } else if (id == kStreamPropsGuid) {
-        if (!parseStream(body, bodySize)) return false;
+        if (!ParseStream(body, bodySize)) return false;
     } else if (id == kBitratePropsGuid && !hasBitrates_) {
-        if (!parseBitrates(body, bodySize)) return false;
+        if (!ParseBitrates(body, bodySize)) return false;
     } else if (id == kContentDescGuid && !contentDesc_.present) {
         if (!ParseContentDescription(body, bodySize, &contentDesc_)) return false;
         o.slot = Slot::ContentDesc;
@@ -83,7 +80,7 @@ bool Header::parseObject(const GuidBytes& id, const uint8_t* object, size_t size
         if (!ParseRecords(body, bodySize, &extContentDesc_)) return false;
         o.slot = Slot::ExtContentDesc;
     } else if (id == kHeaderExtGuid && !headerExt_.present()) {
-        if (!headerExt_.parse(body, bodySize)) return false;
+        if (!headerExt_.Parse(body, bodySize)) return false;
         o.slot = Slot::HeaderExt;
     } else if (id == kContentEncryptionGuid || id == kExtContentEncryptionGuid) {
         contentEncrypted_ = true;
@@ -92,32 +89,32 @@ bool Header::parseObject(const GuidBytes& id, const uint8_t* object, size_t size
     return true;
 }
 
-bool Header::parseFileProps(const uint8_t* p, size_t n) {
+bool Header::ParseFileProps(const uint8_t* p, size_t n) {
     if (n < kFilePropsBodySize) return false;
     fileId_ = ReadGuid(p);
-    fileSize_ = ReadLe64(p + 16);
-    creationDate_ = ReadLe64(p + 24);
-    dataPacketCount_ = ReadLe64(p + 32);
-    playDuration_ = ReadLe64(p + 40);
-    sendDuration_ = ReadLe64(p + 48);
-    prerollMs_ = ReadLe64(p + 56);
-    flags_ = ReadLe32(p + 64);
-    minPacketSize_ = ReadLe32(p + 68);
-    maxPacketSize_ = ReadLe32(p + 72);
-    maxBitrate_ = ReadLe32(p + 76);
+    fileSize_ = wm::ReadLe64(p + 16);
+    creationDate_ = wm::ReadLe64(p + 24);
+    dataPacketCount_ = wm::ReadLe64(p + 32);
+    playDuration_ = wm::ReadLe64(p + 40);
+    sendDuration_ = wm::ReadLe64(p + 48);
+    prerollMs_ = wm::ReadLe64(p + 56);
+    flags_ = wm::ReadLe32(p + 64);
+    minPacketSize_ = wm::ReadLe32(p + 68);
+    maxPacketSize_ = wm::ReadLe32(p + 72);
+    maxBitrate_ = wm::ReadLe32(p + 76);
     hasFileProps_ = true;
     return true;
 }
 
-bool Header::parseStream(const uint8_t* p, size_t n) {
+bool Header::ParseStream(const uint8_t* p, size_t n) {
     if (n < kStreamPropsFixedSize) return false;
     Stream s;
     s.typeGuid = ReadGuid(p);
     s.errorCorrectionGuid = ReadGuid(p + 16);
-    s.timeOffset = ReadLe64(p + 32);
-    const uint64_t typeSpecificLength = ReadLe32(p + 40);
-    const uint64_t errorCorrectionLength = ReadLe32(p + 44);
-    const uint16_t flags = ReadLe16(p + 48);
+    s.timeOffset = wm::ReadLe64(p + 32);
+    const uint64_t typeSpecificLength = wm::ReadLe32(p + 40);
+    const uint64_t errorCorrectionLength = wm::ReadLe32(p + 44);
+    const uint16_t flags = wm::ReadLe16(p + 48);
     if (typeSpecificLength + errorCorrectionLength > n - kStreamPropsFixedSize) return false;
     s.number = flags & 0x7F;
     if (s.number == 0) return false;
@@ -133,24 +130,23 @@ bool Header::parseStream(const uint8_t* p, size_t n) {
     return true;
 }
 
-bool Header::parseBitrates(const uint8_t* p, size_t n) {
+bool Header::ParseBitrates(const uint8_t* p, size_t n) {
     if (n < 2) return false;
-    const size_t count = ReadLe16(p);
+    const size_t count = wm::ReadLe16(p);
     if (count * 6 > n - 2) return false;
     uint64_t sum = 0;
-    for (size_t i = 0; i < count; ++i) sum += ReadLe32(p + 2 + i * 6 + 2);
+    for (size_t i = 0; i < count; ++i) sum += wm::ReadLe32(p + 2 + i * 6 + 2);
     hasBitrates_ = true;
     bitrateSum_ = sum;
     return true;
 }
 
-bool Header::parseDataObject(const uint8_t* p, size_t n, uint64_t available) {
+bool Header::ParseDataObject(const uint8_t* p, size_t n, uint64_t available) {
     if (n < kDataObjectFixedSize || ReadGuid(p) != kDataGuid) return false;
-    const uint64_t stored = ReadLe64(p + 16);
+    const uint64_t stored = wm::ReadLe64(p + 16);
     if (stored != 0 && stored < kDataObjectFixedSize) return false;
     hasData_ = true;
     dataSize_ = (stored == 0 || stored > available) ? available : stored;
-    dataObjectPackets_ = ReadLe64(p + 40);
     return true;
 }
 
@@ -168,9 +164,9 @@ uint32_t Header::bitrate() const {
     bool anyAudio = false;
     for (const Stream& s : streams_) {
         // Reaching nAvgBytesPerSec is enough.
-        mervane::WaveFormat wf;
+        wm::WaveFormat wf;
         if (s.kind != StreamKind::Audio ||
-            !mervane::ReadWaveFormat(s.typeSpecific.data(), s.typeSpecific.size(), &wf, 12)) {
+            !wm::ReadWaveFormat(s.typeSpecific.data(), s.typeSpecific.size(), &wf, 12)) {
             continue;
         }
         anyAudio = true;
@@ -179,7 +175,7 @@ uint32_t Header::bitrate() const {
     return anyAudio ? Clamp32(sum) : maxBitrate_;
 }
 
-const Stream* Header::streamByNumber(uint16_t number) const {
+const Stream* Header::StreamByNumber(uint16_t number) const {
     for (const Stream& s : streams_) {
         if (s.number == number) return &s;
     }
@@ -188,7 +184,7 @@ const Stream* Header::streamByNumber(uint16_t number) const {
 
 // ---------------------------------------------------------- serialization
 
-bool Header::rewritten(const Object& o) const {
+bool Header::Rewritten(const Object& o) const {
     switch (o.slot) {
         case Slot::ContentDesc:
             return contentDesc_.dirty || o.raw.empty();
@@ -201,10 +197,10 @@ bool Header::rewritten(const Object& o) const {
     }
 }
 
-uint64_t Header::serializedSize() const {
+uint64_t Header::SerializedSize() const {
     uint64_t n = kHeaderFixedSize;
     for (const Object& o : objects_) {
-        if (!rewritten(o)) {
+        if (!Rewritten(o)) {
             n += o.raw.size();
         } else if (o.slot == Slot::ContentDesc) {
             n += ContentDescriptionSize(contentDesc_);
@@ -217,40 +213,40 @@ uint64_t Header::serializedSize() const {
     return n;
 }
 
-bool Header::fitTo(uint64_t size) {
+bool Header::FitTo(uint64_t size) {
     if (!valid_) return false;
-    if (!headerExt_.present()) addObject(Slot::HeaderExt);
-    headerExt_.setPadding(0);
-    const uint64_t bare = serializedSize();
+    if (!headerExt_.present()) AddObject(Slot::HeaderExt);
+    headerExt_.SetPadding(0);
+    const uint64_t bare = SerializedSize();
     if (bare == size) return true;
     if (bare + kObjectHeaderSize > size) return false;
-    headerExt_.setPadding(size - bare);
+    headerExt_.SetPadding(size - bare);
     return true;
 }
 
-std::vector<uint8_t> Header::serialize() const {
+std::vector<uint8_t> Header::Serialize() const {
     std::vector<uint8_t> out;
     if (!valid_) return out;
-    out.reserve(static_cast<size_t>(serializedSize()));
+    out.reserve(static_cast<size_t>(SerializedSize()));
     const size_t start = BeginObject(&out, kHeaderGuid);
-    AppendLe32(&out, static_cast<uint32_t>(objects_.size()));
+    wm::AppendLe32(&out, static_cast<uint32_t>(objects_.size()));
     out.push_back(headerReserved_[0]);
     out.push_back(headerReserved_[1]);
     size_t fileSizeAt = 0;
     for (const Object& o : objects_) {
         if (o.slot == Slot::FileProps) fileSizeAt = out.size() + kFilePropsFileSizeAt;
-        if (!rewritten(o)) {
+        if (!Rewritten(o)) {
             AppendBytes(&out, o.raw);
         } else if (o.slot == Slot::ContentDesc) {
             EncodeContentDescription(contentDesc_, &out);
         } else if (o.slot == Slot::ExtContentDesc) {
             EncodeRecords(extContentDesc_, &out);
         } else {
-            headerExt_.encode(&out);
+            headerExt_.Encode(&out);
         }
     }
     EndObject(&out, start);
-    mervane::StoreLe(out.data() + fileSizeAt, out.size() + tailSize_, 8);
+    wm::StoreLe(out.data() + fileSizeAt, out.size() + tailSize_, 8);
     return out;
 }
 

@@ -62,7 +62,7 @@ class Header {
     // of the file; its length is then taken as the file size). Anything else
     // after the header, and any malformed object this module decodes, makes
     // parse fail. On failure the object is left empty (valid() is false).
-    bool parse(const uint8_t* data, size_t len);
+    bool Parse(const uint8_t* data, size_t len);
 
     // Reads and parses the header of a file, which must be a regular file
     // whose header is followed by a Data Object. A header write that a journal
@@ -71,7 +71,7 @@ class Header {
     // NS_E_FILE_NOT_FOUND when nothing is at the path (or a folder on it is
     // missing), NS_E_FILE_OPEN_FAILED when it cannot be opened or is not a
     // regular file, NS_E_INVALID_INPUT_FORMAT when it holds no such header.
-    ffsdk::Result readFile(const std::string& path);
+    ffsdk::Result ReadFile(const std::string& path);
 
     bool valid() const { return valid_; }
 
@@ -79,14 +79,14 @@ class Header {
     // (Duration, Bitrate, Seekable, Broadcast, FileSize), the five Content
     // Description strings that are present, Extended Content Description
     // descriptors, then the stream-0 records of Metadata and Metadata Library.
-    // Pointers and indices stay valid until the next set/parse/readFile/
-    // rewriteFile call. Names compare exactly (case-sensitive).
+    // Pointers and indices stay valid until the next Set/Parse/ReadFile/
+    // RewriteFile call. Names compare exactly (case-sensitive).
     size_t count() const { return attrs_.size(); }
     const Attribute* at(size_t i) const { return i < attrs_.size() ? &attrs_[i] : nullptr; }
-    const Attribute* find(std::u16string_view name) const;
+    const Attribute* Find(std::u16string_view name) const;
 
     // True for the computed attributes, which set() refuses.
-    static bool isReadOnly(std::u16string_view name);
+    static bool IsReadOnly(std::u16string_view name);
 
     // Sets a stream-0 attribute, taking the value in the form at() hands out
     // (a string may omit its terminating 0; one is added). Fails for read-only
@@ -115,26 +115,27 @@ class Header {
     //    Header Extension (both created if missing).
     // A Bool written to Metadata or Metadata Library is stored as 2 bytes
     // holding 1 for any non-zero value.
-    bool set(std::u16string_view name, AttrType type, const uint8_t* data, size_t len);
+    // Fails with E_INVALIDARG for a name or value the header cannot take.
+    ffsdk::Result Set(std::u16string_view name, AttrType type, const uint8_t* data, size_t len);
 
     // Removes every stream-0 record named `name` from Extended Content
     // Description, Metadata and Metadata Library. False if there was none.
-    bool remove(std::u16string_view name);
+    bool Remove(std::u16string_view name);
 
     // Sizes the Padding Object in the Header Extension (adding an extension
-    // when there is none) so that serialize() gives exactly `size` bytes.
+    // when there is none) so that Serialize() gives exactly `size` bytes.
     // False when the header without padding is larger than that, or smaller
     // by less than the 24 bytes of a Padding Object's own header; the header
     // is then left without padding.
-    bool fitTo(uint64_t size);
+    bool FitTo(uint64_t size);
     // The bytes the Header Extension's Padding Objects take up.
     uint64_t padding() const { return headerExt_.padding(); }
 
     // The header as it now stands: object count and sizes recomputed, the
     // File Properties file size set to the size the file has after
-    // rewriteFile, objects not changed written back byte for byte, new
+    // RewriteFile, objects not changed written back byte for byte, new
     // objects appended after the existing ones. Empty if !valid().
-    std::vector<uint8_t> serialize() const;
+    std::vector<uint8_t> Serialize() const;
 
     // Replaces the header of the file at `path`, which must still begin with
     // the header this object parsed. The new file (new header, then every
@@ -150,7 +151,7 @@ class Header {
     // failure the original is untouched and no temporary is left behind, and
     // the result says why (a file system error where there is one,
     // NS_E_FILE_WRITE when the file changed or is not a regular file).
-    ffsdk::Result rewriteFile(const std::string& path);
+    ffsdk::Result RewriteFile(const std::string& path);
 
     // Writes the edited header into the file at `path`, which must still
     // begin with the header this object parsed. When the header fits in the
@@ -158,11 +159,11 @@ class Header {
     // one page, it is written over the old one in place through a journal
     // (header_journal.h): the file keeps its data where it is, and every hard
     // link to it sees the new header. Otherwise, or when something not this
-    // library's holds the journal's name, the file is rewritten (rewriteFile)
+    // library's holds the journal's name, the file is rewritten (RewriteFile)
     // with padding that fills the header to a page when it can, so that later
     // writes fit. On success this object then
     // describes the file as written.
-    ffsdk::Result writeFile(const std::string& path);
+    ffsdk::Result WriteFile(const std::string& path);
 
     // ---- File Properties.
     const GuidBytes& fileId() const { return fileId_; }
@@ -193,7 +194,7 @@ class Header {
 
     // ---- Streams, in header order.
     const std::vector<Stream>& streams() const { return streams_; }
-    const Stream* streamByNumber(uint16_t number) const;
+    const Stream* StreamByNumber(uint16_t number) const;
 
     // ---- Layout of the parsed file.
     uint64_t headerSize() const { return headerSize_; }  // where the header ends
@@ -203,10 +204,6 @@ class Header {
     // is 0 or larger than the file.
     uint64_t dataObjectSize() const { return dataSize_; }
     uint64_t firstPacketOffset() const { return headerSize_ + 50; }
-    // The packet count stored in the Data Object itself.
-    uint64_t dataObjectPacketCount() const { return dataObjectPackets_; }
-    // Where the File Properties object starts in the file.
-    uint64_t filePropertiesOffset() const { return filePropsOffset_; }
 
   private:
     enum class Slot : uint8_t { Raw, FileProps, ContentDesc, ExtContentDesc, HeaderExt };
@@ -215,25 +212,25 @@ class Header {
         std::vector<uint8_t> raw;  // the whole object as read (empty for new ones)
     };
 
-    bool parseHeader(const uint8_t* data, size_t len, uint64_t totalSize);
-    bool parseObject(const GuidBytes& id, const uint8_t* object, size_t size);
-    bool parseFileProps(const uint8_t* p, size_t n);
-    bool parseStream(const uint8_t* p, size_t n);
-    bool parseBitrates(const uint8_t* p, size_t n);
-    bool parseDataObject(const uint8_t* p, size_t n, uint64_t available);
+    bool ParseHeader(const uint8_t* data, size_t len, uint64_t totalSize);
+    bool ParseObject(const GuidBytes& id, const uint8_t* object, size_t size);
+    bool ParseFileProps(const uint8_t* p, size_t n);
+    bool ParseStream(const uint8_t* p, size_t n);
+    bool ParseBitrates(const uint8_t* p, size_t n);
+    bool ParseDataObject(const uint8_t* p, size_t n, uint64_t available);
 
     // Whether an object is written from its decoded form rather than as read.
-    bool rewritten(const Object& o) const;
-    uint64_t serializedSize() const;
+    bool Rewritten(const Object& o) const;
+    uint64_t SerializedSize() const;
     // Takes `head`, just written as the header of a file now `fileSize` bytes
     // long, as this object's description of that file.
-    void adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) noexcept;
+    void AdoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) noexcept;
 
-    void rebuildAttributes();
-    void addRecordAttributes(const RecordList& list);
-    void addObject(Slot slot);
-    RecordList& ensureMetadataLibrary();
-    void setContentDesc(size_t field, const std::vector<uint8_t>& value);
+    void RebuildAttributes();
+    void AddRecordAttributes(const RecordList& list);
+    void AddObject(Slot slot);
+    RecordList& EnsureMetadataLibrary();
+    void SetContentDesc(size_t field, const std::vector<uint8_t>& value);
 
     bool valid_ = false;
     std::vector<uint8_t> original_;  // the header bytes as parsed
@@ -244,7 +241,6 @@ class Header {
     std::vector<Object> objects_;
 
     bool hasFileProps_ = false;
-    uint64_t filePropsOffset_ = 0;
     GuidBytes fileId_{};
     uint64_t fileSize_ = 0;
     uint64_t creationDate_ = 0;
@@ -268,7 +264,6 @@ class Header {
 
     bool hasData_ = false;
     uint64_t dataSize_ = 0;
-    uint64_t dataObjectPackets_ = 0;
 
     std::vector<Attribute> attrs_;
 };

@@ -15,7 +15,7 @@ constexpr std::u16string_view kReadOnlyNames[5] = {u"Duration", u"Bitrate", u"Se
 
 std::vector<uint8_t> LittleEndian(uint64_t v, size_t bytes) {
     std::vector<uint8_t> out;
-    mervane::AppendLe(&out, v, bytes);
+    wm::AppendLe(&out, v, bytes);
     return out;
 }
 
@@ -75,19 +75,19 @@ bool LengthFits(AttrType type, size_t len) {
 
 }  // namespace
 
-const Attribute* Header::find(std::u16string_view name) const {
+const Attribute* Header::Find(std::u16string_view name) const {
     for (const Attribute& a : attrs_) {
         if (a.name == name) return &a;
     }
     return nullptr;
 }
 
-bool Header::isReadOnly(std::u16string_view name) {
+bool Header::IsReadOnly(std::u16string_view name) {
     return std::find(std::begin(kReadOnlyNames), std::end(kReadOnlyNames), name) !=
            std::end(kReadOnlyNames);
 }
 
-void Header::rebuildAttributes() {
+void Header::RebuildAttributes() {
     attrs_.clear();
     if (!valid_) return;
     auto add = [this](std::u16string_view name, AttrType type, std::vector<uint8_t> value) {
@@ -105,12 +105,12 @@ void Header::rebuildAttributes() {
             add(kContentNames[i], AttrType::String, TerminatedString(field.data(), field.size()));
         }
     }
-    addRecordAttributes(extContentDesc_);
-    addRecordAttributes(headerExt_.metadata());
-    addRecordAttributes(headerExt_.metadataLibrary());
+    AddRecordAttributes(extContentDesc_);
+    AddRecordAttributes(headerExt_.metadata());
+    AddRecordAttributes(headerExt_.metadataLibrary());
 }
 
-void Header::addRecordAttributes(const RecordList& list) {
+void Header::AddRecordAttributes(const RecordList& list) {
     for (const Record& r : list.items) {
         if (IsFileRecord(list, r)) attrs_.push_back(ViewOf(r));
     }
@@ -118,15 +118,15 @@ void Header::addRecordAttributes(const RecordList& list) {
 
 // ---------------------------------------------------------------- editing
 
-void Header::addObject(Slot slot) {
+void Header::AddObject(Slot slot) {
     Object o;
     o.slot = slot;
     objects_.push_back(std::move(o));
 }
 
-void Header::setContentDesc(size_t field, const std::vector<uint8_t>& value) {
+void Header::SetContentDesc(size_t field, const std::vector<uint8_t>& value) {
     if (!contentDesc_.present) {
-        addObject(Slot::ContentDesc);
+        AddObject(Slot::ContentDesc);
         contentDesc_.present = true;
     }
     contentDesc_.fields[field] = value;
@@ -144,31 +144,33 @@ void Header::setContentDesc(size_t field, const std::vector<uint8_t>& value) {
     }
 }
 
-RecordList& Header::ensureMetadataLibrary() {
-    if (!headerExt_.present()) addObject(Slot::HeaderExt);
-    return headerExt_.ensureMetadataLibrary();
+RecordList& Header::EnsureMetadataLibrary() {
+    if (!headerExt_.present()) AddObject(Slot::HeaderExt);
+    return headerExt_.EnsureMetadataLibrary();
 }
 
-bool Header::set(std::u16string_view name, AttrType type, const uint8_t* data, size_t len) {
-    if (!valid_ || name.empty() || isReadOnly(name)) return false;
-    if (name.find(u'\0') != std::u16string_view::npos) return false;
-    if ((name.size() + 1) * 2 > kMaxWord) return false;
-    if (len > 0 && !data) return false;
-    // Keep the edited header within what readFile accepts.
-    if (len > kMaxHeaderSize || serializedSize() + len + name.size() * 2 + 256 > kMaxHeaderSize) {
-        return false;
+ffsdk::Result Header::Set(std::u16string_view name, AttrType type, const uint8_t* data,
+                          size_t len) {
+    if (!valid_ || name.empty()) return E_INVALIDARG;
+    if (IsReadOnly(name)) return wm::NS_E_ATTRIBUTE_READ_ONLY;
+    if (name.find(u'\0') != std::u16string_view::npos) return E_INVALIDARG;
+    if ((name.size() + 1) * 2 > kMaxWord) return E_INVALIDARG;
+    if (len > 0 && !data) return E_INVALIDARG;
+    // Keep the edited header within what ReadFile accepts.
+    if (len > kMaxHeaderSize || SerializedSize() + len + name.size() * 2 + 256 > kMaxHeaderSize) {
+        return E_INVALIDARG;
     }
-    if (!LengthFits(type, len)) return false;
+    if (!LengthFits(type, len)) return E_INVALIDARG;
     std::vector<uint8_t> value(data, data + len);
     if (type == AttrType::String) value = TerminatedString(value.data(), value.size());
 
     for (size_t i = 0; i < 5; ++i) {
         if (name != kContentNames[i]) continue;
         // Content Description stores only strings, each with a WORD length.
-        if (type != AttrType::String || value.size() > kMaxWord) return false;
-        setContentDesc(i, value);
-        rebuildAttributes();
-        return true;
+        if (type != AttrType::String || value.size() > kMaxWord) return E_INVALIDARG;
+        SetContentDesc(i, value);
+        RebuildAttributes();
+        return S_OK;
     }
 
     // Extended Content Description and Metadata have WORD value lengths and
@@ -197,13 +199,13 @@ bool Header::set(std::u16string_view name, AttrType type, const uint8_t* data, s
         } else if (metadataLibrary.items.size() < kMaxWord) {
             target = &metadataLibrary;
         } else {
-            return false;
+            return E_INVALIDARG;
         }
     }
 
     auto stored = [&](ListKind kind) {
         if (type == AttrType::Bool && kind != ListKind::ExtContentDesc) {
-            const bool on = ReadLe32(value.data()) != 0;
+            const bool on = wm::ReadLe32(value.data()) != 0;
             return std::vector<uint8_t>{static_cast<uint8_t>(on ? 1 : 0), 0};
         }
         return value;
@@ -231,10 +233,10 @@ bool Header::set(std::u16string_view name, AttrType type, const uint8_t* data, s
 
     if (target) {
         if (target == &extContentDesc_ && !extContentDesc_.present) {
-            addObject(Slot::ExtContentDesc);
+            AddObject(Slot::ExtContentDesc);
             extContentDesc_.present = true;
         } else if (target == &metadataLibrary) {
-            ensureMetadataLibrary();
+            EnsureMetadataLibrary();
         }
         Record r;
         r.nameRaw = EncodeName(name);
@@ -244,11 +246,11 @@ bool Header::set(std::u16string_view name, AttrType type, const uint8_t* data, s
         target->items.push_back(std::move(r));
         target->dirty = true;
     }
-    rebuildAttributes();
-    return true;
+    RebuildAttributes();
+    return S_OK;
 }
 
-bool Header::remove(std::u16string_view name) {
+bool Header::Remove(std::u16string_view name) {
     if (!valid_) return false;
     bool removed = false;
     for (RecordList* list :
@@ -262,7 +264,7 @@ bool Header::remove(std::u16string_view name) {
         list->dirty = true;
         removed = true;
     }
-    if (removed) rebuildAttributes();
+    if (removed) RebuildAttributes();
     return removed;
 }
 

@@ -10,7 +10,7 @@ bool ParseContentDescription(const uint8_t* body, size_t n, ContentDescription* 
     size_t total = 0;
     size_t lengths[5];
     for (size_t i = 0; i < 5; ++i) {
-        lengths[i] = ReadLe16(body + 2 * i);
+        lengths[i] = wm::ReadLe16(body + 2 * i);
         total += lengths[i];
     }
     if (total > n - 10) return false;
@@ -31,7 +31,7 @@ uint64_t ContentDescriptionSize(const ContentDescription& cd) {
 
 void EncodeContentDescription(const ContentDescription& cd, std::vector<uint8_t>* out) {
     const size_t start = BeginObject(out, kContentDescGuid);
-    for (const auto& f : cd.fields) AppendLe16(out, static_cast<uint32_t>(f.size()));
+    for (const auto& f : cd.fields) wm::AppendLe16(out, static_cast<uint32_t>(f.size()));
     for (const auto& f : cd.fields) AppendBytes(out, f);
     EndObject(out, start);
 }

@@ -10,9 +10,9 @@ constexpr size_t kFixedSize = 22;  // reserved GUID, reserved WORD, data size
 
 }  // namespace
 
-bool HeaderExtension::parse(const uint8_t* body, size_t n) {
+bool HeaderExtension::Parse(const uint8_t* body, size_t n) {
     if (n < kFixedSize) return false;
-    const uint64_t dataSize = ReadLe32(body + 18);
+    const uint64_t dataSize = wm::ReadLe32(body + 18);
     if (dataSize > n - kFixedSize) return false;
     fixed_.assign(body, body + 18);
     const uint8_t* data = body + kFixedSize;
@@ -46,7 +46,7 @@ bool HeaderExtension::parse(const uint8_t* body, size_t n) {
     return true;
 }
 
-const RecordList* HeaderExtension::listOf(const Inner& o) const {
+const RecordList* HeaderExtension::ListOf(const Inner& o) const {
     return o.slot == Slot::Metadata          ? &metadata_
            : o.slot == Slot::MetadataLibrary ? &metadataLibrary_
                                              : nullptr;
@@ -55,19 +55,19 @@ const RecordList* HeaderExtension::listOf(const Inner& o) const {
 uint64_t HeaderExtension::size() const {
     uint64_t n = kObjectHeaderSize + kFixedSize + trailing_.size() + padding_;
     for (const Inner& o : objects_) {
-        const RecordList* list = listOf(o);
+        const RecordList* list = ListOf(o);
         n += list && (list->dirty || o.raw.empty()) ? RecordsSize(*list) : o.raw.size();
     }
     return n;
 }
 
-void HeaderExtension::encode(std::vector<uint8_t>* out) const {
+void HeaderExtension::Encode(std::vector<uint8_t>* out) const {
     const size_t start = BeginObject(out, kHeaderExtGuid);
     AppendBytes(out, fixed_);
-    AppendLe32(out, 0);
+    wm::AppendLe32(out, 0);
     const size_t dataStart = out->size();
     for (const Inner& o : objects_) {
-        const RecordList* list = listOf(o);
+        const RecordList* list = ListOf(o);
         if (list && (list->dirty || o.raw.empty())) {
             EncodeRecords(*list, out);
         } else {
@@ -79,26 +79,26 @@ void HeaderExtension::encode(std::vector<uint8_t>* out) const {
         out->resize(out->size() + static_cast<size_t>(padding_ - kObjectHeaderSize), 0);
         EndObject(out, padding);
     }
-    mervane::StoreLe(out->data() + dataStart - 4, out->size() - dataStart, 4);
+    wm::StoreLe(out->data() + dataStart - 4, out->size() - dataStart, 4);
     AppendBytes(out, trailing_);
     EndObject(out, start);
 }
 
-void HeaderExtension::ensurePresent() {
+void HeaderExtension::EnsurePresent() {
     if (present_) return;
     fixed_.assign(kHeaderExtReservedGuid.begin(), kHeaderExtReservedGuid.end());
-    AppendLe16(&fixed_, 6);
+    wm::AppendLe16(&fixed_, 6);
     present_ = true;
 }
 
-void HeaderExtension::setPadding(uint64_t bytes) {
-    ensurePresent();
+void HeaderExtension::SetPadding(uint64_t bytes) {
+    EnsurePresent();
     padding_ = bytes;
     dirty_ = true;
 }
 
-RecordList& HeaderExtension::ensureMetadataLibrary() {
-    ensurePresent();
+RecordList& HeaderExtension::EnsureMetadataLibrary() {
+    EnsurePresent();
     if (!metadataLibrary_.present) {
         Inner o;
         o.slot = Slot::MetadataLibrary;

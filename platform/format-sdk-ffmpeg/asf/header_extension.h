@@ -17,9 +17,9 @@ namespace asf {
 class HeaderExtension {
   public:
     // Decodes the object's body (after its GUID and size).
-    bool parse(const uint8_t* body, size_t n);
+    bool Parse(const uint8_t* body, size_t n);
     uint64_t size() const;
-    void encode(std::vector<uint8_t>* out) const;
+    void Encode(std::vector<uint8_t>* out) const;
     bool dirty() const { return dirty_ || metadata_.dirty || metadataLibrary_.dirty; }
     bool present() const { return present_; }
     RecordList& metadata() { return metadata_; }
@@ -29,14 +29,14 @@ class HeaderExtension {
 
     // Creates the Metadata Library object (and the extension's own fields,
     // for an extension new to the header) if missing.
-    RecordList& ensureMetadataLibrary();
+    RecordList& EnsureMetadataLibrary();
 
     // The bytes Padding Objects take up in the extension (headers included).
     uint64_t padding() const { return padding_; }
     // Makes the extension carry one Padding Object of `bytes` bytes, its
     // header included (0: none; otherwise at least the 24 of an object
     // header), creating the extension's own fields if it is new.
-    void setPadding(uint64_t bytes);
+    void SetPadding(uint64_t bytes);
 
   private:
     enum class Slot : uint8_t { Raw, Metadata, MetadataLibrary };
@@ -44,9 +44,9 @@ class HeaderExtension {
         Slot slot = Slot::Raw;
         std::vector<uint8_t> raw;  // the whole object as read (empty for new ones)
     };
-    const RecordList* listOf(const Inner& o) const;
+    const RecordList* ListOf(const Inner& o) const;
     // Gives a new extension its reserved fields.
-    void ensurePresent();
+    void EnsurePresent();
 
     bool present_ = false;
     bool dirty_ = false;

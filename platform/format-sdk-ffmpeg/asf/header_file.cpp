@@ -26,7 +26,7 @@ using ffsdk::WriteAll;
 
 // Why the last file call failed; the write itself when errno says nothing.
 ffsdk::Result FileFailure() {
-    return errno != 0 ? ffsdk::ResultFromErrno(errno) : ffsdk::Result(wm::NS_E_FILE_WRITE);
+    return errno != 0 ? wm::ResultFromErrno(errno) : ffsdk::Result(wm::NS_E_FILE_WRITE);
 }
 
 // The path with symbolic links resolved, or empty.
@@ -40,7 +40,7 @@ std::string Resolved(const std::string& path) {
 
 }  // namespace
 
-ffsdk::Result Header::readFile(const std::string& path) {
+ffsdk::Result Header::ReadFile(const std::string& path) {
     *this = Header();
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -56,7 +56,7 @@ ffsdk::Result Header::readFile(const std::string& path) {
         return wm::NS_E_INVALID_INPUT_FORMAT;
     }
     if (ReadGuid(fixed) != kHeaderGuid) return wm::NS_E_INVALID_INPUT_FORMAT;
-    const uint64_t headerSize = ReadLe64(fixed + 16);
+    const uint64_t headerSize = wm::ReadLe64(fixed + 16);
     if (headerSize < kHeaderFixedSize || headerSize > kMaxHeaderSize || headerSize > fileSize ||
         fileSize - headerSize < kDataObjectFixedSize) {
         return wm::NS_E_INVALID_INPUT_FORMAT;
@@ -74,7 +74,7 @@ ffsdk::Result Header::readFile(const std::string& path) {
         }
     }
     Header h;
-    if (!h.parseHeader(buf.data(), buf.size(), fileSize) || !h.hasData_) {
+    if (!h.ParseHeader(buf.data(), buf.size(), fileSize) || !h.hasData_) {
         return wm::NS_E_INVALID_INPUT_FORMAT;
     }
     *this = std::move(h);
@@ -83,7 +83,7 @@ ffsdk::Result Header::readFile(const std::string& path) {
 
 // --------------------------------------------------------- file rewriting
 
-ffsdk::Result Header::rewriteFile(const std::string& path) {
+ffsdk::Result Header::RewriteFile(const std::string& path) {
     if (!valid_) return wm::NS_E_INVALID_REQUEST;
     errno = 0;
     // Replace the file a symbolic link points to, not the link.
@@ -109,10 +109,10 @@ ffsdk::Result Header::rewriteFile(const std::string& path) {
 
     Header updated(*this);
     updated.tailSize_ = oldSize - headerSize_;
-    const std::vector<uint8_t> head = updated.serialize();
+    const std::vector<uint8_t> head = updated.Serialize();
 
     ffsdk::ReplacementFile out;
-    const ffsdk::Result begun = out.begin(target, st, in.get());
+    const ffsdk::Result begun = out.Begin(target, st, in.get());
     if (!begun) return begun;
     bool ok = WriteAll(out.fd(), head.data(), head.size());
     if (ok) {
@@ -128,14 +128,14 @@ ffsdk::Result Header::rewriteFile(const std::string& path) {
         ok = ok && ::pread(in.get(), &probe, 1, static_cast<off_t>(oldSize)) == 0;
     }
     if (!ok) return FileFailure();  // the replacement goes with `out`
-    const ffsdk::Result committed = out.commit();
+    const ffsdk::Result committed = out.Commit();
     if (!committed) return committed;
 
-    adoptWritten(head, head.size() + updated.tailSize_);
+    AdoptWritten(head, head.size() + updated.tailSize_);
     return S_OK;
 }
 
-ffsdk::Result Header::writeFile(const std::string& path) {
+ffsdk::Result Header::WriteFile(const std::string& path) {
     if (!valid_) return wm::NS_E_INVALID_REQUEST;
     errno = 0;
     const std::string target = Resolved(path);
@@ -145,11 +145,11 @@ ffsdk::Result Header::writeFile(const std::string& path) {
     if (!RollHeaderJournalForward(target)) return wm::NS_E_FILE_WRITE;
     if (headerSize_ <= kInPlaceHeaderLimit) {
         Header updated(*this);
-        if (updated.fitTo(headerSize_)) {
-            const std::vector<uint8_t> head = updated.serialize();
+        if (updated.FitTo(headerSize_)) {
+            const std::vector<uint8_t> head = updated.Serialize();
             switch (WriteHeaderInPlace(target, original_, head)) {
                 case InPlace::kWritten:
-                    adoptWritten(head, headerSize_ + tailSize_);
+                    AdoptWritten(head, headerSize_ + tailSize_);
                     return S_OK;
                 case InPlace::kFailed:
                     return wm::NS_E_FILE_WRITE;
@@ -161,8 +161,8 @@ ffsdk::Result Header::writeFile(const std::string& path) {
     // A header that grew past its space goes into a new file, with room to
     // spare up to a page for the writes after this one.
     Header roomy(*this);
-    if (!roomy.fitTo(kInPlaceHeaderLimit)) roomy = *this;
-    const ffsdk::Result written = roomy.rewriteFile(target);
+    if (!roomy.FitTo(kInPlaceHeaderLimit)) roomy = *this;
+    const ffsdk::Result written = roomy.RewriteFile(target);
     if (written.ok()) *this = std::move(roomy);
     return written;
 }
@@ -170,16 +170,14 @@ ffsdk::Result Header::writeFile(const std::string& path) {
 // The Data Object is unchanged; at most its offset moved with the header size.
 // The file is written by now: a failure here (no memory to parse the new
 // header) only leaves this object empty, it does not undo the write.
-void Header::adoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) noexcept {
+void Header::AdoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) noexcept {
     const bool hasData = hasData_;
     const uint64_t dataSize = dataSize_;
-    const uint64_t dataPackets = dataObjectPackets_;
     try {
         Header fresh;
-        if (fresh.parseHeader(head.data(), head.size(), fileSize)) {
+        if (fresh.ParseHeader(head.data(), head.size(), fileSize)) {
             fresh.hasData_ = hasData;
             fresh.dataSize_ = dataSize;
-            fresh.dataObjectPackets_ = dataPackets;
             *this = std::move(fresh);
             return;
         }

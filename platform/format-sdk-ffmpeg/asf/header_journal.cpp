@@ -21,9 +21,6 @@ using ffsdk::Fd;
 using ffsdk::LinkUnnamed;
 using ffsdk::PreadAll;
 using ffsdk::PwriteAll;
-using mervane::AppendLe;
-using mervane::ReadLe32;
-using mervane::ReadLe64;
 
 // Journal layout, little-endian:
 //   0   8  magic
@@ -86,12 +83,13 @@ Found Inspect(int fd, const std::string& path, std::vector<uint8_t>* header) {
     }
     std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
     if (!PreadAll(journal.get(), bytes.data(), bytes.size(), 0)) return Found::kForeign;
-    const size_t size = static_cast<size_t>(ReadLe32(&bytes[24]));
+    const size_t size = static_cast<size_t>(wm::ReadLe32(&bytes[24]));
     if (std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
         bytes.size() != kFixed + size + kHashSize ||
-        ReadLe64(&bytes[kFixed + size]) != Fnv1a(bytes.data(), kFixed + size) ||
-        ReadLe64(&bytes[8]) != static_cast<uint64_t>(file.st_ino) ||
-        ReadLe64(&bytes[16]) != static_cast<uint64_t>(file.st_dev) || !Holds(fd, size, nullptr)) {
+        wm::ReadLe64(&bytes[kFixed + size]) != Fnv1a(bytes.data(), kFixed + size) ||
+        wm::ReadLe64(&bytes[8]) != static_cast<uint64_t>(file.st_ino) ||
+        wm::ReadLe64(&bytes[16]) != static_cast<uint64_t>(file.st_dev) ||
+        !Holds(fd, size, nullptr)) {
         return Found::kForeign;
     }
     header->assign(bytes.begin() + kFixed, bytes.begin() + static_cast<ptrdiff_t>(kFixed + size));
@@ -132,12 +130,12 @@ bool MakeJournal(int fd, const std::string& journal, const std::vector<uint8_t>&
     if (::fstat(fd, &st) != 0) return false;
     std::vector<uint8_t> record(kMagic, kMagic + sizeof kMagic);
     record.reserve(kFixed + header.size() + kHashSize);
-    AppendLe(&record, static_cast<uint64_t>(st.st_ino), 8);
-    AppendLe(&record, static_cast<uint64_t>(st.st_dev), 8);
-    AppendLe(&record, header.size(), 4);
-    AppendLe(&record, 0, 4);
+    wm::AppendLe(&record, static_cast<uint64_t>(st.st_ino), 8);
+    wm::AppendLe(&record, static_cast<uint64_t>(st.st_dev), 8);
+    wm::AppendLe(&record, header.size(), 4);
+    wm::AppendLe(&record, 0, 4);
     record.insert(record.end(), header.begin(), header.end());
-    AppendLe(&record, Fnv1a(record.data(), record.size()), 8);
+    wm::AppendLe(&record, Fnv1a(record.data(), record.size()), 8);
 
     // Who may read the file may read its pending header; nobody else writes it.
     const mode_t mode = st.st_mode & 0644;

@@ -6,7 +6,7 @@ namespace asf {
 std::u16string DecodeName(const uint8_t* p, size_t n) {
     std::u16string s;
     for (size_t i = 0; i + 1 < n; i += 2) {
-        const char16_t c = static_cast<char16_t>(ReadLe16(p + i));
+        const char16_t c = static_cast<char16_t>(wm::ReadLe16(p + i));
         if (c == 0) break;
         s.push_back(c);
     }
@@ -16,8 +16,8 @@ std::u16string DecodeName(const uint8_t* p, size_t n) {
 std::vector<uint8_t> EncodeName(std::u16string_view name) {
     std::vector<uint8_t> out;
     out.reserve((name.size() + 1) * 2);
-    for (char16_t c : name) AppendLe16(&out, c);
-    AppendLe16(&out, 0);
+    for (char16_t c : name) wm::AppendLe16(&out, c);
+    wm::AppendLe16(&out, 0);
     return out;
 }
 

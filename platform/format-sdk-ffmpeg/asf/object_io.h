@@ -14,13 +14,6 @@
 
 namespace asf {
 
-using mervane::AppendLe16;
-using mervane::AppendLe32;
-using mervane::AppendLe64;
-using mervane::ReadLe16;
-using mervane::ReadLe32;
-using mervane::ReadLe64;
-
 constexpr uint32_t kMaxWord = 0xFFFF;
 
 inline void AppendBytes(std::vector<uint8_t>* out, const std::vector<uint8_t>& bytes) {
@@ -32,11 +25,11 @@ inline void AppendBytes(std::vector<uint8_t>* out, const std::vector<uint8_t>& b
 inline size_t BeginObject(std::vector<uint8_t>* out, const GuidBytes& id) {
     const size_t start = out->size();
     out->insert(out->end(), id.begin(), id.end());
-    AppendLe64(out, 0);
+    wm::AppendLe64(out, 0);
     return start;
 }
 inline void EndObject(std::vector<uint8_t>* out, size_t start) {
-    mervane::StoreLe(out->data() + start + 16, out->size() - start, 8);
+    wm::StoreLe(out->data() + start + 16, out->size() - start, 8);
 }
 
 // Calls visit(id, object, size) for each object in the `len` bytes at `data`,
@@ -47,7 +40,7 @@ bool ForEachObject(const uint8_t* data, size_t len, Visit&& visit) {
     size_t pos = 0;
     while (pos < len) {
         if (len - pos < kObjectHeaderSize) return false;
-        const uint64_t size = ReadLe64(data + pos + 16);
+        const uint64_t size = wm::ReadLe64(data + pos + 16);
         if (size < kObjectHeaderSize || size > len - pos) return false;
         if (!visit(ReadGuid(data + pos), data + pos, static_cast<size_t>(size))) return false;
         pos += static_cast<size_t>(size);

@@ -11,14 +11,14 @@ namespace {
 // Reads one record at pos; false when it runs past n.
 bool ReadExtContentRecord(const uint8_t* p, size_t n, size_t* pos, Record* r) {
     if (n - *pos < 2) return false;
-    const size_t nameLength = ReadLe16(p + *pos);
+    const size_t nameLength = wm::ReadLe16(p + *pos);
     *pos += 2;
     if (nameLength > n - *pos) return false;
     r->nameRaw.assign(p + *pos, p + *pos + nameLength);
     *pos += nameLength;
     if (n - *pos < 4) return false;
-    r->type = ReadLe16(p + *pos);
-    const size_t valueLength = ReadLe16(p + *pos + 2);
+    r->type = wm::ReadLe16(p + *pos);
+    const size_t valueLength = wm::ReadLe16(p + *pos + 2);
     *pos += 4;
     if (valueLength > n - *pos) return false;
     r->value.assign(p + *pos, p + *pos + valueLength);
@@ -28,11 +28,11 @@ bool ReadExtContentRecord(const uint8_t* p, size_t n, size_t* pos, Record* r) {
 
 bool ReadMetadataRecord(const uint8_t* p, size_t n, size_t* pos, Record* r) {
     if (n - *pos < 12) return false;
-    r->lang = ReadLe16(p + *pos);
-    r->stream = ReadLe16(p + *pos + 2);
-    const size_t nameLength = ReadLe16(p + *pos + 4);
-    r->type = ReadLe16(p + *pos + 6);
-    const uint64_t valueLength = ReadLe32(p + *pos + 8);
+    r->lang = wm::ReadLe16(p + *pos);
+    r->stream = wm::ReadLe16(p + *pos + 2);
+    const size_t nameLength = wm::ReadLe16(p + *pos + 4);
+    r->type = wm::ReadLe16(p + *pos + 6);
+    const uint64_t valueLength = wm::ReadLe32(p + *pos + 8);
     *pos += 12;
     if (nameLength > n - *pos) return false;
     r->nameRaw.assign(p + *pos, p + *pos + nameLength);
@@ -53,7 +53,7 @@ const GuidBytes& GuidOf(ListKind kind) {
 
 bool ParseRecords(const uint8_t* body, size_t n, RecordList* list) {
     if (n < 2) return false;
-    const size_t count = ReadLe16(body);
+    const size_t count = wm::ReadLe16(body);
     size_t pos = 2;
     std::vector<Record> read;
     for (size_t i = 0; i < count; ++i) {
@@ -79,21 +79,21 @@ uint64_t RecordsSize(const RecordList& list) {
 
 void EncodeRecords(const RecordList& list, std::vector<uint8_t>* out) {
     const size_t start = BeginObject(out, GuidOf(list.kind));
-    AppendLe16(out, static_cast<uint32_t>(list.items.size()));
+    wm::AppendLe16(out, static_cast<uint32_t>(list.items.size()));
     for (const Record& r : list.items) {
         const uint32_t nameLength = static_cast<uint32_t>(r.nameRaw.size());
         const uint32_t valueLength = static_cast<uint32_t>(r.value.size());
         if (list.kind == ListKind::ExtContentDesc) {
-            AppendLe16(out, nameLength);
+            wm::AppendLe16(out, nameLength);
             AppendBytes(out, r.nameRaw);
-            AppendLe16(out, r.type);
-            AppendLe16(out, valueLength);
+            wm::AppendLe16(out, r.type);
+            wm::AppendLe16(out, valueLength);
         } else {
-            AppendLe16(out, r.lang);
-            AppendLe16(out, r.stream);
-            AppendLe16(out, nameLength);
-            AppendLe16(out, r.type);
-            AppendLe32(out, valueLength);
+            wm::AppendLe16(out, r.lang);
+            wm::AppendLe16(out, r.stream);
+            wm::AppendLe16(out, nameLength);
+            wm::AppendLe16(out, r.type);
+            wm::AppendLe32(out, valueLength);
             AppendBytes(out, r.nameRaw);
         }
         AppendBytes(out, r.value);

@@ -114,7 +114,7 @@ HRESULT GetByName(const asf::Header& header, WORD* stream, const WCHAR* name,
     }
     try {
         const asf::Attribute* attr =
-            *stream == 0 ? header.find(std::u16string_view(name)) : nullptr;
+            *stream == 0 ? header.Find(std::u16string_view(name)) : nullptr;
         if (attr == nullptr) {
             *valueLength = 0;
             return wm::ASF_E_NOTFOUND;
@@ -133,7 +133,7 @@ HRESULT Set(asf::Header& header, WORD stream, const WCHAR* name, wm::WMT_ATTR_DA
     if (stream != 0) return E_INVALIDARG;
     try {
         const std::u16string_view key(name);
-        if (asf::Header::isReadOnly(key)) return wm::NS_E_ATTRIBUTE_READ_ONLY;
+        if (asf::Header::IsReadOnly(key)) return wm::NS_E_ATTRIBUTE_READ_ONLY;
         asf::AttrType stored;
         if (!FromSdkType(type, &stored)) return E_INVALIDARG;
         const size_t fixed = FixedLength(stored);
@@ -144,7 +144,8 @@ HRESULT Set(asf::Header& header, WORD stream, const WCHAR* name, wm::WMT_ATTR_DA
         // Edited on a copy, taken only whole: a set that fails part of the way
         // (out of memory) leaves the header as it was, not half changed.
         asf::Header edited(header);
-        if (!edited.set(key, stored, data, valueLength)) return E_INVALIDARG;
+        const ffsdk::Result set = edited.Set(key, stored, data, valueLength);
+        if (!set.ok()) return set.code();
         header = std::move(edited);
         return S_OK;
     } catch (const std::bad_alloc&) {

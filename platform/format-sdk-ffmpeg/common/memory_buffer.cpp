@@ -9,7 +9,7 @@
 namespace ffsdk {
 
 MemoryBuffer* MemoryBuffer::Create(DWORD size) {
-    mervane::ComPtr<MemoryBuffer> buffer(new (std::nothrow) MemoryBuffer);
+    wm::ComPtr<MemoryBuffer> buffer(new (std::nothrow) MemoryBuffer);
     if (!buffer) return nullptr;
     try {
         buffer->bytes_.assign(size == 0 ? 1 : size, 0);

@@ -9,7 +9,7 @@
 
 namespace ffsdk {
 
-class MemoryBuffer final : public ComObject<wm::INSSBuffer> {
+class MemoryBuffer final : public wm::ComObject<wm::INSSBuffer> {
   public:
     // A buffer whose length and capacity are `size` bytes (zero-filled).
     static MemoryBuffer* Create(DWORD size);

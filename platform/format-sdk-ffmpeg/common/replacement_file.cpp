@@ -137,24 +137,24 @@ bool CopyRights(int fd, const struct stat& original, int source) {
 }  // namespace
 
 ReplacementFile::~ReplacementFile() {
-    discard();
+    Discard();
 }
 
-void ReplacementFile::discard() {
+void ReplacementFile::Discard() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     if (!named_.empty()) ::unlink(named_.c_str());
     named_.clear();
 }
 
-Result ReplacementFile::fail() {
+Result ReplacementFile::Fail() {
     const int error = errno;
-    discard();
-    return error != 0 ? ResultFromErrno(error) : Result(wm::NS_E_FILE_WRITE);
+    Discard();
+    return error != 0 ? wm::ResultFromErrno(error) : Result(wm::NS_E_FILE_WRITE);
 }
 
-Result ReplacementFile::begin(const std::string& target, const struct stat& original, int source) {
-    discard();
+Result ReplacementFile::Begin(const std::string& target, const struct stat& original, int source) {
+    Discard();
     target_ = target;
     dir_ = DirName(target);
     RemoveLeftovers(dir_, target_, original.st_uid);
@@ -170,18 +170,18 @@ Result ReplacementFile::begin(const std::string& target, const struct stat& orig
         }
         if (fd_ < 0) {
             named_.clear();  // never made: not ours to remove
-            return fail();
+            return Fail();
         }
     }
     errno = 0;
     if (!CopyRights(fd_, original, source)) {
-        discard();
+        Discard();
         return wm::E_ACCESS_DENIED;
     }
     return S_OK;
 }
 
-bool ReplacementFile::linkTemporary() {
+bool ReplacementFile::LinkTemporary() {
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string name = dir_ + "/" + TemporaryPrefix(target_) + RandomSuffix();
         // Whatever allocates (and may throw) comes before the link; once the
@@ -196,14 +196,14 @@ bool ReplacementFile::linkTemporary() {
     return false;
 }
 
-Result ReplacementFile::commit() {
+Result ReplacementFile::Commit() {
     if (fd_ < 0) return wm::NS_E_INVALID_REQUEST;
     errno = 0;
-    if (::fsync(fd_) != 0 || (named_.empty() && !linkTemporary())) return fail();
+    if (::fsync(fd_) != 0 || (named_.empty() && !LinkTemporary())) return Fail();
     const int fd = fd_;
     fd_ = -1;
     // close can report a failed write-back on some file systems.
-    if (::close(fd) != 0 || ::rename(named_.c_str(), target_.c_str()) != 0) return fail();
+    if (::close(fd) != 0 || ::rename(named_.c_str(), target_.c_str()) != 0) return Fail();
     named_.clear();
     // Make the rename itself durable.
     const int dirFd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

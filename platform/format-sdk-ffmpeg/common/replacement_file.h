@@ -33,19 +33,19 @@ class ReplacementFile {
     // as `source`, whose status is `original`: the new file gets its owner,
     // group, mode and extended attributes, or the replacement fails
     // (E_ACCESS_DENIED). Removes what earlier replacements of it left.
-    Result begin(const std::string& target, const struct stat& original, int source);
+    Result Begin(const std::string& target, const struct stat& original, int source);
     // Where the new contents are written.
     int fd() const { return fd_; }
     // Flushes the new contents to disk and renames them over the target, then
     // flushes the folder. On failure the target is untouched, and the result
     // says why (the file system's reason where it gave one).
-    Result commit();
+    Result Commit();
 
   private:
-    bool linkTemporary();
+    bool LinkTemporary();
     // The failure errno says, after discarding the replacement.
-    Result fail();
-    void discard();
+    Result Fail();
+    void Discard();
 
     std::string target_;
     std::string dir_;

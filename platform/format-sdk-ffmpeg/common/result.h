@@ -5,8 +5,6 @@
 // where it is known to the COM boundary instead of being guessed there.
 #pragma once
 
-#include <cerrno>
-
 #include "platform.h"
 #include "wm_results.h"
 
@@ -24,26 +22,5 @@ class [[nodiscard]] Result {
   private:
     HRESULT code_;
 };
-
-// The result for a failed file operation's errno value.
-inline Result ResultFromErrno(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return wm::E_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case EISDIR:
-            return wm::E_ACCESS_DENIED;
-        case ENOSPC:
-        case EFBIG:
-            return wm::E_DISK_FULL;
-        case ENOMEM:
-            return E_OUTOFMEMORY;
-        default:
-            return E_FAIL;
-    }
-}
 
 }  // namespace ffsdk

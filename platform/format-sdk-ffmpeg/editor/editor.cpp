@@ -20,7 +20,7 @@ HRESULT Editor::Open(const WCHAR* filename) {
         std::string path;
         if (!ToUtf8(filename, &path)) return E_INVALIDARG;
         asf::Header header;
-        const Result read = header.readFile(path);
+        const Result read = header.ReadFile(path);
         if (!read) return read.code();
         header_ = std::move(header);
         path_ = std::move(path);
@@ -44,8 +44,7 @@ HRESULT Editor::Flush() {
     return Guarded([&]() -> HRESULT {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!open_) return wm::NS_E_INVALID_REQUEST;
-        // The editor's callers are told only that the write failed.
-        return header_.writeFile(path_).ok() ? S_OK : wm::NS_E_FILE_WRITE;
+        return header_.WriteFile(path_).code();
     });
 }
 

@@ -4,7 +4,7 @@
 //
 // Open reads and parses the file's header and lets go of the file again; the
 // attribute calls then work on that parsed copy. Flush writes the copy back
-// (asf::Header::writeFile: over the old header in place through a journal when
+// (asf::Header::WriteFile: over the old header in place through a journal when
 // it fits there, else a new file in the same folder renamed over the original;
 // either way a crash leaves the old or the new header whole) and leaves the
 // editor open. Close
@@ -18,8 +18,9 @@
 //   NS_E_FILE_NOT_FOUND        nothing at the path (or a folder on it is missing)
 //   NS_E_FILE_OPEN_FAILED      not a regular file (a folder, say), or not readable
 //   NS_E_INVALID_INPUT_FORMAT  not an ASF file, or its header is damaged or cut short
-// Flush fails with NS_E_FILE_WRITE when the file could not be written (the
-// edits are then still held).
+// Flush fails with the write's own result when the file could not be written
+// (NS_E_FILE_WRITE, or the file system's reason); the edits are then still
+// held.
 // Markers and scripts are not supported (E_NOTIMPL, see header_attributes.h).
 #pragma once
 
@@ -27,13 +28,13 @@
 #include <string>
 
 #include "asf/asf_header.h"
-#include "common/com_object.h"
+#include "com_object.h"
 #include "common/header_attributes.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
 
-class Editor final : public ComObject<wm::IWMMetadataEditor, HeaderInfo> {
+class Editor final : public wm::ComObject<wm::IWMMetadataEditor, HeaderInfo> {
   public:
     // One reference, owned by the caller; null when out of memory.
     static Editor* Create();

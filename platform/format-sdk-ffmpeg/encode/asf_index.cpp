@@ -27,7 +27,7 @@ bool WriteAt(FILE* f, uint64_t at, const void* buf, size_t len) {
 }
 
 Result WriteFailure() {
-    return errno != 0 ? ResultFromErrno(errno) : Result(E_FAIL);
+    return errno != 0 ? wm::ResultFromErrno(errno) : Result(E_FAIL);
 }
 
 // Serialises the Index Object. Entries are byte offsets from the first data
@@ -53,17 +53,17 @@ std::vector<uint8_t> BuildIndexObject(const AsfIndexBuilder& index, uint16_t str
 
     std::vector<uint8_t> out;
     const size_t start = asf::BeginObject(&out, asf::kIndexGuid);
-    mervane::AppendLe32(&out, index.intervalMs());
-    mervane::AppendLe16(&out, 1);  // index specifiers
-    mervane::AppendLe32(&out, static_cast<uint32_t>(blocks.size()));
-    mervane::AppendLe16(&out, streamNumber);
-    mervane::AppendLe16(&out, kIndexNearestPastPacket);
+    wm::AppendLe32(&out, index.intervalMs());
+    wm::AppendLe16(&out, 1);  // index specifiers
+    wm::AppendLe32(&out, static_cast<uint32_t>(blocks.size()));
+    wm::AppendLe16(&out, streamNumber);
+    wm::AppendLe16(&out, kIndexNearestPastPacket);
     for (const Block& b : blocks) {
-        mervane::AppendLe32(&out, static_cast<uint32_t>(b.count));
-        mervane::AppendLe64(&out, b.position);
+        wm::AppendLe32(&out, static_cast<uint32_t>(b.count));
+        wm::AppendLe64(&out, b.position);
         for (size_t i = b.first; i < b.first + b.count; ++i) {
-            mervane::AppendLe32(
-                &out, static_cast<uint32_t>(uint64_t{entries[i]} * packetSize - b.position));
+            wm::AppendLe32(&out,
+                           static_cast<uint32_t>(uint64_t{entries[i]} * packetSize - b.position));
         }
     }
     asf::EndObject(&out, start);
@@ -72,7 +72,7 @@ std::vector<uint8_t> BuildIndexObject(const AsfIndexBuilder& index, uint16_t str
 
 }  // namespace
 
-bool AsfIndexBuilder::fillBefore(uint64_t timeMs, bool inclusive) {
+bool AsfIndexBuilder::FillBefore(uint64_t timeMs, bool inclusive) {
     try {
         while (nextTimeMs_ < timeMs || (inclusive && nextTimeMs_ == timeMs)) {
             entries_.push_back(lastPacket_);
@@ -84,14 +84,14 @@ bool AsfIndexBuilder::fillBefore(uint64_t timeMs, bool inclusive) {
     return true;
 }
 
-bool AsfIndexBuilder::addPayload(uint64_t presMs, uint32_t packet) {
-    if (!fillBefore(presMs, false)) return false;
+bool AsfIndexBuilder::AddPayload(uint64_t presMs, uint32_t packet) {
+    if (!FillBefore(presMs, false)) return false;
     lastPacket_ = packet;
     return true;
 }
 
-bool AsfIndexBuilder::finish(uint64_t endMs) {
-    return fillBefore(endMs, true);
+bool AsfIndexBuilder::Finish(uint64_t endMs) {
+    return FillBefore(endMs, true);
 }
 
 Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t streamNumber,
@@ -104,7 +104,7 @@ Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t s
         // The header as the muxer left it; the file must end with the Data
         // Object, laid out as the index was computed.
         asf::Header header;
-        if (!header.readFile(path).ok()) return E_UNEXPECTED;
+        if (!header.ReadFile(path).ok()) return E_UNEXPECTED;
         if (header.prerollMs() != prerollMs || header.minPacketSize() != packetSize ||
             header.maxPacketSize() != packetSize ||
             header.firstPacketOffset() != firstPacketOffset) {
@@ -123,10 +123,10 @@ Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t s
         // The header again, now that the file has its length: the room kept
         // for tags becomes padding, and the file size is set.
         asf::Header finished;
-        if (!finished.readFile(path).ok()) return E_UNEXPECTED;
-        finished.remove(kTagRoomName16);
-        if (!finished.fitTo(finished.headerSize())) return E_UNEXPECTED;
-        const std::vector<uint8_t> head = finished.serialize();
+        if (!finished.ReadFile(path).ok()) return E_UNEXPECTED;
+        finished.Remove(kTagRoomName16);
+        if (!finished.FitTo(finished.headerSize())) return E_UNEXPECTED;
+        const std::vector<uint8_t> head = finished.Serialize();
         errno = 0;
         if (!WriteAt(f.get(), 0, head.data(), head.size()) || std::fflush(f.get()) != 0) {
             return WriteFailure();

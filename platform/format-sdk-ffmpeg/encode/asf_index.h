@@ -26,16 +26,16 @@ class AsfIndexBuilder {
     // A payload presented at presMs (milliseconds, preroll included) whose
     // first byte lies in data packet `packet` or later. Calls come in
     // presentation order. Returns false when memory runs out.
-    bool addPayload(uint64_t presMs, uint32_t packet);
+    bool AddPayload(uint64_t presMs, uint32_t packet);
     // Adds the entries up to and including presentation time endMs.
-    bool finish(uint64_t endMs);
+    bool Finish(uint64_t endMs);
 
     uint32_t intervalMs() const { return intervalMs_; }
     // One data packet number per interval, starting at time 0.
     const std::vector<uint32_t>& entries() const { return entries_; }
 
   private:
-    bool fillBefore(uint64_t timeMs, bool inclusive);
+    bool FillBefore(uint64_t timeMs, bool inclusive);
 
     uint32_t intervalMs_;
     uint64_t nextTimeMs_ = 0;

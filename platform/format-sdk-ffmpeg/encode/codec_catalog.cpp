@@ -13,16 +13,16 @@ using FormatBytes = std::array<uint8_t, kWmaV2FormatSize>;
 constexpr FormatBytes MakeFormat(uint32_t rate, uint16_t channels, uint32_t bitrate,
                                  uint16_t blockAlign) {
     FormatBytes b{};
-    mervane::StoreLe(&b[0], kWmaV2FormatTag, 2);
-    mervane::StoreLe(&b[2], channels, 2);
-    mervane::StoreLe(&b[4], rate, 4);
-    mervane::StoreLe(&b[8], bitrate / 8, 4);
-    mervane::StoreLe(&b[12], blockAlign, 2);
-    mervane::StoreLe(&b[14], 16, 2);  // wBitsPerSample
-    mervane::StoreLe(&b[16], 10, 2);  // cbSize
+    wm::StoreLe(&b[0], kWmaV2FormatTag, 2);
+    wm::StoreLe(&b[2], channels, 2);
+    wm::StoreLe(&b[4], rate, 4);
+    wm::StoreLe(&b[8], bitrate / 8, 4);
+    wm::StoreLe(&b[12], blockAlign, 2);
+    wm::StoreLe(&b[14], 16, 2);  // wBitsPerSample
+    wm::StoreLe(&b[16], 10, 2);  // cbSize
     // Codec data: flags1 (DWORD) 0, flags2 (WORD) 1 = exponents coded with
     // VLC, no bit reservoir, no variable block length; four reserved bytes.
-    mervane::StoreLe(&b[mervane::kWaveFormatExSize + 4], 1, 2);
+    wm::StoreLe(&b[wm::kWaveFormatExSize + 4], 1, 2);
     return b;
 }
 
@@ -81,9 +81,9 @@ const WmaCatalogEntry* WmaCatalogAt(size_t index) {
 }
 
 int WmaCatalogFind(const uint8_t* format, size_t len) {
-    mervane::WaveFormat f;
-    if (!mervane::ReadWholeWaveFormat(format, len, &f)) return -1;
-    const size_t used = mervane::kWaveFormatExSize + f.cbSize;
+    wm::WaveFormat f;
+    if (!wm::ReadWholeWaveFormat(format, len, &f)) return -1;
+    const size_t used = wm::kWaveFormatExSize + f.cbSize;
     if (used != kWmaV2FormatSize) return -1;
     for (size_t i = 0; i < kCount; ++i) {
         if (std::memcmp(kFormats[i].data(), format, used) == 0) return static_cast<int>(i);

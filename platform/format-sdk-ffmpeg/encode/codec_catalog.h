@@ -47,7 +47,7 @@ namespace ffsdk {
 
 constexpr uint16_t kWmaV2FormatTag = 0x0161;
 // The catalogue's WAVEFORMATEX size: 18 bytes plus the codec's 10.
-constexpr size_t kWmaV2FormatSize = mervane::kWaveFormatExSize + 10;
+constexpr size_t kWmaV2FormatSize = wm::kWaveFormatExSize + 10;
 
 struct WmaCatalogEntry {
     uint32_t sampleRate;

@@ -33,19 +33,20 @@ OutputFile::~OutputFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-Result OutputFile::open(const std::string& path) {
+Result OutputFile::Open(const std::string& path) {
     if (fd_ >= 0 || io_) return wm::NS_E_INVALID_REQUEST;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     // A named pipe nobody reads: ENXIO at once, where a blocking open waits.
-    if (fd_ < 0) return errno == ENXIO ? wm::NS_E_FILE_OPEN_FAILED : ResultFromErrno(errno);
+    if (fd_ < 0) return errno == ENXIO ? wm::NS_E_FILE_OPEN_FAILED : wm::ResultFromErrno(errno);
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) return ResultFromErrno(errno);
+    if (::fstat(fd_, &st) != 0) return wm::ResultFromErrno(errno);
     if (!S_ISREG(st.st_mode)) return wm::NS_E_FILE_OPEN_FAILED;
     // Only now that it is known to be a regular file is it emptied, and its
     // writes may block as ordinary file writes do.
     const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) return ResultFromErrno(errno);
-    if (::ftruncate(fd_, 0) != 0) return ResultFromErrno(errno);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return wm::ResultFromErrno(errno);
+    if (::ftruncate(fd_, 0) != 0) return wm::ResultFromErrno(errno);
 
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
     if (buffer == nullptr) return E_OUTOFMEMORY;
@@ -84,20 +85,20 @@ int64_t OutputFile::Seek(void* opaque, int64_t offset, int whence) {
     return at < 0 ? AVERROR(errno) : at;
 }
 
-Result OutputFile::flush() {
+Result OutputFile::Flush() {
     if (!io_) return wm::NS_E_INVALID_REQUEST;
     avio_flush(io_.get());
-    if (error_ != 0) return ResultFromErrno(error_);
+    if (error_ != 0) return wm::ResultFromErrno(error_);
     return io_->error < 0 ? wm::NS_E_FILE_WRITE : S_OK;
 }
 
-Result OutputFile::close() {
-    const Result flushed = flush();
+Result OutputFile::Close() {
+    const Result flushed = Flush();
     io_.reset();
     const int fd = fd_;
     fd_ = -1;
     // close can report a failed write-back on some file systems.
-    if (fd >= 0 && ::close(fd) != 0 && flushed) return ResultFromErrno(errno);
+    if (fd >= 0 && ::close(fd) != 0 && flushed) return wm::ResultFromErrno(errno);
     return flushed;
 }
 

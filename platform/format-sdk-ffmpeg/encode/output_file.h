@@ -30,15 +30,15 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
 
     // NS_E_FILE_OPEN_FAILED for a path that is not a regular file.
-    Result open(const std::string& path);
+    Result Open(const std::string& path);
     // For AVFormatContext::pb; null before open. The context stays ours.
     AVIOContext* io() const { return io_.get(); }
     // Succeeds once everything written so far is with the file system; else
     // the reason the first refused write was refused (E_DISK_FULL for a full
     // disk or a file-size limit).
-    Result flush();
+    Result Flush();
     // flush, then closes the file; the first failure met.
-    Result close();
+    Result Close();
 
   private:
     struct IoFree {

@@ -56,11 +56,11 @@ void QuietFfmpegLog() {
 
 Result ResultFromAv(int err) {
     if (err == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
-    if (err < 0 && err > -4096) return ResultFromErrno(-err);  // AVERROR(errno)
+    if (err < 0 && err > -4096) return wm::ResultFromErrno(-err);  // AVERROR(errno)
     return E_FAIL;
 }
 
-bool FormatIsPlausible(const mervane::WaveFormat& f) {
+bool FormatIsPlausible(const wm::WaveFormat& f) {
     return f.formatTag == kWmaV2FormatTag && (f.channels == 1 || f.channels == 2) &&
            f.samplesPerSec > 0 && f.samplesPerSec <= kMaxSampleRate &&
            uint64_t{f.avgBytesPerSec} * 8 >= kMinBitrate && f.bitsPerSample == 16;
@@ -93,7 +93,7 @@ uint64_t WmaFileEncoder::packetTimeMs(uint64_t k) const {
     return std::max<uint64_t>(kLeadPackets, (samples * 1000 + state_->rate / 2) / state_->rate);
 }
 
-Result WmaFileEncoder::sendFrame(bool flush) {
+Result WmaFileEncoder::SendFrame(bool flush) {
     State& s = *state_;
     if (!flush) {
         s.frame->pts = static_cast<int64_t>(s.framesSent * s.frameLength);
@@ -102,14 +102,14 @@ Result WmaFileEncoder::sendFrame(bool flush) {
     int ret = avcodec_send_frame(s.codec.get(), flush ? nullptr : s.frame.get());
     if (ret < 0) return ResultFromAv(ret);
     while ((ret = avcodec_receive_packet(s.codec.get(), s.packet.get())) == 0) {
-        const Result muxed = muxPacket();
+        const Result muxed = MuxPacket();
         av_packet_unref(s.packet.get());
         if (!muxed) return muxed;
     }
     return ret == AVERROR(EAGAIN) || ret == AVERROR_EOF ? S_OK : ResultFromAv(ret);
 }
 
-Result WmaFileEncoder::muxPacket() {
+Result WmaFileEncoder::MuxPacket() {
     State& s = *state_;
     const uint64_t k = s.packetsMuxed++;
     // Anything after the packet that completes the last written sample holds
@@ -132,7 +132,7 @@ Result WmaFileEncoder::muxPacket() {
     if (at < 0) return E_UNEXPECTED;
     const uint64_t dataPacket = static_cast<uint64_t>(at) / kPacketSize;
     if (dataPacket > UINT32_MAX) return wm::E_DISK_FULL;  // beyond what ASF addresses
-    if (!s.index.addPayload(startMs + kPrerollMs, static_cast<uint32_t>(dataPacket))) {
+    if (!s.index.AddPayload(startMs + kPrerollMs, static_cast<uint32_t>(dataPacket))) {
         return E_OUTOFMEMORY;
     }
     const int ret = av_write_frame(s.format.get(), s.packet.get());
@@ -142,7 +142,7 @@ Result WmaFileEncoder::muxPacket() {
 WmaFileEncoder::WmaFileEncoder() = default;
 WmaFileEncoder::~WmaFileEncoder() = default;
 
-bool WmaFileEncoder::isOpen() const {
+bool WmaFileEncoder::IsOpen() const {
     return state_ != nullptr;
 }
 
@@ -150,54 +150,54 @@ uint32_t WmaFileEncoder::codecFrameLength() const {
     return state_ ? state_->frameLength : 0;
 }
 
-Result WmaFileEncoder::fail(Result result) {
+Result WmaFileEncoder::Fail(Result result) {
     state_.reset();
     return result;
 }
 
-void WmaFileEncoder::abort() {
+void WmaFileEncoder::Abort() {
     state_.reset();
 }
 
-Result WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_t len) {
+Result WmaFileEncoder::Open(const char* path, const uint8_t* waveFormatEx, size_t len) {
     if (state_) return wm::NS_E_INVALID_REQUEST;
     framesWritten_ = 0;
-    if (path == nullptr || waveFormatEx == nullptr) return fail(E_POINTER);
-    mervane::WaveFormat wf;
-    if (!mervane::ReadWholeWaveFormat(waveFormatEx, len, &wf) || !FormatIsPlausible(wf)) {
-        return fail(wm::NS_E_INVALID_INPUT_FORMAT);
+    if (path == nullptr || waveFormatEx == nullptr) return Fail(E_POINTER);
+    wm::WaveFormat wf;
+    if (!wm::ReadWholeWaveFormat(waveFormatEx, len, &wf) || !FormatIsPlausible(wf)) {
+        return Fail(wm::NS_E_INVALID_INPUT_FORMAT);
     }
     QuietFfmpegLog();
 
     std::unique_ptr<State> s(new (std::nothrow) State);
-    if (!s) return fail(E_OUTOFMEMORY);
+    if (!s) return Fail(E_OUTOFMEMORY);
     try {
         s->path = path;
     } catch (const std::bad_alloc&) {
-        return fail(E_OUTOFMEMORY);
+        return Fail(E_OUTOFMEMORY);
     }
     s->channels = wf.channels;
     s->rate = wf.samplesPerSec;
 
     const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
-    if (encoder == nullptr) return fail(wm::NS_E_AUDIO_CODEC_NOT_INSTALLED);
+    if (encoder == nullptr) return Fail(wm::NS_E_AUDIO_CODEC_NOT_INSTALLED);
     s->codec.reset(avcodec_alloc_context3(encoder));
     s->frame.reset(av_frame_alloc());
     s->packet.reset(av_packet_alloc());
-    if (!s->codec || !s->frame || !s->packet) return fail(E_OUTOFMEMORY);
+    if (!s->codec || !s->frame || !s->packet) return Fail(E_OUTOFMEMORY);
     AVCodecContext* c = s->codec.get();
     c->sample_rate = static_cast<int>(wf.samplesPerSec);
     av_channel_layout_default(&c->ch_layout, wf.channels);
     c->bit_rate = int64_t{wf.avgBytesPerSec} * 8;
     c->sample_fmt = AV_SAMPLE_FMT_FLTP;
     c->time_base = AVRational{1, c->sample_rate};
-    if (avcodec_open2(c, encoder, nullptr) < 0) return fail(wm::NS_E_INVALID_INPUT_FORMAT);
+    if (avcodec_open2(c, encoder, nullptr) < 0) return Fail(wm::NS_E_INVALID_INPUT_FORMAT);
     // The muxer stores the encoder's block size and codec data; a format the
     // encoder would not reproduce exactly must not be accepted.
     if (c->block_align != wf.blockAlign || c->extradata_size != wf.cbSize ||
         (wf.cbSize != 0 && std::memcmp(c->extradata, wf.extra, wf.cbSize) != 0) ||
         c->frame_size <= 0) {
-        return fail(wm::NS_E_INVALID_INPUT_FORMAT);
+        return Fail(wm::NS_E_INVALID_INPUT_FORMAT);
     }
     s->frameLength = static_cast<uint32_t>(c->frame_size);
 
@@ -206,33 +206,33 @@ Result WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_
     f->format = c->sample_fmt;
     f->sample_rate = c->sample_rate;
     if (av_channel_layout_copy(&f->ch_layout, &c->ch_layout) < 0 || av_frame_get_buffer(f, 0) < 0) {
-        return fail(E_OUTOFMEMORY);
+        return Fail(E_OUTOFMEMORY);
     }
 
     AVFormatContext* fmt = nullptr;
     int ret = avformat_alloc_output_context2(&fmt, nullptr, "asf", nullptr);
-    if (ret < 0 || fmt == nullptr) return fail(ResultFromAv(ret));
+    if (ret < 0 || fmt == nullptr) return Fail(ResultFromAv(ret));
     s->format.reset(fmt);
-    if (av_opt_set_int(fmt->priv_data, "packet_size", kPacketSize, 0) < 0) return fail(E_FAIL);
+    if (av_opt_set_int(fmt->priv_data, "packet_size", kPacketSize, 0) < 0) return Fail(E_FAIL);
     AVStream* stream = avformat_new_stream(fmt, nullptr);
-    if (stream == nullptr) return fail(E_OUTOFMEMORY);
-    if (avcodec_parameters_from_context(stream->codecpar, c) < 0) return fail(E_OUTOFMEMORY);
+    if (stream == nullptr) return Fail(E_OUTOFMEMORY);
+    if (avcodec_parameters_from_context(stream->codecpar, c) < 0) return Fail(E_OUTOFMEMORY);
     stream->time_base = AVRational{1, 1000};
 
     std::string room;
     try {
         room.assign(kTagRoomChars, ' ');
     } catch (const std::bad_alloc&) {
-        return fail(E_OUTOFMEMORY);
+        return Fail(E_OUTOFMEMORY);
     }
     // Header room for the tags written later (see kTagRoomName).
-    if (av_dict_set(&fmt->metadata, kTagRoomName, room.c_str(), 0) < 0) return fail(E_OUTOFMEMORY);
-    const Result opened = s->output.open(s->path);
-    if (!opened) return fail(opened);
+    if (av_dict_set(&fmt->metadata, kTagRoomName, room.c_str(), 0) < 0) return Fail(E_OUTOFMEMORY);
+    const Result opened = s->output.Open(s->path);
+    if (!opened) return Fail(opened);
     fmt->pb = s->output.io();
     fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
     ret = avformat_write_header(fmt, nullptr);
-    if (ret < 0) return fail(ResultFromAv(ret));
+    if (ret < 0) return Fail(ResultFromAv(ret));
     s->firstPacketOffset = avio_tell(fmt->pb);
 
     // The priming frame: silence the encoder transforms ahead of sample 0.
@@ -240,20 +240,20 @@ Result WmaFileEncoder::open(const char* path, const uint8_t* waveFormatEx, size_
         std::memset(f->data[ch], 0, sizeof(float) * s->frameLength);
     }
     state_ = std::move(s);
-    const Result primed = sendFrame();
-    if (!primed) return fail(primed);
+    const Result primed = SendFrame();
+    if (!primed) return Fail(primed);
     return S_OK;
 }
 
-Result WmaFileEncoder::write(const int16_t* interleaved, size_t frames) {
+Result WmaFileEncoder::Write(const int16_t* interleaved, size_t frames) {
     if (!state_) return wm::NS_E_INVALID_REQUEST;
     if (frames == 0) return S_OK;
-    if (interleaved == nullptr) return fail(E_POINTER);
+    if (interleaved == nullptr) return Fail(E_POINTER);
     State& s = *state_;
     AVFrame* f = s.frame.get();
     constexpr float kScale = 1.0f / 32768.0f;
     while (frames > 0) {
-        if (s.filled == 0 && av_frame_make_writable(f) < 0) return fail(E_OUTOFMEMORY);
+        if (s.filled == 0 && av_frame_make_writable(f) < 0) return Fail(E_OUTOFMEMORY);
         const size_t n = std::min<size_t>(s.frameLength - s.filled, frames);
         for (uint32_t ch = 0; ch < s.channels; ++ch) {
             float* dst = reinterpret_cast<float*>(f->data[ch]) + s.filled;
@@ -266,17 +266,17 @@ Result WmaFileEncoder::write(const int16_t* interleaved, size_t frames) {
         framesWritten_ += n;
         if (s.filled == s.frameLength) {
             s.filled = 0;
-            const Result sent = sendFrame();
-            if (!sent) return fail(sent);
+            const Result sent = SendFrame();
+            if (!sent) return Fail(sent);
         }
     }
     // What these samples completed is in the file, or the write fails here.
-    const Result stored = s.output.flush();
-    if (!stored) return fail(stored);
+    const Result stored = s.output.Flush();
+    if (!stored) return Fail(stored);
     return S_OK;
 }
 
-Result WmaFileEncoder::finish() {
+Result WmaFileEncoder::Finish() {
     if (!state_) return wm::NS_E_INVALID_REQUEST;
     State& s = *state_;
     AVFrame* f = s.frame.get();
@@ -290,30 +290,30 @@ Result WmaFileEncoder::finish() {
     // packet completes the last written frame.
     for (int pass = 0; pass < 2; ++pass) {
         if (pass == 1 || s.filled > 0) {
-            if (s.filled == 0 && av_frame_make_writable(f) < 0) return fail(E_OUTOFMEMORY);
+            if (s.filled == 0 && av_frame_make_writable(f) < 0) return Fail(E_OUTOFMEMORY);
             for (uint32_t ch = 0; ch < s.channels; ++ch) {
                 float* dst = reinterpret_cast<float*>(f->data[ch]);
                 std::fill(dst + s.filled, dst + s.frameLength, 0.0f);
             }
             s.filled = 0;
-            const Result sent = sendFrame();
-            if (!sent) return fail(sent);
+            const Result sent = SendFrame();
+            if (!sent) return Fail(sent);
         }
     }
-    const Result flushed = sendFrame(true);
-    if (!flushed) return fail(flushed);
-    if (s.packetsMuxed <= s.lastPacket) return fail(E_UNEXPECTED);
+    const Result flushed = SendFrame(true);
+    if (!flushed) return Fail(flushed);
+    if (s.packetsMuxed <= s.lastPacket) return Fail(E_UNEXPECTED);
 
     int ret = av_write_trailer(s.format.get());
-    if (ret < 0) return fail(ResultFromAv(ret));
+    if (ret < 0) return Fail(ResultFromAv(ret));
     s.format->pb = nullptr;
-    const Result closed = s.output.close();
-    if (!closed) return fail(closed);
-    if (!s.index.finish(s.endMs + kPrerollMs)) return fail(E_OUTOFMEMORY);
+    const Result closed = s.output.Close();
+    if (!closed) return Fail(closed);
+    if (!s.index.Finish(s.endMs + kPrerollMs)) return Fail(E_OUTOFMEMORY);
     const Result indexed =
         AppendAsfIndex(s.path.c_str(), s.index, kStreamNumber,
                        static_cast<uint64_t>(s.firstPacketOffset), kPacketSize, kPrerollMs);
-    if (!indexed) return fail(indexed);
+    if (!indexed) return Fail(indexed);
     state_.reset();
     return S_OK;
 }

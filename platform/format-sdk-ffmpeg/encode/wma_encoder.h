@@ -23,8 +23,8 @@
 // 32-bit entry per second.
 //
 // No method throws. Failures return the reason as a Result; after a failure
-// in write() or finish() the file is closed as it stands and the encoder is
-// ready for another open().
+// in Write() or Finish() the file is closed as it stands and the encoder is
+// ready for another Open().
 #pragma once
 
 #include <cstddef>
@@ -38,7 +38,7 @@ namespace ffsdk {
 class WmaFileEncoder {
   public:
     WmaFileEncoder();
-    // An unfinished file is abandoned as by abort().
+    // An unfinished file is abandoned as by Abort().
     ~WmaFileEncoder();
     WmaFileEncoder(const WmaFileEncoder&) = delete;
     WmaFileEncoder& operator=(const WmaFileEncoder&) = delete;
@@ -47,31 +47,31 @@ class WmaFileEncoder {
     // in `waveFormatEx` (18 + cbSize bytes). The format must be one the
     // encoder reproduces byte for byte, as every codec catalogue entry is;
     // otherwise NS_E_INVALID_INPUT_FORMAT.
-    Result open(const char* path, const uint8_t* waveFormatEx, size_t len);
+    Result Open(const char* path, const uint8_t* waveFormatEx, size_t len);
     // Encodes `frames` frames of interleaved samples (frames * channels
     // values). Zero frames is a no-op.
-    Result write(const int16_t* interleaved, size_t frames);
+    Result Write(const int16_t* interleaved, size_t frames);
     // Flushes the codec, writes the trailer and the seek index, closes.
-    Result finish();
+    Result Finish();
     // Closes the file as it stands without finishing it; the file is kept.
-    void abort();
+    void Abort();
 
-    bool isOpen() const;
-    // Sample frames accepted since open().
+    bool IsOpen() const;
+    // Sample frames accepted since Open().
     uint64_t framesWritten() const { return framesWritten_; }
     // Samples per channel in one codec frame (valid while open).
     uint32_t codecFrameLength() const;
 
   private:
     struct State;
-    Result fail(Result result);
+    Result Fail(Result result);
     // Presentation time of packet k in ms: 0 and 1 for the lead packets, then
     // the time of the first sample each completes, kept after the lead's.
     uint64_t packetTimeMs(uint64_t k) const;
     // Sends the state's frame (or, with flush, the end of input) and muxes
     // what comes out.
-    Result sendFrame(bool flush = false);
-    Result muxPacket();
+    Result SendFrame(bool flush = false);
+    Result MuxPacket();
 
     std::unique_ptr<State> state_;
     uint64_t framesWritten_ = 0;

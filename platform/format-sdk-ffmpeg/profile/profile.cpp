@@ -74,7 +74,7 @@ HRESULT Profile::AddStream(wm::IWMStreamConfig* config) {
     StreamConfig* copy = nullptr;
     HRESULT hr = StreamConfig::CopyOf(config, &copy);
     if (FAILED(hr)) return hr;
-    mervane::ComPtr<StreamConfig> held(copy);
+    wm::ComPtr<StreamConfig> held(copy);
     GUID type{};
     WORD number = 0;
     DWORD size = 0;

@@ -10,7 +10,7 @@
 
 namespace ffsdk {
 
-class Profile final : public ComObject<wm::IWMProfile> {
+class Profile final : public wm::ComObject<wm::IWMProfile> {
   public:
     // An empty profile; null when out of memory.
     static Profile* Create(wm::WMT_VERSION version);
@@ -47,7 +47,7 @@ class Profile final : public ComObject<wm::IWMProfile> {
     wm::WMT_VERSION version_;
     std::u16string name_;
     std::u16string description_;
-    mervane::ComPtr<StreamConfig> stream_;  // the one stream, or empty
+    wm::ComPtr<StreamConfig> stream_;  // the one stream, or empty
 };
 
 }  // namespace ffsdk

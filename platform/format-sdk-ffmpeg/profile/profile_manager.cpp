@@ -3,9 +3,9 @@
 
 #include "com_ptr.h"
 #include "encode/codec_catalog.h"
-#include "media_type.h"
 #include "profile/profile.h"
 #include "profile/stream_config.h"
+#include "wave_format.h"
 
 namespace ffsdk {
 
@@ -62,14 +62,14 @@ HRESULT ProfileManager::GetCodecFormat(REFGUID mediaType, DWORD codecIndex, DWOR
     const WmaCatalogEntry* entry = WmaCatalogAt(formatIndex);
     if (entry == nullptr) return E_INVALIDARG;
 
-    mervane::WaveFormat parsed;
-    if (!mervane::ReadWholeWaveFormat(entry->format, kWmaV2FormatSize, &parsed)) {
+    wm::WaveFormat parsed;
+    if (!wm::ReadWholeWaveFormat(entry->format, kWmaV2FormatSize, &parsed)) {
         return E_UNEXPECTED;
     }
-    wm::WM_MEDIA_TYPE type = mervane::AudioMediaType(parsed, const_cast<BYTE*>(entry->format),
-                                                     static_cast<ULONG>(kWmaV2FormatSize));
+    wm::WM_MEDIA_TYPE type = wm::AudioMediaType(parsed, const_cast<BYTE*>(entry->format),
+                                                static_cast<ULONG>(kWmaV2FormatSize));
 
-    mervane::ComPtr<StreamConfig> stream(StreamConfig::Create(wm::WMMEDIATYPE_Audio));
+    wm::ComPtr<StreamConfig> stream(StreamConfig::Create(wm::WMMEDIATYPE_Audio));
     if (!stream) return E_OUTOFMEMORY;
     HRESULT hr = stream->SetMediaType(&type);
     if (SUCCEEDED(hr)) hr = stream->SetBitrate(entry->bitrate);

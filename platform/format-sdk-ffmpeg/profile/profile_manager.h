@@ -6,12 +6,12 @@
 // codecs.
 #pragma once
 
-#include "common/com_object.h"
+#include "com_object.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
 
-class ProfileManager final : public ComObject<wm::IWMProfileManager, wm::IWMCodecInfo> {
+class ProfileManager final : public wm::ComObject<wm::IWMProfileManager, wm::IWMCodecInfo> {
   public:
     // Null when out of memory.
     static ProfileManager* Create();

@@ -44,7 +44,7 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
         GUID type{};
         HRESULT hr = source->GetStreamType(&type);
         if (FAILED(hr)) return hr;
-        mervane::ComPtr<StreamConfig> copy(Create(type));
+        wm::ComPtr<StreamConfig> copy(Create(type));
         if (!copy) return E_OUTOFMEMORY;
 
         if (FAILED(hr = source->GetStreamNumber(&copy->number_))) return hr;
@@ -63,9 +63,8 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
             (which == 0 ? copy->streamName_ : copy->connectionName_) = std::move(name);
         }
 
-        mervane::ComPtr<wm::IWMMediaProps> props;
-        if (FAILED(hr = source->QueryInterface(wm::IID_IWMMediaProps,
-                                               reinterpret_cast<void**>(props.Put())))) {
+        wm::ComPtr<wm::IWMMediaProps> props;
+        if (FAILED(hr = source->QueryInterface(wm::IID_IWMMediaProps, props.PutVoid()))) {
             return hr;
         }
         DWORD size = 0;

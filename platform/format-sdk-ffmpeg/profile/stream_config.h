@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "com_object.h"
 #include "common/com_call.h"
-#include "common/com_object.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
@@ -34,7 +34,7 @@ class MediaTypeValue {
     std::vector<BYTE> format_;
 };
 
-class StreamConfig final : public ComObject<wm::IWMStreamConfig, wm::IWMMediaProps> {
+class StreamConfig final : public wm::ComObject<wm::IWMStreamConfig, wm::IWMMediaProps> {
   public:
     // A new stream of the given type with nothing else set; null when out of
     // memory.

@@ -39,9 +39,9 @@ bool HaveDecoder(AVCodecID codec) {
 }  // namespace
 
 HRESULT DescribeAudioStream(const asf::Stream& stream, AudioStreamFormat* format) {
-    mervane::WaveFormat wave;
-    if (!mervane::ReadWaveFormat(stream.typeSpecific.data(), stream.typeSpecific.size(), &wave,
-                                 mervane::kPcmWaveFormatSize) ||
+    wm::WaveFormat wave;
+    if (!wm::ReadWaveFormat(stream.typeSpecific.data(), stream.typeSpecific.size(), &wave,
+                            wm::kPcmWaveFormatSize) ||
         wave.samplesPerSec == 0 || wave.channels == 0 || wave.channels > kMaxChannels) {
         return wm::NS_E_INVALID_INPUT_FORMAT;
     }
@@ -49,7 +49,7 @@ HRESULT DescribeAudioStream(const asf::Stream& stream, AudioStreamFormat* format
     if (tag == kWaveFormatExtensible) {
         if (wave.extra == nullptr || wave.cbSize < kSubFormatAt + 2)
             return wm::NS_E_INVALID_INPUT_FORMAT;
-        tag = mervane::ReadLe16(wave.extra + kSubFormatAt);
+        tag = wm::ReadLe16(wave.extra + kSubFormatAt);
     }
     // The table FFmpeg's own ASF demuxer maps WAVEFORMATEX tags with.
     const AVCodecTag* const tables[] = {avformat_get_riff_audio_tags(), nullptr};

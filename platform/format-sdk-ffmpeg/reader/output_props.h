@@ -5,7 +5,7 @@
 // reader decodes no video).
 #pragma once
 
-#include "common/com_object.h"
+#include "com_object.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
@@ -21,7 +21,7 @@ HRESULT GetPcmMediaType(const wm::WAVEFORMATEX& format, wm::WM_MEDIA_TYPE* media
 // True if `mediaType` describes exactly `format` as PCM audio.
 bool IsPcmMediaType(const wm::WM_MEDIA_TYPE& mediaType, const wm::WAVEFORMATEX& format);
 
-class OutputMediaProps final : public ComObject<wm::IWMOutputMediaProps> {
+class OutputMediaProps final : public wm::ComObject<wm::IWMOutputMediaProps> {
   public:
     // One reference, owned by the caller; null when out of memory.
     static OutputMediaProps* Create(const wm::WAVEFORMATEX& format);

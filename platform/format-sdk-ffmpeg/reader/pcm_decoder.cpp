@@ -17,8 +17,8 @@ namespace ffsdk {
 
 namespace {
 
-constexpr int64_t kUnitsPerSecond = 10000000;  // 100 ns units
-constexpr AVRational kUnitBase = {1, 10000000};
+using wm::kUnitsPerSecond;
+constexpr AVRational kUnitBase = {1, static_cast<int>(kUnitsPerSecond)};
 
 // Why FFmpeg could not go on, for failures that are no fault of the file; S_OK
 // for the others (the end of the file, damaged data).

@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <numeric>
 
+#include "wmsdk.h"
+
 namespace ffsdk {
 
 namespace {
 
-constexpr int64_t kUnitsPerSecond = 10'000'000;  // 100 ns units
+using wm::kUnitsPerSecond;
 // Times are watched over this many timed frames and this much audio before
 // they are trusted.
 constexpr int kWatchFrames = 16;

@@ -103,7 +103,7 @@ HRESULT Reader::Open(const WCHAR* url, wm::IWMReaderCallback* callback, void* co
         session->path = std::move(path);
         session->openContext = context;
         SessionCallbacks& callbacks = session->callbacks;
-        callbacks.callback = mervane::ComPtr<wm::IWMReaderCallback>::CopyFrom(callback);
+        callbacks.callback = wm::ComPtr<wm::IWMReaderCallback>::CopyFrom(callback);
         if (FAILED(callbacks.callback.As(callbacks.advanced))) callbacks.advanced.Reset();
 
         std::thread previous;
@@ -296,7 +296,7 @@ HRESULT Reader::SetStreamsSelected(WORD count, WORD* streams,
     return WithOpenSession([&](ReaderSession& s, Lock&) -> HRESULT {
         if (!s.manualSelection) return wm::NS_E_INVALID_REQUEST;
         for (WORD i = 0; i < count; ++i) {
-            if (s.header.streamByNumber(streams[i]) == nullptr) return wm::NS_E_INVALID_REQUEST;
+            if (s.header.StreamByNumber(streams[i]) == nullptr) return wm::NS_E_INVALID_REQUEST;
         }
         for (WORD i = 0; i < count; ++i) {
             auto at = std::find(s.deselected.begin(), s.deselected.end(), streams[i]);
@@ -311,7 +311,7 @@ HRESULT Reader::GetStreamSelected(WORD stream, wm::WMT_STREAM_SELECTION* selecti
     if (selection == nullptr) return E_INVALIDARG;
     return WithOpenSession([&](ReaderSession& s, Lock&) -> HRESULT {
         if (!s.manualSelection) return wm::NS_E_INVALID_REQUEST;
-        if (s.header.streamByNumber(stream) == nullptr) return E_INVALIDARG;
+        if (s.header.StreamByNumber(stream) == nullptr) return E_INVALIDARG;
         const bool off =
             std::find(s.deselected.begin(), s.deselected.end(), stream) != s.deselected.end();
         *selection = off ? wm::WMT_OFF : wm::WMT_ON;
@@ -359,7 +359,7 @@ HRESULT Reader::StreamConfigOf(size_t index, WORD number, wm::IWMStreamConfig** 
         const std::vector<asf::Stream>& streams = s.header.streams();
         const asf::Stream* stream = nullptr;
         if (number != 0) {
-            stream = s.header.streamByNumber(number);
+            stream = s.header.StreamByNumber(number);
         } else if (index < streams.size()) {
             stream = &streams[index];
         }
@@ -372,7 +372,7 @@ HRESULT Reader::StreamConfigOf(size_t index, WORD number, wm::IWMStreamConfig** 
         if (stream->kind == asf::StreamKind::Other) {
             std::memcpy(&type, stream->typeGuid.data(), sizeof type);
         }
-        mervane::ComPtr<StreamConfig> made(StreamConfig::Create(type));
+        wm::ComPtr<StreamConfig> made(StreamConfig::Create(type));
         if (!made) return E_OUTOFMEMORY;
         const HRESULT hr = made->SetStreamNumber(stream->number);
         if (FAILED(hr)) return hr;

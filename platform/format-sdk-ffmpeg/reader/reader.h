@@ -27,7 +27,7 @@
 #include <mutex>
 #include <thread>
 
-#include "common/com_object.h"
+#include "com_object.h"
 #include "common/header_attributes.h"
 #include "wmsdk.h"
 
@@ -36,7 +36,7 @@ namespace ffsdk {
 struct ReaderSession;
 
 class Reader final
-    : public ComObject<wm::IWMReader, wm::IWMReaderAdvanced, HeaderInfo, wm::IWMProfile> {
+    : public wm::ComObject<wm::IWMReader, wm::IWMReaderAdvanced, HeaderInfo, wm::IWMProfile> {
   public:
     // One reference, owned by the caller; null when out of memory.
     static Reader* Create();

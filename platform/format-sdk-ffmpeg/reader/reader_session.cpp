@@ -15,7 +15,7 @@
 
 namespace ffsdk {
 
-using mervane::ComPtr;
+using wm::ComPtr;
 
 namespace {
 
@@ -24,16 +24,8 @@ using Lock = std::unique_lock<std::mutex>;
 HRESULT CheckRegularFile(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        switch (errno) {
-            case ENOENT:
-                return wm::E_FILE_NOT_FOUND;
-            case ENOTDIR:
-                return wm::E_PATH_NOT_FOUND;
-            case EACCES:
-                return wm::E_ACCESS_DENIED;
-            default:
-                return E_FAIL;
-        }
+        // The platform's reader reports a missing file as a file not found.
+        return errno == ENOENT ? wm::E_FILE_NOT_FOUND : wm::ResultFromErrno(errno);
     }
     return S_ISREG(st.st_mode) ? S_OK : wm::E_ACCESS_DENIED;
 }
@@ -77,7 +69,7 @@ HRESULT OpenFile(ReaderSession& s) {
     if (FAILED(hr)) return hr;
     asf::Header header;
     // A regular file whose header cannot be read is not a file this reader plays.
-    if (!header.readFile(s.path).ok()) return wm::NS_E_INVALID_INPUT_FORMAT;
+    if (!header.ReadFile(s.path).ok()) return wm::NS_E_INVALID_INPUT_FORMAT;
     std::vector<ReaderOutput> outputs;
     DWORD decodedOutput = 0;
     const asf::Stream* decoded = nullptr;
@@ -99,7 +91,7 @@ HRESULT OpenFile(ReaderSession& s) {
     for (ReaderOutput& output : outputs) {
         if (!output.audio) continue;
         AudioStreamFormat format;
-        hr = DescribeAudioStream(*header.streamByNumber(output.stream), &format);
+        hr = DescribeAudioStream(*header.StreamByNumber(output.stream), &format);
         // Only the decoded stream must be playable; another one's output
         // merely describes what its header says.
         if (FAILED(hr) && output.stream == decoded->number) return hr;
@@ -199,9 +191,9 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
             if (block.time >= fileEnd) {
                 have = false;
             } else if (block.time + block.duration > fileEnd) {
-                const uint64_t frames =
-                    ((fileEnd - block.time) * output.format.nSamplesPerSec + 9'999'999) /
-                    10'000'000;
+                const uint64_t frames = ((fileEnd - block.time) * output.format.nSamplesPerSec +
+                                         wm::kUnitsPerSecond - 1) /
+                                        wm::kUnitsPerSecond;
                 block.size =
                     static_cast<size_t>(std::min<uint64_t>(block.size, frames * frameBytes));
                 block.duration = fileEnd - block.time;

@@ -45,8 +45,8 @@ struct ReaderOutput {
 // The host's callback references, held by the session until it ends and then
 // released by whoever ended it, outside the session's lock.
 struct SessionCallbacks {
-    mervane::ComPtr<wm::IWMReaderCallback> callback;
-    mervane::ComPtr<wm::IWMReaderCallbackAdvanced> advanced;
+    wm::ComPtr<wm::IWMReaderCallback> callback;
+    wm::ComPtr<wm::IWMReaderCallbackAdvanced> advanced;
 };
 
 // What the reader object and its worker thread share. Everything below the

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "common/com_object.h"
+#include "com_object.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
@@ -22,7 +22,7 @@ namespace ffsdk {
 inline constexpr IID kIidFileSinkImpl = {
     0x6B3F0C52, 0x8E0A, 0x4C3B, {0x9D, 0x5E, 0x3A, 0x4F, 0x1B, 0x2C, 0x7D, 0x61}};
 
-class FileSink final : public ComObject<wm::IWMWriterFileSink2> {
+class FileSink final : public wm::ComObject<wm::IWMWriterFileSink2> {
   public:
     // Null when out of memory.
     static FileSink* Create();

@@ -11,7 +11,7 @@
 
 namespace ffsdk {
 
-using mervane::ComPtr;
+using wm::ComPtr;
 
 namespace {
 
@@ -55,7 +55,7 @@ Writer* Writer::Create() {
 
 Writer::~Writer() {
     if (state_ == State::kWriting || state_ == State::kFailed) {
-        encoder_.abort();
+        encoder_.Abort();
         if (sink_) sink_->EndFile(0);
     }
 }
@@ -125,7 +125,7 @@ HRESULT Writer::BeginWriting() {
         std::string path;
         HRESULT hr = sink_->BeginFile(&path);
         if (FAILED(hr)) return hr;
-        const Result opened = encoder_.open(path.c_str(), format_.data(), format_.size());
+        const Result opened = encoder_.Open(path.c_str(), format_.data(), format_.size());
         if (!opened) {
             sink_->EndFile(0);
             return opened.code();
@@ -141,11 +141,11 @@ wm::QWORD Writer::Duration() const {
     if (rate_ == 0) return 0;
     // Rounded up, so that the reported duration covers every frame written.
     const wm::QWORD frames = encoder_.framesWritten();
-    return (frames * 10000000u + rate_ - 1) / rate_;
+    return (frames * wm::kUnitsPerSecond + rate_ - 1) / rate_;
 }
 
 HRESULT Writer::Fail(HRESULT hr) {
-    if (encoder_.isOpen()) encoder_.abort();
+    if (encoder_.IsOpen()) encoder_.Abort();
     failure_ = FAILED(hr) ? hr : E_FAIL;
     state_ = State::kFailed;
     return failure_;
@@ -156,7 +156,7 @@ HRESULT Writer::EncodeFrames(const BYTE* bytes, size_t frames) {
     while (frames > 0) {
         const size_t n = std::min(frames, kChunkFrames);
         std::memcpy(scratch_.data(), bytes, n * frameBytes);
-        const Result written = encoder_.write(scratch_.data(), n);
+        const Result written = encoder_.Write(scratch_.data(), n);
         if (!written) return Fail(written.code());
         bytes += n * frameBytes;
         frames -= n;
@@ -200,8 +200,8 @@ HRESULT Writer::EndWriting() {
             hr = EncodeFrames(pending_.data(), 1);
             pending_.clear();
         }
-        if (SUCCEEDED(hr)) hr = encoder_.finish().code();
-        if (encoder_.isOpen()) encoder_.abort();
+        if (SUCCEEDED(hr)) hr = encoder_.Finish().code();
+        if (encoder_.IsOpen()) encoder_.Abort();
         sink_->EndFile(Duration());
         state_ = State::kReady;
         return hr;

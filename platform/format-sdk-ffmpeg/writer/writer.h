@@ -17,15 +17,15 @@
 #include <string>
 #include <vector>
 
+#include "com_object.h"
 #include "com_ptr.h"
-#include "common/com_object.h"
 #include "encode/wma_encoder.h"
 #include "wmsdk.h"
 #include "writer/file_sink.h"
 
 namespace ffsdk {
 
-class Writer final : public ComObject<wm::IWMWriter, wm::IWMWriterAdvanced> {
+class Writer final : public wm::ComObject<wm::IWMWriter, wm::IWMWriterAdvanced> {
   public:
     // Null when out of memory.
     static Writer* Create();
@@ -85,7 +85,7 @@ class Writer final : public ComObject<wm::IWMWriter, wm::IWMWriterAdvanced> {
     std::vector<uint8_t> format_;  // the profile's WAVEFORMATEX, a catalogue entry
     uint32_t rate_ = 0;
     uint16_t channels_ = 0;
-    mervane::ComPtr<FileSink> sink_;
+    wm::ComPtr<FileSink> sink_;
     WmaFileEncoder encoder_;
     std::vector<BYTE> pending_;     // less than one PCM frame carried to the next sample
     std::vector<int16_t> scratch_;  // aligned copy of PCM on its way to the encoder

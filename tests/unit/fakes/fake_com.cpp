@@ -145,7 +145,7 @@ HRESULT FakeMediaProps::GetMediaType(wm::WM_MEDIA_TYPE* type, DWORD* size) {
     ++getMediaTypeCalls;
     return ServeMediaType(mediaType, sizeQueryResult, fetchResult, type, size);
 }
-bool FakeMediaProps::QueryExtra(REFIID iid, void** out) {
+bool FakeMediaProps::QueryBase(REFIID iid, void** out) {
     if (iid == wm::IID_IWMMediaProps) {
         *out = static_cast<wm::IWMMediaProps*>(this);
         return true;

@@ -11,10 +11,9 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <tuple>
 #include <vector>
 
-#include "iid_of.h"
+#include "com_object.h"
 
 namespace fakes {
 
@@ -41,65 +40,43 @@ inline void Log(std::string entry) {
 // ends where it started.
 std::atomic<long>& LiveObjects();
 
-template <typename T>
-bool QueryOne(REFIID iid, T* self, void** out) {
-    if (iid == wm::IidOf<T>::value) {
-        *out = self;
-        return true;
-    }
-    return false;
-}
-
-// Implements IUnknown for a fake that exposes the interfaces Ifaces... (each
-// also answers for the bases named in Extra...). Starts with one reference,
-// owned by whoever created it.
+// The common COM object, counted among the live fakes, with queries that a
+// test can make fail.
 template <typename... Ifaces>
-class FakeCom : public Ifaces... {
+class FakeCom : public wm::ComObject<Ifaces...> {
   public:
     FakeCom() { ++LiveObjects(); }
-    FakeCom(const FakeCom&) = delete;
-    FakeCom& operator=(const FakeCom&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (queryOverride) {
             const HRESULT forced = queryOverride(iid);
             if (forced != S_OK) return forced;
         }
-        if (out == nullptr) return E_POINTER;
-        if (iid == wm::IID_IUnknown) {
-            *out = static_cast<First*>(this);
-            AddRef();
+        if (IUnknown* part = Part(iid)) {
+            if (out == nullptr) return E_POINTER;
+            part->AddRef();
+            *out = part;
             return S_OK;
         }
-        if ((QueryOne<Ifaces>(iid, static_cast<Ifaces*>(this), out) || ...) ||
-            QueryExtra(iid, out)) {
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
+        return wm::ComObject<Ifaces...>::QueryInterface(iid, out);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
     ULONG STDMETHODCALLTYPE Release() override {
-        const long left = --refs_;
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
+        if (releaseLog_ != nullptr) Log(releaseLog_);
+        return wm::ComObject<Ifaces...>::Release();
     }
-
-    long Refs() const { return refs_.load(); }
 
     // Set to make QueryInterface fail for some IIDs: a result other than S_OK is
     // returned as it is; S_OK lets the query go on normally.
     std::function<HRESULT(REFIID)> queryOverride;
 
   protected:
-    using First = std::tuple_element_t<0, std::tuple<Ifaces...>>;
-    virtual ~FakeCom() { --LiveObjects(); }
-    // Derived fakes answer for base interfaces (IWMMediaProps for
-    // IWMOutputMediaProps and so on) here.
-    virtual bool QueryExtra(REFIID, void**) { return false; }
-
-  private:
-    std::atomic<long> refs_{1};
+    ~FakeCom() override { --LiveObjects(); }
+    // A fake that hands out another object of its own for an interface (the
+    // platform's writer its advanced writer, the editor its header info)
+    // returns it here, as that interface, for that IID.
+    virtual IUnknown* Part(REFIID) { return nullptr; }
+    // Logged at each Release when set ("Writer.Release").
+    const char* releaseLog_ = nullptr;
 };
 
 // A test's own reference to a fake, released at the end of the test.
@@ -192,7 +169,7 @@ class FakeMediaProps : public FakeCom<wm::IWMOutputMediaProps> {
     int getMediaTypeCalls = 0;
 
   protected:
-    bool QueryExtra(REFIID iid, void** out) override;
+    bool QueryBase(REFIID iid, void** out) override;
 };
 
 // A stream configuration that also answers IWMMediaProps, as the SDK's do.

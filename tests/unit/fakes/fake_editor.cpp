@@ -3,28 +3,16 @@
 
 namespace fakes {
 
-FakeEditor::FakeEditor() : header(new FakeHeaderInfo) {}
+FakeEditor::FakeEditor() : header(new FakeHeaderInfo) {
+    releaseLog_ = "Editor.Release";
+}
 
 FakeEditor::~FakeEditor() {
     header->Release();
 }
 
-HRESULT FakeEditor::QueryInterface(REFIID iid, void** out) {
-    if (iid == wm::IID_IWMHeaderInfo) {
-        if (queryOverride) {
-            const HRESULT forced = queryOverride(iid);
-            if (forced != S_OK) return forced;
-        }
-        header->AddRef();
-        *out = static_cast<wm::IWMHeaderInfo*>(header);
-        return S_OK;
-    }
-    return FakeCom::QueryInterface(iid, out);
-}
-
-ULONG FakeEditor::Release() {
-    Log("Editor.Release");
-    return FakeCom::Release();
+IUnknown* FakeEditor::Part(REFIID iid) {
+    return iid == wm::IID_IWMHeaderInfo ? static_cast<wm::IWMHeaderInfo*>(header) : nullptr;
 }
 
 HRESULT FakeEditor::Open(const WCHAR* filename) {

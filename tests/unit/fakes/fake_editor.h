@@ -13,8 +13,6 @@ class FakeEditor : public FakeCom<wm::IWMMetadataEditor> {
   public:
     FakeEditor();
     ~FakeEditor() override;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* filename) override;
     HRESULT STDMETHODCALLTYPE Close() override;
     HRESULT STDMETHODCALLTYPE Flush() override;
@@ -24,6 +22,9 @@ class FakeEditor : public FakeCom<wm::IWMMetadataEditor> {
     HRESULT closeResult = S_OK;
     HRESULT flushResult = S_OK;
     std::u16string path;
+
+  protected:
+    IUnknown* Part(REFIID iid) override;
 };
 
 }  // namespace fakes

@@ -44,18 +44,8 @@ void FakeReader::AddOutput(std::vector<BYTE> mediaType) {
     outputs.push_back(new FakeMediaProps(std::move(mediaType)));
 }
 
-HRESULT FakeReader::QueryInterface(REFIID iid, void** out) {
-    if (iid == wm::IID_IWMHeaderInfo) {
-        if (queryOverride) {
-            const HRESULT forced = queryOverride(iid);
-            if (forced != S_OK) return forced;
-        }
-        if (out == nullptr) return E_POINTER;
-        header->AddRef();
-        *out = static_cast<wm::IWMHeaderInfo*>(header);
-        return S_OK;
-    }
-    return ReaderDefaults::QueryInterface(iid, out);
+IUnknown* FakeReader::Part(REFIID iid) {
+    return iid == wm::IID_IWMHeaderInfo ? static_cast<wm::IWMHeaderInfo*>(header) : nullptr;
 }
 
 ULONG FakeReader::Release() {
@@ -281,9 +271,7 @@ void ServeReader(FakeReader* reader) {
 }
 
 long CallbackRefs() {
-    auto& callback = mervane::TheReaderCallback();
-    callback.AddRef();
-    return static_cast<long>(callback.Release());
+    return mervane::TheReaderCallback().Refs();
 }
 
 bool DrainOpenEvent() {
@@ -292,8 +280,8 @@ bool DrainOpenEvent() {
 
 void ClearReaderSlots() {
     auto& callback = mervane::TheReaderCallback();
-    mervane::ComPtr<wm::IWMReader> reader;
-    mervane::ComPtr<wm::IWMReaderAdvanced> advanced;
+    wm::ComPtr<wm::IWMReader> reader;
+    wm::ComPtr<wm::IWMReaderAdvanced> advanced;
     callback.TakeReaders(reader, advanced);
     callback.ReleaseDecode();
     DrainOpenEvent();

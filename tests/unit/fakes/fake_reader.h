@@ -70,7 +70,6 @@ class FakeReader : public ReaderDefaults {
   public:
     FakeReader();
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE Release() override;
 
     // IWMReader and IWMReaderAdvanced, as far as the library uses them.
@@ -154,6 +153,9 @@ class FakeReader : public ReaderDefaults {
     std::vector<wm::QWORD> delivered_;
     std::atomic<bool> callbacksReleased_{false};
     std::thread worker_;
+
+  protected:
+    IUnknown* Part(REFIID iid) override;
 };
 
 // A fault to inject into a reader before the library uses it, by name.

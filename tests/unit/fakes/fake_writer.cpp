@@ -11,10 +11,6 @@ HRESULT NotUsed() {
 
 // ---- FakeWriterAdvanced ----------------------------------------------------------------
 
-ULONG FakeWriterAdvanced::Release() {
-    Log("WriterAdvanced.Release");
-    return FakeCom::Release();
-}
 HRESULT FakeWriterAdvanced::GetSinkCount(DWORD*) {
     return NotUsed();
 }
@@ -55,28 +51,18 @@ HRESULT FakeWriterAdvanced::GetSyncTolerance(DWORD*) {
 
 // ---- FakeWriter ---------------------------------------------------------------------------
 
-FakeWriter::FakeWriter() : advanced(new FakeWriterAdvanced) {}
+FakeWriter::FakeWriter() : advanced(new FakeWriterAdvanced) {
+    releaseLog_ = "Writer.Release";
+}
 
 FakeWriter::~FakeWriter() {
     advanced->Release();
     for (auto* sample : samples) sample->Release();
 }
 
-HRESULT FakeWriter::QueryInterface(REFIID iid, void** out) {
-    if (iid == wm::IID_IWMWriterAdvanced) {
-        if (queryOverride) {
-            const HRESULT forced = queryOverride(iid);
-            if (forced != S_OK) return forced;
-        }
-        advanced->AddRef();
-        *out = static_cast<wm::IWMWriterAdvanced*>(advanced);
-        return S_OK;
-    }
-    return FakeCom::QueryInterface(iid, out);
-}
-ULONG FakeWriter::Release() {
-    Log("Writer.Release");
-    return FakeCom::Release();
+IUnknown* FakeWriter::Part(REFIID iid) {
+    return iid == wm::IID_IWMWriterAdvanced ? static_cast<wm::IWMWriterAdvanced*>(advanced)
+                                            : nullptr;
 }
 HRESULT FakeWriter::SetProfileByID(REFGUID) {
     return NotUsed();
@@ -143,10 +129,6 @@ HRESULT FakeWriter::Flush() {
 
 // ---- FakeFileSink2 --------------------------------------------------------------------------
 
-ULONG FakeFileSink2::Release() {
-    Log("FileSink2.Release");
-    return FakeCom::Release();
-}
 HRESULT FakeFileSink2::Open(const WCHAR*) {
     return NotUsed();
 }
@@ -172,7 +154,7 @@ HRESULT FakeFileSink2::Close() {
 HRESULT FakeFileSink2::IsClosed(BOOL*) {
     return NotUsed();
 }
-bool FakeFileSink2::QueryExtra(REFIID iid, void** out) {
+bool FakeFileSink2::QueryBase(REFIID iid, void** out) {
     if (iid == wm::IID_IWMWriterFileSink || iid == wm::IID_IWMWriterSink) {
         *out = static_cast<wm::IWMWriterFileSink2*>(this);
         return true;
@@ -182,27 +164,17 @@ bool FakeFileSink2::QueryExtra(REFIID iid, void** out) {
 
 // ---- FakeFileSink ---------------------------------------------------------------------------
 
-FakeFileSink::FakeFileSink() : sink2(new FakeFileSink2) {}
+FakeFileSink::FakeFileSink() : sink2(new FakeFileSink2) {
+    releaseLog_ = "FileSink.Release";
+}
 
 FakeFileSink::~FakeFileSink() {
     sink2->Release();
 }
 
-HRESULT FakeFileSink::QueryInterface(REFIID iid, void** out) {
-    if (iid == wm::IID_IWMWriterFileSink2) {
-        if (queryOverride) {
-            const HRESULT forced = queryOverride(iid);
-            if (forced != S_OK) return forced;
-        }
-        sink2->AddRef();
-        *out = static_cast<wm::IWMWriterFileSink2*>(sink2);
-        return S_OK;
-    }
-    return FakeCom::QueryInterface(iid, out);
-}
-ULONG FakeFileSink::Release() {
-    Log("FileSink.Release");
-    return FakeCom::Release();
+IUnknown* FakeFileSink::Part(REFIID iid) {
+    return iid == wm::IID_IWMWriterFileSink2 ? static_cast<wm::IWMWriterFileSink2*>(sink2)
+                                             : nullptr;
 }
 HRESULT FakeFileSink::Open(const WCHAR* name) {
     Log("FileSink.Open");
@@ -210,7 +182,7 @@ HRESULT FakeFileSink::Open(const WCHAR* name) {
     path = name == nullptr ? u"" : std::u16string(name);
     return S_OK;
 }
-bool FakeFileSink::QueryExtra(REFIID iid, void** out) {
+bool FakeFileSink::QueryBase(REFIID iid, void** out) {
     if (iid == wm::IID_IWMWriterSink) {
         *out = static_cast<wm::IWMWriterFileSink*>(this);
         return true;

@@ -13,7 +13,7 @@ namespace fakes {
 
 class FakeWriterAdvanced : public FakeCom<wm::IWMWriterAdvanced> {
   public:
-    ULONG STDMETHODCALLTYPE Release() override;
+    FakeWriterAdvanced() { this->releaseLog_ = "WriterAdvanced.Release"; }
     HRESULT STDMETHODCALLTYPE GetSinkCount(DWORD* sinks) override;
     HRESULT STDMETHODCALLTYPE GetSink(DWORD index, wm::IWMWriterSink** sink) override;
     HRESULT STDMETHODCALLTYPE AddSink(wm::IWMWriterSink* sink) override;
@@ -43,8 +43,6 @@ class FakeWriter : public FakeCom<wm::IWMWriter> {
   public:
     FakeWriter();
     ~FakeWriter() override;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE SetProfileByID(REFGUID id) override;
     HRESULT STDMETHODCALLTYPE SetProfile(wm::IWMProfile* profile) override;
     HRESULT STDMETHODCALLTYPE SetOutputFilename(const WCHAR* name) override;
@@ -75,6 +73,9 @@ class FakeWriter : public FakeCom<wm::IWMWriter> {
     std::vector<FakeBuffer*> samples;
     std::vector<WrittenSample> written;
     size_t writeCalls = 0;
+
+  protected:
+    IUnknown* Part(REFIID iid) override;
 };
 
 // The IWMWriterSink methods neither sink fake expects the library to call;
@@ -93,7 +94,7 @@ class FakeSinkStubs : public FakeCom<Iface> {
 
 class FakeFileSink2 : public FakeSinkStubs<wm::IWMWriterFileSink2> {
   public:
-    ULONG STDMETHODCALLTYPE Release() override;
+    FakeFileSink2() { this->releaseLog_ = "FileSink2.Release"; }
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* name) override;
     HRESULT STDMETHODCALLTYPE Start(wm::QWORD time) override;
     HRESULT STDMETHODCALLTYPE Stop(wm::QWORD time) override;
@@ -106,15 +107,13 @@ class FakeFileSink2 : public FakeSinkStubs<wm::IWMWriterFileSink2> {
     HRESULT closeResult = S_OK;
 
   protected:
-    bool QueryExtra(REFIID iid, void** out) override;
+    bool QueryBase(REFIID iid, void** out) override;
 };
 
 class FakeFileSink : public FakeSinkStubs<wm::IWMWriterFileSink> {
   public:
     FakeFileSink();
     ~FakeFileSink() override;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE Open(const WCHAR* name) override;
 
     FakeFileSink2* sink2;  // the sink's own reference
@@ -122,7 +121,10 @@ class FakeFileSink : public FakeSinkStubs<wm::IWMWriterFileSink> {
     std::u16string path;
 
   protected:
-    bool QueryExtra(REFIID iid, void** out) override;
+    bool QueryBase(REFIID iid, void** out) override;
+
+  protected:
+    IUnknown* Part(REFIID iid) override;
 };
 
 }  // namespace fakes

@@ -3,11 +3,12 @@
 // an extra reference is taken only by asking for it (CopyFrom / QueryInterface).
 #pragma once
 
+#include <cassert>
 #include <utility>
 
 #include "iid_of.h"
 
-namespace mervane {
+namespace wm {
 
 template <typename T>
 class ComPtr {
@@ -34,11 +35,16 @@ class ComPtr {
     T* operator->() const { return ptr_; }
     explicit operator bool() const { return ptr_ != nullptr; }
 
-    // Releases what is held and returns the slot for an out parameter.
+    // The empty slot, for an out parameter that hands over a reference. A
+    // holder is filled once: handing out a full one would leak or release a
+    // reference someone still counts on.
     T** Put() {
+        assert(ptr_ == nullptr);
         Reset();
         return &ptr_;
     }
+    // Put, as QueryInterface's untyped out parameter.
+    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
 
     // Releases the reference (if any) and takes over `owned`.
     void Reset(T* owned = nullptr) {
@@ -50,7 +56,7 @@ class ComPtr {
     // Gives up ownership without releasing.
     T* Detach() { return std::exchange(ptr_, nullptr); }
 
-    // Queries the held object for interface U (whose IID wm::IidOf knows).
+    // Queries the held object for interface U (whose IID IidOf knows).
     template <typename U>
     HRESULT As(ComPtr<U>& out) const {
         // An SDK call that reported success but handed out nothing leaves an
@@ -59,11 +65,12 @@ class ComPtr {
             out.Reset();
             return E_POINTER;
         }
-        return ptr_->QueryInterface(wm::IidOf<U>::value, reinterpret_cast<void**>(out.Put()));
+        out.Reset();
+        return ptr_->QueryInterface(IidOf<U>::value, out.PutVoid());
     }
 
   private:
     T* ptr_ = nullptr;
 };
 
-}  // namespace mervane
+}  // namespace wm

@@ -10,7 +10,8 @@
 #include <objbase.h>
 #include <windows.h>
 #else
-#include "windows_compat.h"
+// The kernel stand-in, found on the include path the build gives.
+#include <windows_compat.h>
 #endif
 
 #include <cstdint>

@@ -7,8 +7,9 @@
 #include <cstdint>
 
 #include "little_endian.h"
+#include "wmsdk.h"
 
-namespace mervane {
+namespace wm {
 
 // WAVEFORMATEX without its extra bytes.
 constexpr size_t kWaveFormatExSize = 18;
@@ -60,4 +61,21 @@ inline bool ReadWholeWaveFormat(const uint8_t* bytes, size_t len, WaveFormat* ou
     return ReadWaveFormat(bytes, len, out, minSize) && out->hasAllExtra();
 }
 
-}  // namespace mervane
+// The media type of an audio stream in the WAVEFORMATEX `format` (`size`
+// bytes, decoded as `wave`): fixed-size samples of one block each. It points
+// at `format`, which must outlive it.
+inline WM_MEDIA_TYPE AudioMediaType(const WaveFormat& wave, BYTE* format, ULONG size) {
+    WM_MEDIA_TYPE type{};
+    type.majortype = WMMEDIATYPE_Audio;
+    type.subtype = AudioSubtype(wave.formatTag);
+    type.bFixedSizeSamples = TRUE;
+    type.bTemporalCompression = FALSE;
+    type.lSampleSize = wave.blockAlign;
+    type.formattype = WMFORMAT_WaveFormatEx;
+    type.pUnk = nullptr;
+    type.cbFormat = size;
+    type.pbFormat = format;
+    return type;
+}
+
+}  // namespace wm

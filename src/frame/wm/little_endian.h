@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace mervane {
+namespace wm {
 
 constexpr uint16_t ReadLe16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -40,4 +40,4 @@ inline void AppendLe64(std::vector<uint8_t>* out, uint64_t v) {
     AppendLe(out, v, 8);
 }
 
-}  // namespace mervane
+}  // namespace wm

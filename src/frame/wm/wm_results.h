@@ -4,6 +4,8 @@
 // codes (S_OK, E_FAIL, E_POINTER, ...) come from the platform headers.
 #pragma once
 
+#include <cerrno>
+
 #include "platform.h"
 
 namespace wm {
@@ -38,5 +40,29 @@ constexpr HRESULT NS_E_AUDIO_CODEC_NOT_INSTALLED = ResultCode(0xC00D0BC2u);
 // A buffer given for an attribute's name or value is too small.
 constexpr HRESULT NS_E_SDK_BUFFERTOOSMALL = ResultCode(0xC00D0BD4u);
 constexpr HRESULT NS_E_ATTRIBUTE_READ_ONLY = ResultCode(0xC00D0BD6u);
+
+// The platform's result for a file operation that failed with errno `error`,
+// as its kernel reports the same failure. A missing file or folder on a path
+// being written is a path not found; an interface whose own result for a
+// missing file differs (the reader's Open, the editor's) says so itself.
+inline HRESULT ResultFromErrno(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return E_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+            return E_ACCESS_DENIED;
+        case ENOSPC:
+        case EFBIG:
+            return E_DISK_FULL;
+        case ENOMEM:
+            return E_OUTOFMEMORY;
+        default:
+            return E_FAIL;
+    }
+}
 
 }  // namespace wm

@@ -13,6 +13,10 @@ namespace wm {
 
 using QWORD = uint64_t;
 
+// The SDK counts times and durations in 100 ns units.
+constexpr int64_t kUnitsPerSecond = 10'000'000;
+constexpr int64_t kUnitsPerMs = 10'000;
+
 // ---- Identifiers ----------------------------------------------------------
 
 inline constexpr IID IID_IUnknown = {

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Reference counting and QueryInterface for the stand-in's COM objects.
+// Reference counting and QueryInterface for every object that implements SDK
+// interfaces: the library's callbacks, the stand-in's objects and the test
+// fakes.
 #pragma once
 
 #include <atomic>
@@ -8,12 +10,13 @@
 
 #include "iid_of.h"
 
-namespace ffsdk {
+namespace wm {
 
-// Implements IUnknown for an object exposing Ifaces... . An interface in the
-// list also answers for its SDK base interfaces when those are listed in
-// Bases (for example IWMMediaProps for IWMOutputMediaProps). Objects start with
-// one reference, owned by whoever created them, and delete themselves at zero
+// Implements IUnknown for an object exposing Ifaces... . IUnknown answers with
+// the first interface. An interface in the list also answers for its SDK base
+// interfaces when QueryBase says so (for example IWMMediaProps for
+// IWMOutputMediaProps); any other IID is refused. Objects start with one
+// reference, owned by whoever created them, and delete themselves at zero
 // unless they override LastReleased.
 template <typename... Ifaces>
 class ComObject : public Ifaces... {
@@ -25,7 +28,7 @@ class ComObject : public Ifaces... {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
-        if (iid == wm::IID_IUnknown) {
+        if (iid == IID_IUnknown) {
             *out = static_cast<First*>(this);
         } else if (!(Match<Ifaces>(iid, out) || ...) && !QueryBase(iid, out)) {
             return E_NOINTERFACE;
@@ -42,9 +45,10 @@ class ComObject : public Ifaces... {
         return static_cast<ULONG>(left);
     }
 
+    long Refs() const { return refs_.load(std::memory_order_acquire); }
     // Whether the caller's reference is the only one. Once it is, whatever
     // others did with the object happened before this call returns.
-    bool Unshared() const { return refs_.load(std::memory_order_acquire) == 1; }
+    bool Unshared() const { return Refs() == 1; }
 
   protected:
     // Called when the last reference has gone.
@@ -57,7 +61,7 @@ class ComObject : public Ifaces... {
   private:
     template <typename T>
     bool Match(REFIID iid, void** out) {
-        if (iid != wm::IidOf<T>::value) return false;
+        if (iid != IidOf<T>::value) return false;
         *out = static_cast<T*>(this);
         return true;
     }
@@ -65,4 +69,4 @@ class ComObject : public Ifaces... {
     std::atomic<long> refs_{1};
 };
 
-}  // namespace ffsdk
+}  // namespace wm
