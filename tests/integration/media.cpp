@@ -171,4 +171,19 @@ double AlignedSnr(const std::vector<int16_t>& input, const std::vector<int16_t>&
     return noise == 0 ? 1000 : 10 * std::log10(signal / noise);
 }
 
+SongInfo Song(const char* title, const char* author, const char* album, const char* year,
+              const char* track, const char* genreId) {
+    SongInfo song{};
+    const auto put = [](char* field, size_t size, const char* text) {
+        std::strncpy(field, text, size - 1);
+    };
+    put(song.title, sizeof song.title, title);
+    put(song.author, sizeof song.author, author);
+    put(song.album, sizeof song.album, album);
+    put(song.year, sizeof song.year, year);
+    put(song.track, sizeof song.track, track);
+    put(song.genreId, sizeof song.genreId, genreId);
+    return song;
+}
+
 }  // namespace media

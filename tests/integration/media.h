@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "mervane.h"
+
 namespace media {
 
 // Runs a shell command; returns its exit status and, when `out` is given, its
@@ -52,5 +54,9 @@ long BestAlignment(const std::vector<int16_t>& hay, const std::vector<int16_t>& 
 // the codec delay; samples the decode lacks count as silence.
 double AlignedSnr(const std::vector<int16_t>& input, const std::vector<int16_t>& decoded,
                   int channels, long* offsetOut = nullptr);
+
+// A tag record holding the six texts, each cut to its field.
+SongInfo Song(const char* title, const char* author, const char* album, const char* year,
+              const char* track, const char* genreId);
 
 }  // namespace media

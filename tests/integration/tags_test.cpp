@@ -25,11 +25,6 @@ std::vector<uint8_t> DataAndIndex(const std::vector<uint8_t>& file) {
     return {};
 }
 
-void Fill(char* field, size_t size, const char* text) {
-    std::memset(field, 0, size);
-    std::strncpy(field, text, size - 1);
-}
-
 TEST(TagsIntegration, RoundTripOfAllSixFieldsWithNonAsciiTextAndPath) {
     REQUIRE_FFMPEG();
     const std::string source =
@@ -41,14 +36,8 @@ TEST(TagsIntegration, RoundTripOfAllSixFieldsWithNonAsciiTextAndPath) {
     const std::vector<uint8_t> before = media::ReadFile(path);
     const std::vector<int16_t> pcmBefore = media::DecodeWithFfmpeg(path);
 
-    SongInfo in;
-    std::memset(&in, 0, sizeof in);
-    Fill(in.title, sizeof in.title, "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5");
-    Fill(in.author, sizeof in.author, "Bj\xC3\xB6rk");
-    Fill(in.album, sizeof in.album, "\xE6\x97\xA5\xE6\x9C\xAC");
-    Fill(in.year, sizeof in.year, "1999");
-    Fill(in.track, sizeof in.track, "7");
-    Fill(in.genreId, sizeof in.genreId, "13");
+    const SongInfo in = media::Song("Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5", "Bj\xC3\xB6rk",
+                                    "\xE6\x97\xA5\xE6\x9C\xAC", "1999", "7", "13");
     ASSERT_EQ(SetWmaSongInfo(path.c_str(), &in), 1);
 
     SongInfo out;
@@ -75,10 +64,7 @@ TEST(TagsIntegration, AbsentTagsLeaveTheHostsFieldsAlone) {
     REQUIRE_FFMPEG();
     const std::string path =
         media::MakeWma("untagged.wma", "sine=duration=1", "-ar 44100 -ac 2 -b:a 64k");
-    SongInfo out;
-    std::memset(&out, 0, sizeof out);
-    Fill(out.track, sizeof out.track, "keep");
-    Fill(out.year, sizeof out.year, "keep");
+    SongInfo out = media::Song("", "", "", "keep", "keep", "");
     ASSERT_EQ(GetWmaSongInfo(path.c_str(), &out), 1);
     EXPECT_STREQ(out.track, "keep");
     EXPECT_STREQ(out.year, "keep");

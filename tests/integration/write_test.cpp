@@ -170,13 +170,8 @@ TEST(WriteIntegration, OurFileReadsBackThroughTheLibrary) {
     // frame lies beyond the file's duration and is not delivered.
     EXPECT_EQ(r.pcm.size(), pcm.size());
 
-    SongInfo song{};
-    std::strcpy(song.title, "Sweep \xC3\xA9t\xC3\xA9");
-    std::strcpy(song.author, "Test Host");
-    std::strcpy(song.album, "Encodings");
-    std::strcpy(song.year, "2026");
-    std::strcpy(song.track, "7");
-    std::strcpy(song.genreId, "12");
+    const SongInfo song =
+        media::Song("Sweep \xC3\xA9t\xC3\xA9", "Test Host", "Encodings", "2026", "7", "12");
     ASSERT_EQ(SetWmaSongInfo(path.c_str(), &song), 1);
     SongInfo back{};
     ASSERT_EQ(GetWmaSongInfo(path.c_str(), &back), 1);

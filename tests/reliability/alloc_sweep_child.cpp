@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "failing_alloc.h"
+#include "media.h"
 #include "mervane.h"
 #include "scratch.h"
 
@@ -129,14 +130,7 @@ void TagsRead(const std::string& file, bool reference) {
 }
 
 SongInfo NewTags() {
-    SongInfo tags{};
-    std::strcpy(tags.title, "new title");
-    std::strcpy(tags.author, "new author");
-    std::strcpy(tags.album, "new album");
-    std::strcpy(tags.year, "2031");
-    std::strcpy(tags.track, "7");
-    std::strcpy(tags.genreId, "12");
-    return tags;
+    return media::Song("new title", "new author", "new album", "2031", "7", "12");
 }
 
 // `idle`: the threads before the call (a sanitizer may have one of its own).
