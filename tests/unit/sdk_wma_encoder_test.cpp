@@ -459,7 +459,7 @@ TEST(WmaFileEncoder, RejectsBadUseAndFormats) {
 
     // Open twice, abort, and the encoder is reusable; the aborted file stays.
     ASSERT_TRUE(enc.Open(path.c_str(), e->format, ffsdk::kWmaV2FormatSize).ok());
-    EXPECT_EQ(enc.codecFrameLength(), 2048u);
+    EXPECT_EQ(enc.CodecFrameLength(), 2048u);
     EXPECT_EQ(enc.Open(path.c_str(), e->format, ffsdk::kWmaV2FormatSize).code(),
               wm::NS_E_INVALID_REQUEST);
     EXPECT_TRUE(enc.Write(pcm, 2).ok());

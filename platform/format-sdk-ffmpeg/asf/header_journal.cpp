@@ -156,7 +156,7 @@ bool MakeJournal(int fd, const std::string& journal, const std::vector<uint8_t>&
     // Syncing the journal after its link makes both the contents and the name
     // durable on Linux's journaling file systems (ext4, XFS, btrfs).
     made = made && ::fsync(out.get()) == 0;
-    made = out.close() && made;
+    made = out.Close() && made;
     if (!made && named) ::unlink(journal.c_str());
     return made;
 }

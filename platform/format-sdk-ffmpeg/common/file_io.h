@@ -29,7 +29,7 @@ class Fd {
     }
     // Closes and reports whether the close succeeded (a write-back error may
     // show only here).
-    bool close() {
+    bool Close() {
         const int fd = fd_;
         fd_ = -1;
         return fd < 0 || ::close(fd) == 0;

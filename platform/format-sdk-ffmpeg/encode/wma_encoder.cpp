@@ -87,7 +87,7 @@ struct WmaFileEncoder::State {
     AsfIndexBuilder index;
 };
 
-uint64_t WmaFileEncoder::packetTimeMs(uint64_t k) const {
+uint64_t WmaFileEncoder::PacketTimeMs(uint64_t k) const {
     if (k < kLeadPackets) return k;
     const uint64_t samples = (k - kLeadPackets) * state_->frameLength;
     return std::max<uint64_t>(kLeadPackets, (samples * 1000 + state_->rate / 2) / state_->rate);
@@ -115,10 +115,10 @@ Result WmaFileEncoder::MuxPacket() {
     // Anything after the packet that completes the last written sample holds
     // only the padding.
     if (k > s.lastPacket) return S_OK;
-    const uint64_t startMs = packetTimeMs(k);
+    const uint64_t startMs = PacketTimeMs(k);
     // A zero duration would make the muxer substitute a whole frame's.
     const uint64_t stopMs =
-        k == s.lastPacket ? std::max(s.endMs, startMs + 1) : packetTimeMs(k + 1);
+        k == s.lastPacket ? std::max(s.endMs, startMs + 1) : PacketTimeMs(k + 1);
 
     AVStream* stream = s.format->streams[0];
     const AVRational ms{1, 1000};
@@ -146,7 +146,7 @@ bool WmaFileEncoder::IsOpen() const {
     return state_ != nullptr;
 }
 
-uint32_t WmaFileEncoder::codecFrameLength() const {
+uint32_t WmaFileEncoder::CodecFrameLength() const {
     return state_ ? state_->frameLength : 0;
 }
 

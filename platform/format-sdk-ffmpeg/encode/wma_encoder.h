@@ -60,14 +60,14 @@ class WmaFileEncoder {
     // Sample frames accepted since Open().
     uint64_t framesWritten() const { return framesWritten_; }
     // Samples per channel in one codec frame (valid while open).
-    uint32_t codecFrameLength() const;
+    uint32_t CodecFrameLength() const;
 
   private:
     struct State;
     Result Fail(Result result);
     // Presentation time of packet k in ms: 0 and 1 for the lead packets, then
     // the time of the first sample each completes, kept after the lead's.
-    uint64_t packetTimeMs(uint64_t k) const;
+    uint64_t PacketTimeMs(uint64_t k) const;
     // Sends the state's frame (or, with flush, the end of input) and muxes
     // what comes out.
     Result SendFrame(bool flush = false);
