@@ -9,7 +9,7 @@
 
 #include "catalog.h"
 #include "cli.h"
-#include "inspect.h"
+#include "info.h"
 #include "transfer.h"
 
 namespace {

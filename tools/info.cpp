@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "inspect.h"
+#include "info.h"
 
 #include <cstdio>
 #include <cstring>
