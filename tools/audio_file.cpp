@@ -55,8 +55,8 @@ size_t AudioInput::Read(int16_t* out, size_t frames) {
     return static_cast<size_t>(got);
 }
 
-bool AudioOutput::Create(const std::string& path, uint32_t sampleRate, uint32_t channels,
-                         bool flac, std::string& error) {
+bool AudioOutput::Create(const std::string& path, uint32_t sampleRate, uint32_t channels, bool flac,
+                         std::string& error) {
     if (path == "-") {
         pipe_ = MakePipeWriter(flac, sampleRate, channels, error);
         return pipe_ != nullptr;

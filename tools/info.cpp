@@ -37,8 +37,9 @@ int ForEachFile(const std::vector<std::string>& paths, bool json, const PerFile&
         if (result != kOk) {
             if (status == kOk) status = result;
             if (json && several)
-                std::fputs(JsonObject().Add("path", path).Add("error", LastFailure()).Line().c_str(),
-                           stdout);
+                std::fputs(
+                    JsonObject().Add("path", path).Add("error", LastFailure()).Line().c_str(),
+                    stdout);
             continue;
         }
         if (json)

@@ -103,13 +103,15 @@ int main(int argc, char** argv) {
     if (command == "decode" && args.size() == 2) {
         if (!TakeNumber(line, "start", 0, value) || !line.options.empty())
             return Fail(kUsage, "decode takes --start MS");
-        if (piped(0, 1)) return Fail(kUsage, "decode reads a WMA file by name, not from standard input");
+        if (piped(0, 1))
+            return Fail(kUsage, "decode reads a WMA file by name, not from standard input");
         return Decode(args[0], args[1], value, line.flac);
     }
     if ((command == "encode" || command == "transcode") && args.size() == 2) {
         if (!TakeNumber(line, "bitrate", 128, value) || !line.options.empty() || value == 0)
             return Fail(kUsage, command + " takes --bitrate KBPS");
-        if (piped(1, 2)) return Fail(kUsage, command + " writes a WMA file by name, not to standard output");
+        if (piped(1, 2))
+            return Fail(kUsage, command + " writes a WMA file by name, not to standard output");
         return Encode(args[0], args[1], value);
     }
     return Usage();

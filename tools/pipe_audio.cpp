@@ -49,7 +49,8 @@ size_t StdinSource::Pull(char* data, size_t count) {
             ended_ = true;
             break;
         }
-        const size_t keep = pulled_ < kKeptBytes ? std::min<size_t>(size_t(n), kKeptBytes - pulled_) : 0;
+        const size_t keep =
+            pulled_ < kKeptBytes ? std::min<size_t>(size_t(n), kKeptBytes - pulled_) : 0;
         head_.insert(head_.end(), into, into + keep);
         pulled_ += uint64_t(n);
         got += size_t(n);
@@ -141,7 +142,9 @@ class PipeWav : public PipeWriter {
 #endif
         return PutBytes(samples, count * 2);
     }
-    bool Close() override { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
+    bool Close() override {
+        return std::fflush(stdout) == 0 && !std::ferror(stdout);
+    }
 };
 
 struct FlacDeleter {

@@ -46,8 +46,8 @@ void ProgressLine::Update(uint64_t positionMs) {
     const double wallMs = std::chrono::duration<double, std::milli>(now - start_).count();
     std::string text = Hms(positionMs);
     if (durationMs_ > 0 && positionMs <= durationMs_) {
-        text += " / " + Hms(durationMs_) + "  " + std::to_string(positionMs * 100 / durationMs_) +
-                "%";
+        text +=
+            " / " + Hms(durationMs_) + "  " + std::to_string(positionMs * 100 / durationMs_) + "%";
     }
     text += "  " + Speed(positionMs, wallMs);
     if (durationMs_ > 0 && positionMs <= durationMs_) {
@@ -55,7 +55,7 @@ void ProgressLine::Update(uint64_t positionMs) {
         text += positionMs == 0 ? "  --:-- left"
                                 : "  " +
                                       Hms(uint64_t(wallMs * double(durationMs_ - positionMs) /
-                                                     double(positionMs))) +
+                                                   double(positionMs))) +
                                       " left";
     }
     Draw(text, "");
@@ -63,12 +63,10 @@ void ProgressLine::Update(uint64_t positionMs) {
 
 void ProgressLine::Finish(uint64_t positionMs) {
     if (!shown_) return;
-    const double wallMs =
-        std::chrono::duration<double, std::milli>(Clock::now() - start_).count();
+    const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start_).count();
     char took[32];
     std::snprintf(took, sizeof took, "%.1f s", wallMs / 1000);
-    Draw(Hms(positionMs) + " of audio in " + took + ", " + Speed(positionMs, wallMs) +
-             " real time",
+    Draw(Hms(positionMs) + " of audio in " + took + ", " + Speed(positionMs, wallMs) + " real time",
          "\n");
 }
 

@@ -48,8 +48,9 @@ std::string LibraryVersion() {
 int Version() {
     std::printf("mervane %s\n", MERVANE_TOOL_VERSION);
     std::printf("libmervane %s\n", LibraryVersion().c_str());
-    std::printf("FFmpeg %s (libavutil %u.%u.%u)\n", av_version_info(), AV_VERSION_MAJOR(avutil_version()),
-                AV_VERSION_MINOR(avutil_version()), AV_VERSION_MICRO(avutil_version()));
+    std::printf("FFmpeg %s (libavutil %u.%u.%u)\n", av_version_info(),
+                AV_VERSION_MAJOR(avutil_version()), AV_VERSION_MINOR(avutil_version()),
+                AV_VERSION_MICRO(avutil_version()));
     std::printf("%s\n", sf_version_string());
     return kOk;
 }

@@ -139,11 +139,12 @@ TEST(ToolIntegration, JsonOutputParsesAndAgreesWithFfprobe) {
 // header states a length: the seconds are its packets' summed durations.
 std::string ProbePipe(const std::string& producer) {
     std::string out;
-    media::Run(producer +
-                   " | ffprobe -v error -show_entries stream=codec_name,sample_rate,channels "
-                   "-show_entries packet=duration_time -of csv=p=0 - | awk -F, "
-                   "'NF == 3 { shape = $0 } NF == 1 { s += $1 } END { printf \"%s,%.3f\", shape, s }'",
-               &out);
+    media::Run(
+        producer +
+            " | ffprobe -v error -show_entries stream=codec_name,sample_rate,channels "
+            "-show_entries packet=duration_time -of csv=p=0 - | awk -F, "
+            "'NF == 3 { shape = $0 } NF == 1 { s += $1 } END { printf \"%s,%.3f\", shape, s }'",
+        &out);
     return out;
 }
 
@@ -182,9 +183,9 @@ TEST(ToolIntegration, ManyFilesEachAnsweredTheFirstFailureExits) {
                               lines + "' 2>/dev/null")),
               4);
     std::string out;
-    ASSERT_EQ(media::Run("jq -r 'if .error then \"error\" else .sampleRate end' '" + lines + "'",
-                         &out),
-              0);
+    ASSERT_EQ(
+        media::Run("jq -r 'if .error then \"error\" else .sampleRate end' '" + lines + "'", &out),
+        0);
     EXPECT_EQ(Lines(out), (std::vector<std::string>{"error", "44100", "error"}));
 
     // Every file is tried: the corrupt one between does not stop the second.
