@@ -48,9 +48,10 @@ const char kUsageText[] =
     "examples:\n"
     "  mervane info --json *.wma | jq .durationMs\n"
     "  mervane tags --album 'Night Songs' --year 2024 *.wma\n"
-    "  mervane decode song.wma - | sox - song.mp3\n"
+    "  mervane decode song.wma - | ffmpeg -i - song.mp3\n"
     "  ffmpeg -i song.mp4 -f wav - | mervane encode - song.wma --bitrate 64\n"
-    "  mervane encode long.flac long.wma --progress 2>progress.log\n";
+    "  mervane encode long.flac long.wma --progress 2>progress.log\n"
+    "  mervane --version\n";
 
 int Usage() {
     std::fputs(kUsageText, stderr);

@@ -44,7 +44,7 @@ class PipeWriter {
 };
 
 // WAV as ffmpeg writes it to a pipe: the RIFF and data sizes are 0xFFFFFFFF,
-// which readers (ffmpeg, sox, libsndfile) take as "until the stream ends".
+// which readers (ffmpeg, libsndfile) take as "until the stream ends".
 // FLAC, with `flac`: the stream info's length is left unknown.
 std::unique_ptr<PipeWriter> MakePipeWriter(bool flac, uint32_t sampleRate, uint32_t channels,
                                            std::string& error);
