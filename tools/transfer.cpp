@@ -163,7 +163,8 @@ int Decode(const std::string& in, const std::string& out, uint32_t startMs, bool
     const bool written = file.Close() && !sink.failed;
     int result = decoded ? CheckReceived(in, info, startMs, sink.bytes)
                          : Fail(kFailed, "decoding " + in + " failed");
-    if (result == kOk && !written) result = Fail(kFailed, "writing " + out + " failed");
+    if (result == kOk && !written)
+        result = Fail(kFailed, "writing " + (out == "-" ? "standard output" : out) + " failed");
     // What went down a pipe is gone; a file named "-" is not ours to remove.
     if (result != kOk && out != "-") std::remove(out.c_str());
     return result;
