@@ -22,6 +22,12 @@ expect 4 "$tool" info "$dir/missing.wma"
 expect 4 "$tool" encode "$dir/missing.wav" "$dir/out.wma"
 expect 3 "$tool" encode "$0" "$dir/out.wma"
 expect 2 "$tool" decode "$dir/missing.wma" "$dir/out.wav" --json
+expect 0 "$tool" -V
+# The library opens WMA files by name: no pipe on the WMA side.
+expect 2 "$tool" decode - "$dir/out.wav"
+expect 2 "$tool" encode "$dir/missing.wav" -
+expect 2 "$tool" info "$dir/missing.wma" -
+expect 3 "$tool" encode - "$dir/out.wma" </dev/null
 if command -v ffmpeg >/dev/null 2>&1; then
     ffmpeg -nostdin -v error -y -f lavfi -i sine=duration=0.2 -ac 2 -ar 44100 "$dir/s44.wav"
     ffmpeg -nostdin -v error -y -f lavfi -i sine=duration=0.2 -ar 16000 "$dir/m16.wav"
@@ -36,6 +42,10 @@ if command -v ffmpeg >/dev/null 2>&1; then
     }
     expect 1 "$tool" info "$dir/s44.wav"
     expect 0 "$tool" encode "$dir/s44.wav" "$dir/out.wma" --bitrate 64
+    # Off a terminal, no progress line unless asked.
+    [ ! -s "$dir/err" ] || { echo "FAIL: progress off a terminal: $(cat "$dir/err")"; failures=$((failures + 1)); }
+    expect 0 "$tool" encode "$dir/s44.wav" "$dir/out.wma" --progress
+    grep -q "of audio in" "$dir/err" || { echo "FAIL: --progress shows nothing"; failures=$((failures + 1)); }
     expect 0 "$tool" info "$dir/out.wma"
 fi
 [ "$failures" -eq 0 ] && echo "tool error handling as expected"

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "pipe_audio.h"
+
 namespace tool {
 
 struct SndfileCloser {
@@ -24,6 +26,7 @@ using SndfileOwner = std::unique_ptr<SNDFILE, SndfileCloser>;
 class AudioInput {
   public:
     // False, with libsndfile's reason in `error`, when libsndfile cannot read it.
+    // "-" is standard input.
     bool Open(const std::string& path, std::string& error);
     uint32_t SampleRate() const { return static_cast<uint32_t>(info_.samplerate); }
     uint32_t Channels() const { return static_cast<uint32_t>(info_.channels); }
@@ -34,15 +37,19 @@ class AudioInput {
 
   private:
     SF_INFO info_{};
-    SndfileOwner file_;
+    bool fromPipe_ = false;
+    std::unique_ptr<StdinSource> stdin_;
+    SF_VIRTUAL_IO io_{};
+    SndfileOwner file_;  // after stdin_, so that it is closed first
     std::vector<double> buffer_;
 };
 
-// A new 16-bit file: FLAC when the name ends in ".flac" (any case), otherwise
-// WAV (extensible when there are more than two channels).
+// A new 16-bit file: FLAC when asked or when the name ends in ".flac" (any
+// case), otherwise WAV (extensible when there are more than two channels).
+// "-" is standard output.
 class AudioOutput {
   public:
-    bool Create(const std::string& path, uint32_t sampleRate, uint32_t channels,
+    bool Create(const std::string& path, uint32_t sampleRate, uint32_t channels, bool flac,
                 std::string& error);
     bool Write(const int16_t* samples, size_t count);
     // Finishes the file; false if it could not be written whole.
@@ -50,6 +57,7 @@ class AudioOutput {
 
   private:
     SndfileOwner file_;
+    std::unique_ptr<PipeWriter> pipe_;
 };
 
 }  // namespace tool

@@ -8,13 +8,27 @@
 #include <cstdlib>
 
 namespace tool {
+namespace {
+
+std::string g_lastFailure;
+bool g_forceProgress = false;
+bool g_quiet = false;
+
+}  // namespace
 
 int Fail(int code, const std::string& message) {
+    std::fflush(stdout);  // so that a file's error follows its output
     std::fprintf(stderr, "mervane: %s\n", message.c_str());
+    g_lastFailure = message;
     return code;
 }
 
+const std::string& LastFailure() {
+    return g_lastFailure;
+}
+
 void Warn(const std::string& message) {
+    if (g_quiet) return;
     std::fprintf(stderr, "mervane: warning: %s\n", message.c_str());
 }
 
@@ -39,7 +53,7 @@ std::string Seconds(uint64_t ms) {
 }
 
 bool ShowProgress() {
-    return isatty(STDERR_FILENO) != 0;
+    return !g_quiet && (g_forceProgress || isatty(STDERR_FILENO) != 0);
 }
 
 bool ParseCommandLine(int argc, char** argv, int first, CommandLine& line) {
@@ -47,6 +61,12 @@ bool ParseCommandLine(int argc, char** argv, int first, CommandLine& line) {
         const std::string arg = argv[i];
         if (arg == "--json") {
             line.json = true;
+        } else if (arg == "--flac") {
+            line.flac = true;
+        } else if (arg == "--progress") {
+            line.progress = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            line.quiet = true;
         } else if (arg.rfind("--", 0) == 0) {
             if (i + 1 >= argc) return false;
             line.options[arg.substr(2)] = argv[++i];
@@ -54,6 +74,8 @@ bool ParseCommandLine(int argc, char** argv, int first, CommandLine& line) {
             line.positional.push_back(arg);
         }
     }
+    g_forceProgress = line.progress;
+    g_quiet = line.quiet;
     return true;
 }
 

@@ -20,6 +20,8 @@ class JsonObject {
 
     // The object over several lines, ending in a newline.
     std::string Render() const;
+    // The object on one line, ending in a newline (JSON Lines).
+    std::string Line() const { return Inline() + "\n"; }
 
   private:
     std::string Inline() const;

@@ -12,6 +12,7 @@
 #include "catalog.h"
 #include "cli.h"
 #include "mervane.h"
+#include "progress.h"
 #include "protection.h"
 
 namespace tool {
@@ -51,18 +52,20 @@ int32_t MERVANE_CALL OnSamples(const void* data, uint32_t byteCount, uint32_t ti
     return 0;
 }
 
-// Runs a decode to its end call, showing progress on a terminal; false if it
-// did not start. Whether every block was taken is in `sink.failed`.
-bool RunDecode(const std::string& path, uint32_t startMs, uint32_t durationMs, DecodeSink& sink) {
+// Runs a decode to its end call, with the progress line; false if it did not
+// start. Whether every block was taken is in `sink.failed`.
+bool RunDecode(const std::string& path, uint32_t startMs, const AudioFormatInfo& info,
+               DecodeSink& sink) {
     g_sink = &sink;
+    const uint64_t lengthMs = info.durationMs > startMs ? info.durationMs - startMs : 0;
+    ProgressLine progress(lengthMs);
     if (GoGoGoReader(path.c_str(), startMs, 1, OnSamples) != 1) return false;
-    const bool progress = ShowProgress() && durationMs > 0;
+    const auto done = [&] { return sink.lastMs > startMs ? sink.lastMs - startMs : 0u; };
     std::unique_lock<std::mutex> lock(sink.mutex);
-    while (!sink.ended.wait_for(lock, std::chrono::milliseconds(200), [&] { return sink.done; })) {
-        if (progress)
-            std::fprintf(stderr, "\r%3u%%", std::min(100u, sink.lastMs * 100u / durationMs));
-    }
-    if (progress) std::fprintf(stderr, "\r100%%\n");
+    while (!sink.ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return sink.done; }))
+        progress.Update(done());
+    const uint64_t bytesPerSecond = uint64_t(info.sampleRate) * info.channels * 2;
+    progress.Finish(bytesPerSecond == 0 ? done() : sink.bytes * 1000 / bytesPerSecond);
     return true;
 }
 
@@ -116,7 +119,8 @@ int EncodeAudioFile(AudioInput& input, const std::string& in, const std::string&
     if (const int check = CheckEncodable(rate, channels, kbps)) return check;
     if (!BeginEncoding(out, rate, channels, kbps))
         return Fail(kFailed, "cannot start writing " + out);
-    const bool progress = ShowProgress() && input.Frames() > 0;
+    const auto ms = [rate](uint64_t frames) { return frames * 1000 / rate; };
+    ProgressLine progress(ms(input.Frames()));
     const size_t blockFrames = std::max<size_t>(rate / 10, 1);  // a tenth of a second
     std::vector<int16_t> block(blockFrames * channels);
     uint64_t done = 0;
@@ -124,11 +128,9 @@ int EncodeAudioFile(AudioInput& input, const std::string& in, const std::string&
     for (size_t got; ok && (got = input.Read(block.data(), blockFrames)) > 0;) {
         ok = WriteWMAFile(block.data(), static_cast<uint32_t>(got * channels * 2)) == 1;
         done += got;
-        if (progress)
-            std::fprintf(stderr, "\r%3u%%",
-                         unsigned(std::min<uint64_t>(100, done * 100 / input.Frames())));
+        progress.Update(ms(done));
     }
-    if (progress) std::fprintf(stderr, "\n");
+    progress.Finish(ms(done));
     const int received = done == 0 ? Fail(kFailed, in + " holds no audio") : kOk;
     return FinishEncoding(out, ok, received, "encoding " + in);
 }
@@ -140,37 +142,45 @@ int TranscodeWma(const std::string& in, const AudioFormatInfo& info, const std::
         return Fail(kFailed, "cannot start writing " + out);
     DecodeSink sink;
     sink.toEncoder = true;
-    const bool decoded = RunDecode(in, 0, info.durationMs, sink);
+    const bool decoded = RunDecode(in, 0, info, sink);
     const int received = decoded ? CheckReceived(in, info, 0, sink.bytes) : kOk;
     return FinishEncoding(out, decoded && !sink.failed, received, "transcoding " + in);
 }
 
 }  // namespace
 
-int Decode(const std::string& in, const std::string& out, uint32_t startMs) {
+int Decode(const std::string& in, const std::string& out, uint32_t startMs, bool flac) {
     if (!IsReadableFile(in)) return Fail(kNoFile, "cannot read " + in);
     AudioFormatInfo info;
     if (!ReadWmaInfo(in, info)) return Unreadable(in);
     AudioOutput file;
     std::string error;
-    if (!file.Create(out, info.sampleRate, info.channels, error))
+    if (!file.Create(out, info.sampleRate, info.channels, flac, error))
         return Fail(kFailed, "cannot create " + out + ": " + error);
     DecodeSink sink;
     sink.file = &file;
-    const bool decoded = RunDecode(in, startMs, info.durationMs, sink);
+    const bool decoded = RunDecode(in, startMs, info, sink);
     const bool written = file.Close() && !sink.failed;
     int result = decoded ? CheckReceived(in, info, startMs, sink.bytes)
                          : Fail(kFailed, "decoding " + in + " failed");
-    if (result == kOk && !written) result = Fail(kFailed, "writing " + out + " failed");
-    if (result != kOk) std::remove(out.c_str());
+    if (result == kOk && !written)
+        result = Fail(kFailed, "writing " + (out == "-" ? "standard output" : out) + " failed");
+    // What went down a pipe is gone; a file named "-" is not ours to remove.
+    if (result != kOk && out != "-") std::remove(out.c_str());
     return result;
 }
 
 int Encode(const std::string& in, const std::string& out, uint32_t kbps) {
-    if (!IsReadableFile(in)) return Fail(kNoFile, "cannot read " + in);
+    const bool fromPipe = in == "-";
+    if (!fromPipe && !IsReadableFile(in)) return Fail(kNoFile, "cannot read " + in);
     AudioInput input;
     std::string error;
-    if (input.Open(in, error)) return EncodeAudioFile(input, in, out, kbps);
+    if (input.Open(in, error))
+        return EncodeAudioFile(input, fromPipe ? "standard input" : in, out, kbps);
+    // The library reads WMA files by name only.
+    if (fromPipe)
+        return Fail(kUnsupported, "standard input is no audio libsndfile reads (" + error +
+                                      "); a WMA file must be given by its name");
     AudioFormatInfo info;
     if (ReadWmaInfo(in, info)) return TranscodeWma(in, info, out, kbps);
     if (LooksProtected(in)) return Unreadable(in);

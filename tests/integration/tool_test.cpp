@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The mervane tool on the audio files people have: inputs made by ffmpeg in
 // several containers and sample formats, encoded and decoded back to FLAC, each
-// step checked with ffprobe and ffmpeg's own decode; and its JSON, read by jq.
+// step checked with ffprobe and ffmpeg's own decode; its JSON, read by jq; many
+// files at once, pipes, the progress line on a terminal, and its version.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -127,6 +133,113 @@ TEST(ToolIntegration, JsonOutputParsesAndAgreesWithFfprobe) {
                          &out),
               0);
     EXPECT_EQ(Lines(out), g_formats);
+}
+
+// Rate, channels and seconds of a stream ffprobe reads from a pipe, where no
+// header states a length: the seconds are its packets' summed durations.
+std::string ProbePipe(const std::string& producer) {
+    std::string out;
+    media::Run(
+        producer +
+            " | ffprobe -v error -show_entries stream=codec_name,sample_rate,channels "
+            "-show_entries packet=duration_time -of csv=p=0 - | awk -F, "
+            "'NF == 3 { shape = $0 } NF == 1 { s += $1 } END { printf \"%s,%.3f\", shape, s }'",
+        &out);
+    return out;
+}
+
+TEST(ToolIntegration, PipesCarryAudioInAndOut) {
+    REQUIRE_FFMPEG();
+    const std::string flac = media::MakeWithFfmpeg("tool-pipe.flac", kSweeps + "flac");
+    ASSERT_FALSE(flac.empty());
+    const std::string wma = flac + ".wma", fromWav = flac + "-wav.wma";
+    // FLAC must be read from the pipe's first byte on; ffmpeg's WAV to a pipe
+    // states 0xFFFFFFFF bytes.
+    ASSERT_EQ(media::Run("cat '" + flac + "' | " + Tool("encode - '" + wma + "'")), 0);
+    ASSERT_EQ(media::Run("ffmpeg -v error -i '" + flac + "' -f wav - | " +
+                         Tool("encode - '" + fromWav + "'")),
+              0);
+    for (const std::string& file : {wma, fromWav}) {
+        const media::Probe p = media::ProbeFile(file);
+        EXPECT_EQ(p.codec, "wmav2");
+        EXPECT_NEAR(p.durationS, 3.0, 0.05);
+    }
+    // Standard output carries the audio alone, whole: 3 s at 44.1 kHz stereo.
+    EXPECT_EQ(ProbePipe(Tool("decode '" + wma + "' -")), "pcm_s16le,44100,2,3.000");
+    EXPECT_EQ(ProbePipe(Tool("decode '" + wma + "' - --flac")), "flac,44100,2,3.000");
+}
+
+TEST(ToolIntegration, ManyFilesEachAnsweredTheFirstFailureExits) {
+    REQUIRE_FFMPEG();
+    const std::string good = media::MakeWma("tool-many.wma", "sine=duration=1", "-ar 44100 -ac 2");
+    ASSERT_FALSE(good.empty());
+    const std::vector<uint8_t> bytes = media::ReadFile(good);
+    const std::string other = media::WriteFile("tool-many-2.wma", bytes);
+    const std::string corrupt = media::WriteFile(
+        "tool-many-corrupt.wma", std::vector<uint8_t>(bytes.begin(), bytes.begin() + 300));
+    const std::string missing = media::Dir() + "/tool-many-missing.wma";
+    const std::string lines = media::Dir() + "/tool-many.jsonl";
+    EXPECT_EQ(media::Run(Tool("info --json '" + missing + "' '" + good + "' '" + corrupt + "' > '" +
+                              lines + "' 2>/dev/null")),
+              4);
+    std::string out;
+    ASSERT_EQ(
+        media::Run("jq -r 'if .error then \"error\" else .sampleRate end' '" + lines + "'", &out),
+        0);
+    EXPECT_EQ(Lines(out), (std::vector<std::string>{"error", "44100", "error"}));
+
+    // Every file is tried: the corrupt one between does not stop the second.
+    EXPECT_EQ(media::Run(Tool("tags --album Many '" + good + "' '" + corrupt + "' '" + other +
+                              "' >/dev/null 2>&1")),
+              1);
+    EXPECT_EQ(media::ProbeFile(good).album, "Many");
+    EXPECT_EQ(media::ProbeFile(other).album, "Many");
+}
+
+TEST(ToolIntegration, ProgressLineOnATerminalRedrawsAtMostTenTimesASecond) {
+    REQUIRE_FFMPEG();
+    const std::string wav = media::MakeWithFfmpeg(
+        "tool-progress.wav", "-f lavfi -i sine=duration=120:sample_rate=44100 -ac 2");
+    ASSERT_FALSE(wav.empty());
+    const std::string wma = wav + ".wma";
+    const auto began = std::chrono::steady_clock::now();
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl(MERVANE_TOOL, "mervane", "encode", wav.c_str(), wma.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(terminal);
+    const double elapsedS =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+    // Drawn at once, then once a tenth of a second at most, then the totals.
+    const long redraws = std::count(shown.begin(), shown.end(), '\r');
+    EXPECT_GE(redraws, 2) << shown;
+    EXPECT_LE(redraws, 10 * elapsedS + 2) << shown;
+    EXPECT_NE(shown.find(" / 2:00.0 "), std::string::npos) << shown;
+    EXPECT_NE(shown.find(" left"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("2:00.0 of audio in "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("x real time"), std::string::npos) << shown;
+}
+
+TEST(ToolIntegration, VersionNamesTheToolLibraryFfmpegAndLibsndfile) {
+    REQUIRE_FFMPEG();
+    std::string out, ffmpeg;
+    ASSERT_EQ(media::Run(Tool("--version"), &out), 0);
+    ASSERT_EQ(media::Run("ffmpeg -version | head -n 1 | cut -d' ' -f3", &ffmpeg), 0);
+    const std::vector<std::string> lines = Lines(out);
+    ASSERT_EQ(lines.size(), 4u) << out;
+    EXPECT_EQ(lines[0], std::string("mervane ") + MERVANE_VERSION);
+    EXPECT_EQ(lines[1], std::string("libmervane ") + MERVANE_VERSION);
+    EXPECT_EQ(lines[2].rfind("FFmpeg " + Lines(ffmpeg).at(0) + " ", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3].rfind("libsndfile-1.", 0), 0u) << lines[3];
 }
 
 }  // namespace
