@@ -29,12 +29,6 @@ using asf_test::guid;
 using asf_test::num;
 using asf_test::object;
 
-const Bytes kExtStreamProps = guid(0x14E6A5CB, 0xC672, 0x4332, 0x8399A96952065B5Aull);
-const Bytes kBitrateMutex = guid(0xD6E229DC, 0x35DA, 0x11D1, 0x903400A0C90349BEull);
-const Bytes kAdvancedMutex = guid(0xA08649CF, 0x4775, 0x4670, 0x8A166E35357566CDull);
-const Bytes kExcludeBitrate = guid(0xD6E22A01, 0x35DA, 0x11D1, 0x903400A0C90349BEull);
-const Bytes kExcludeLanguage = guid(0xD6E22A00, 0x35DA, 0x11D1, 0x903400A0C90349BEull);
-
 std::string DataPath(const char* name) {
     return std::string(MERVANE_TEST_DATA) + "/" + name;
 }
@@ -48,24 +42,13 @@ Bytes QuietStream(uint16_t number, uint32_t avgBytes) {
                        num(number, 2), num(0, 4), wf}));
 }
 
-// Extended Stream Properties for `number`, with its Stream Properties inside.
-Bytes ExtendedStream(uint16_t number, uint32_t bitrate, const Bytes& streamProps) {
-    return object(kExtStreamProps, cat({num(0, 16), num(bitrate, 4), num(0, 28), num(number, 2),
-                                        num(0, 2), num(0, 8), num(0, 4), streamProps}));
-}
-
-Bytes Exclusion(const Bytes& id, const Bytes& type, uint16_t a, uint16_t b) {
-    return object(id, cat({type, num(2, 2), num(a, 2), num(b, 2)}));
-}
-
 enum class Declared { kBitrateObjects, kExtensionOnly };
 
 // `name` as a multiple-bitrate file: a stream that no packet carries declared
-// first, at a lower bitrate, and the file's own stream declared only in an
-// Extended Stream Properties object of the Header Extension, which moves to
-// the header's end. The two exclude each other by bitrate (Bitrate Mutual
-// Exclusion, Stream Bitrate Properties) or by language (Advanced Mutual
-// Exclusion, bitrates from the stream objects alone).
+// first, at a lower bitrate and the highest stream number, and the file's own stream declared only
+// in an Extended Stream Properties object of the Header Extension, which moves to the header's end.
+// The two exclude each other by bitrate (Bitrate Mutual Exclusion, Stream Bitrate Properties) or by
+// language (Advanced Mutual Exclusion, bitrates from the stream objects alone).
 std::string MultipleBitrate(const char* name, Declared how) {
     const asfbytes::Bytes file = media::ReadFile(DataPath(name));
     Bytes stream, extension;
@@ -80,18 +63,20 @@ std::string MultipleBitrate(const char* name, Declared how) {
             objects.push_back(o.bytes);
         }
     }
-    const uint16_t real = asfbytes::Le(stream, 72, 2) & 0x7F, quiet = real + 1;
+    const uint16_t real = asfbytes::Le(stream, 72, 2) & 0x7F, quiet = 127;
     std::vector<Bytes> inner;
     for (const asfbytes::Object& o : asfbytes::ExtensionObjects({{}, extension, 0}))
         inner.push_back(o.bytes);
-    inner.push_back(ExtendedStream(real, 96000, stream));
+    inner.push_back(asf_test::extStream(real, 96000, stream));
     objects.push_back(QuietStream(quiet, 2000));
     if (how == Declared::kBitrateObjects) {
         objects.push_back(object(asf_test::kBitrates, cat({num(2, 2), num(quiet, 2), num(16000, 4),
                                                            num(real, 2), num(96000, 4)})));
-        objects.push_back(Exclusion(kBitrateMutex, kExcludeBitrate, quiet, real));
+        objects.push_back(
+            asf_test::exclusion(asf_test::kBitrateMutex, asf_test::kExcludeBitrate, {quiet, real}));
     } else {
-        inner.push_back(Exclusion(kAdvancedMutex, kExcludeLanguage, real, quiet));
+        inner.push_back(asf_test::exclusion(asf_test::kAdvancedMutex, asf_test::kExcludeLanguage,
+                                            {real, quiet}));
     }
     objects.push_back(asf_test::headerExt(inner));
     Bytes out = asf_test::header(objects);
