@@ -149,21 +149,6 @@ TEST_F(ReaderFileInfo, AFailingAttributeReadFailsTheQuery) {
     }
 }
 
-// A value the 16-bit length cannot carry (a picture over 64 KiB) is no
-// field of the query's: it is passed over, before and after the two.
-TEST_F(ReaderFileInfo, AnAttributeTooLargeToFetchIsPassedOver) {
-    const fakes::FakeAttribute picture{u"WM/Picture", wm::WMT_TYPE_BINARY,
-                                       std::vector<BYTE>(88'902, 7)};
-    auto& attributes = reader_->header->attributes;
-    attributes.insert(attributes.begin(), picture);
-    attributes.push_back(picture);
-    AudioFormatInfo info = Prefilled();
-    EXPECT_EQ(Query(info), 1);
-    EXPECT_EQ(info.bitrateKbps, 128u);
-    EXPECT_EQ(info.durationMs, 750u);
-    ExpectClosedAndReleased();
-}
-
 TEST_F(ReaderFileInfo, Output0ThatIsNotAudioFailsAfterTheAttributes) {
     reader_->outputs[0]->mediaType =
         fakes::MakeMediaType(wm::WMMEDIATYPE_Video, wm::WMFORMAT_WaveFormatEx,

@@ -198,16 +198,13 @@ HRESULT FakeHeaderInfo::GetAttributeByIndex(WORD index, WORD* stream, WCHAR* nam
     if (*stream != 0 || index >= attributes.size()) return E_INVALIDARG;
     const FakeAttribute& a = attributes[index];
     const WORD needName = static_cast<WORD>(a.name.size() + 1);
-    // A value too long for the WORD length (a large picture) is measured as
-    // 0xFFFF and cannot be fetched.
-    const bool tooLong = a.value.size() > 0xFFFF;
-    const WORD needValue = tooLong ? WORD{0xFFFF} : static_cast<WORD>(a.value.size());
+    const WORD needValue = static_cast<WORD>(a.value.size());
     if (name != nullptr) {
         if (*nameLength < needName) return E_INVALIDARG;
         std::memcpy(name, a.name.c_str(), needName * sizeof(WCHAR));
     }
     if (value != nullptr) {
-        if (tooLong || *valueLength < needValue) return E_INVALIDARG;
+        if (*valueLength < needValue) return E_INVALIDARG;
         if (needValue > 0) std::memcpy(value, a.value.data(), needValue);
     }
     *nameLength = needName;
