@@ -80,7 +80,7 @@ inline Bytes audioStream(uint16_t number, uint32_t avgBytes) {
 // Extended Stream Properties of `number` at `bitrate` bit/s, with a whole
 // Stream Properties object (or nothing) at its end.
 inline Bytes extStream(uint16_t number, uint32_t bitrate, const Bytes& streamProps) {
-    return object(kExtStreamProps, cat({num(0, 16), num(bitrate, 4), num(0, 28), num(number, 2),
+    return object(kExtStreamProps, cat({Bytes(16, 0), num(bitrate, 4), Bytes(28, 0), num(number, 2),
                                         num(0, 2), num(0, 8), num(0, 4), streamProps}));
 }
 // A mutual exclusion object (kBitrateMutex or kAdvancedMutex) of `type`.
