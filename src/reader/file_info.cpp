@@ -82,9 +82,14 @@ uint32_t ReadDword(const BYTE* value) {
     return word;
 }
 
+bool IsReadAttribute(const WCHAR* name, size_t capacity) {
+    return NameIs(name, capacity, "Bitrate") || NameIs(name, capacity, "Duration");
+}
+
 // Fills bitrateKbps and durationMs from the attributes of stream 0 that carry
-// them. False when an attribute could not be read: the two fields may then not
-// be what the file holds, and the query fails.
+// them. False when one of those two could not be read: the fields may then not
+// be what the file holds, and the query fails. Any other attribute that cannot
+// be read (a picture too large for the 16-bit value length) is passed over.
 bool ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info) {
     for (WORD i = 0; i < count; ++i) {
         WORD stream = 0;
@@ -100,8 +105,17 @@ bool ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info
         if (!name || !value) return false;
         stream = 0;
         if (FAILED(header->GetAttributeByIndex(i, &stream, name.as<WCHAR>(), &nameLength, &type,
-                                               value.as<BYTE>(), &valueLength)))
-            return false;
+                                               value.as<BYTE>(), &valueLength))) {
+            // Its name alone says whether it mattered.
+            WORD length = static_cast<WORD>(name.size() / sizeof(WCHAR));
+            stream = 0;
+            if (FAILED(header->GetAttributeByIndex(i, &stream, name.as<WCHAR>(), &length, &type,
+                                                   nullptr, &valueLength)) ||
+                IsReadAttribute(name.as<WCHAR>(),
+                                std::min<size_t>(length, name.size() / sizeof(WCHAR))))
+                return false;
+            continue;
+        }
 
         // Only what the reader stored is read, and never beyond the buffers.
         const size_t nameChars = std::min<size_t>(nameLength, name.size() / sizeof(WCHAR));

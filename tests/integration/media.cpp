@@ -126,9 +126,11 @@ Probe ProbeFile(const std::string& path) {
     return probe;
 }
 
-std::vector<int16_t> DecodeWithFfmpeg(const std::string& path) {
+std::vector<int16_t> DecodeWithFfmpeg(const std::string& path, int index) {
     std::string bytes;
-    Run("ffmpeg -nostdin -v error -i '" + path + "' -f s16le -acodec pcm_s16le -", &bytes);
+    const std::string map = index < 0 ? "" : " -map 0:" + std::to_string(index);
+    Run("ffmpeg -nostdin -v error -i '" + path + "'" + map + " -f s16le -acodec pcm_s16le -",
+        &bytes);
     std::vector<int16_t> samples(bytes.size() / 2);
     std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;

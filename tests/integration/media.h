@@ -41,8 +41,9 @@ struct Probe {
 };
 Probe ProbeFile(const std::string& path);
 
-// ffmpeg's decode of a file as interleaved 16-bit samples.
-std::vector<int16_t> DecodeWithFfmpeg(const std::string& path);
+// ffmpeg's decode of a file as interleaved 16-bit samples: of the stream it
+// picks, or of the stream at `index` (-map 0:index).
+std::vector<int16_t> DecodeWithFfmpeg(const std::string& path, int index = -1);
 
 // The offset (in interleaved samples, a multiple of `channels`) at which
 // `needle`'s start best matches inside `hay`, searching offsets 0..maxOffset

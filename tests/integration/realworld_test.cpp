@@ -8,12 +8,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../unit/sdk_asf_builders.h"
 #include "asf_bytes.h"
 #include "decode_collector.h"
 #include "media.h"
@@ -183,8 +186,9 @@ void ExpectTagWriteKeepsTheRest(const std::string& path, bool decodes) {
 }
 
 // Ours is ffmpeg's decode, which ours ends where the file's duration does.
-void ExpectEqualsFfmpegs(const std::string& path, const Decoded& d, const AudioFormatInfo& info) {
-    std::vector<int16_t> reference = media::DecodeWithFfmpeg(path);
+void ExpectEqualsFfmpegs(const std::string& path, const Decoded& d, const AudioFormatInfo& info,
+                         int stream = -1) {
+    std::vector<int16_t> reference = media::DecodeWithFfmpeg(path, stream);
     const size_t end = size_t(std::ceil(info.durationMs / 1000.0 * info.sampleRate));
     reference.resize(std::min(reference.size(), end * info.channels));
     ASSERT_NEAR(double(d.pcm.size()), double(reference.size()), 2.0 * info.channels);
@@ -198,6 +202,63 @@ void ExpectEqualsFfmpegs(const std::string& path, const Decoded& d, const AudioF
 int RunTool(const std::string& arguments, std::string* said) {
     return media::Run(std::string("'") + MERVANE_TOOL + "' " + arguments + " 2>&1 >/dev/null",
                       said);
+}
+
+// `name` as the platform's encoders write a multiple-bitrate file, with our
+// own header writer: a stream no packet carries (22,050 Hz mono, numbered 127)
+// declared first at a lower bitrate, and the file's own stream declared only
+// in Extended Stream Properties in the Header Extension, moved to the end. The
+// two exclude each other by bitrate (Bitrate Mutual Exclusion, Stream Bitrate
+// Properties) or by language (Advanced Mutual Exclusion, no bitrate object).
+std::string MultipleBitrate(const char* name, bool byLanguage) {
+    using namespace asf_test;
+    const Bytes file = media::ReadFile(DataPath(name));
+    Bytes stream;
+    std::vector<Bytes> objects, inner;
+    for (const asfbytes::Object& o : asfbytes::HeaderObjects(file)) {
+        if (o.id == asfbytes::kHeaderExt) {
+            for (const asfbytes::Object& e : asfbytes::ExtensionObjects(o))
+                inner.push_back(e.bytes);
+        } else if (o.id == asfbytes::kStreamProps) {
+            stream = o.bytes;
+        } else if (o.id != asfbytes::G("7BF875CE-468D-11D1-8D82-006097C9A2B2")) {
+            objects.push_back(o.bytes);
+        }
+    }
+    const uint16_t real = asfbytes::Le(stream, 72, 2) & 0x7F;
+    inner.push_back(extStream(real, 96000, stream));
+    objects.push_back(patched(audioStream(127, 2000), 80, cat({num(1, 2), num(22050, 4)})));
+    if (byLanguage) {
+        inner.push_back(exclusion(kAdvancedMutex, kExcludeLanguage, {real, 127}));
+    } else {
+        objects.push_back(object(
+            kBitrates, cat({num(2, 2), num(127, 2), num(16000, 4), num(real, 2), num(96000, 4)})));
+        objects.push_back(exclusion(kBitrateMutex, kExcludeBitrate, {127, real}));
+    }
+    objects.push_back(headerExt(inner));
+    Bytes out = header(objects);
+    out.insert(out.end(), file.begin() + long(asfbytes::HeaderEnd(file)), file.end());
+    return media::WriteFile(std::string(byLanguage ? "mbr-language-" : "mbr-") + name, out);
+}
+
+// The audio stream ffprobe gives the highest bitrate: index, rate, channels.
+std::array<long, 3> StrongestStream(const std::string& path) {
+    std::string text;
+    media::Run(
+        "ffprobe -v error -select_streams a -show_entries "
+        "stream=index,sample_rate,channels,bit_rate -of csv=p=0 '" +
+            path + "'",
+        &text);
+    std::array<long, 3> best{-1, 0, 0};
+    long bestRate = -1;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        long index = 0, rate = 0, channels = 0, bitRate = 0;
+        char c;
+        std::istringstream(line) >> index >> c >> rate >> c >> channels >> c >> bitRate;
+        if (bitRate > bestRate) best = {index, rate, channels}, bestRate = bitRate;
+    }
+    return best;
 }
 
 class RealFiles : public ::testing::Test {
@@ -338,6 +399,44 @@ TEST_F(RealFiles, StartsLandOnEveryCatalogueFormatAndCodec) {
         ASSERT_FALSE(path.empty());
         ExpectEqualsFfmpegs(path, Whole(path), Info(path));
         for (uint32_t start : {5003u, 9300u, 11000u}) ExpectStartLands(path, start);
+    }
+}
+
+// Information and decode are those of the stream ffprobe rates highest.
+TEST_F(RealFiles, MutuallyExclusiveStreamsPlayTheirHighestBitrate) {
+    for (const bool byLanguage : {false, true}) {
+        const std::string path = MultipleBitrate("taglibsharp__sample.wma", byLanguage);
+        SCOPED_TRACE(path);
+        const std::array<long, 3> best = StrongestStream(path);
+        const AudioFormatInfo info = Info(path);
+        EXPECT_EQ(info.sampleRate, uint32_t(best[1]));
+        EXPECT_EQ(info.channels, uint32_t(best[2]));
+        EXPECT_EQ(info.durationMs, asfbytes::PlayingMs(media::ReadFile(path)));
+        ExpectEqualsFfmpegs(path, Whole(path), info, int(best[0]));
+    }
+}
+
+// An 88,902-byte picture (in Metadata Library, by our header writer) makes the
+// Header Extension 90 KB; whole, and cut to its header and a third of its data.
+TEST_F(RealFiles, AHeaderExtensionOver64KibOpensWholeOrTruncated) {
+    const Bytes file = media::ReadFile(DataPath("taglib__lossless.wma"));
+    asf::Header header;
+    ASSERT_TRUE(header.Parse(file.data(), file.size()));
+    const Bytes picture(88902, 0x5A);
+    ASSERT_TRUE(header.Set(u"WM/Picture", asf::AttrType::Binary, picture.data(), picture.size()));
+    Bytes whole = header.Serialize();
+    ASSERT_GT(whole.size(), 90000u);
+    const size_t cut = whole.size() + 50 + header.dataPacketCount() / 3 * header.packetSize();
+    whole.insert(whole.end(), file.begin() + long(header.headerSize()), file.end());
+    for (const size_t size : {whole.size(), cut}) {
+        const std::string path = media::WriteFile("big-header-" + std::to_string(size) + ".wma",
+                                                  Bytes(whole.begin(), whole.begin() + long(size)));
+        const AudioFormatInfo info = Info(path);
+        const media::Probe probe = media::ProbeFile(path);
+        EXPECT_EQ(info.sampleRate, uint32_t(probe.sampleRate));
+        EXPECT_EQ(info.channels, uint32_t(probe.channels));
+        EXPECT_EQ(info.durationMs, asfbytes::PlayingMs(whole));
+        ExpectEqualsFfmpegs(path, Whole(path), info);
     }
 }
 

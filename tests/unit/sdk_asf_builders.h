@@ -43,6 +43,11 @@ const Bytes kMetadata = guid(0xC5F8CBEA, 0x5BAF, 0x4877, 0x8467AA8C44FA4CCAull);
 const Bytes kMetadataLib = guid(0x44231C94, 0x9498, 0x49D1, 0xA1411D134E457054ull);
 const Bytes kAudio = guid(0xF8699E40, 0x5B4D, 0x11CF, 0xA8FD00805F5C442Bull);
 const Bytes kUnknown = guid(0x12345678, 0x9ABC, 0xDEF0, 0x0102030405060708ull);
+const Bytes kExtStreamProps = guid(0x14E6A5CB, 0xC672, 0x4332, 0x8399A96952065B5Aull);
+const Bytes kBitrateMutex = guid(0xD6E229DC, 0x35DA, 0x11D1, 0x903400A0C90349BEull);
+const Bytes kAdvancedMutex = guid(0xA08649CF, 0x4775, 0x4670, 0x8A166E35357566CDull);
+const Bytes kExcludeLanguage = guid(0xD6E22A00, 0x35DA, 0x11D1, 0x903400A0C90349BEull);
+const Bytes kExcludeBitrate = guid(0xD6E22A01, 0x35DA, 0x11D1, 0x903400A0C90349BEull);
 
 inline Bytes patched(Bytes b, size_t at, const Bytes& with) {
     // Element by element: GCC 12 misreads the bounds of an inlined std::copy here.
@@ -71,6 +76,18 @@ inline Bytes audioStream(uint16_t number, uint32_t avgBytes) {
                           num(16, 2), num(10, 2), Bytes{0, 0, 0, 0, 1, 0, 0, 0, 0, 0}});
     return object(kStreamProps, cat({kAudio, Bytes(16, 0), num(0, 8), num(wf.size(), 4), num(0, 4),
                                      num(number, 2), num(0, 4), wf}));
+}
+// Extended Stream Properties of `number` at `bitrate` bit/s, with a whole
+// Stream Properties object (or nothing) at its end.
+inline Bytes extStream(uint16_t number, uint32_t bitrate, const Bytes& streamProps) {
+    return object(kExtStreamProps, cat({Bytes(16, 0), num(bitrate, 4), Bytes(28, 0), num(number, 2),
+                                        num(0, 2), num(0, 8), num(0, 4), streamProps}));
+}
+// A mutual exclusion object (kBitrateMutex or kAdvancedMutex) of `type`.
+inline Bytes exclusion(const Bytes& id, const Bytes& type, const std::vector<uint16_t>& streams) {
+    Bytes b = cat({type, num(streams.size(), 2)});
+    for (uint16_t n : streams) append(&b, num(n, 2));
+    return object(id, b);
 }
 inline Bytes contentDesc(const std::vector<Bytes>& fields) {
     Bytes lens, strings;

@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "reader/audio_stream.h"
 #include "sdk_asf_builders.h"
 #include "wave_format.h"
 
@@ -13,6 +14,42 @@ namespace {
 
 using namespace asf_test;
 using asf::AttrType;
+
+// Streams declared in the header and only in the Header Extension, once
+// each, with their bitrates from the best place that gives one; mutually
+// exclusive ones share an output that plays the highest bitrate.
+TEST(AsfHeader, StreamsFromEveryPlaceTheirBitratesAndExclusiveOutputs) {
+    const auto make = [](const Bytes& more) {
+        return header({fileProps(41210000, 3100, 2), audioStream(3, 16000),
+                       object(kBitrates, cat({num(1, 2), num(3, 2), num(20000, 4)})),
+                       headerExt({extStream(5, 64000, audioStream(5, 4000)), extStream(3, 99, {}),
+                                  object(kExtStreamProps, Bytes(10, 0)),
+                                  exclusion(kAdvancedMutex, kExcludeLanguage, {3, 5})}),
+                       audioStream(5, 8000), audioStream(9, 1000),
+                       exclusion(kBitrateMutex, kExcludeBitrate, {9, 127}), more});
+    };
+    asf::Header h;
+    const Bytes two = make(kUnknownObject);
+    ASSERT_TRUE(h.Parse(two.data(), two.size()));
+    std::vector<std::pair<uint16_t, uint32_t>> streams;
+    for (const asf::Stream& s : h.streams()) streams.emplace_back(s.number, s.bitrate);
+    const std::vector<std::pair<uint16_t, uint32_t>> expected = {{3, 20000}, {5, 64000}, {9, 8000}};
+    EXPECT_EQ(streams, expected);
+    wm::WaveFormat wf;
+    ASSERT_TRUE(wm::ReadWholeWaveFormat(h.streams()[1].typeSpecific.data(),
+                                        h.streams()[1].typeSpecific.size(), &wf));
+    EXPECT_EQ(wf.avgBytesPerSec, 4000u) << "the first declaration holds";
+    const auto outputs = [&] {
+        std::vector<uint16_t> numbers;
+        for (const asf::Stream* s : ffsdk::OutputStreams(h)) numbers.push_back(s->number);
+        return numbers;
+    };
+    EXPECT_EQ(outputs(), (std::vector<uint16_t>{5, 9}));
+    // An exclusion joining the two sets makes them one.
+    const Bytes one = make(exclusion(kBitrateMutex, kExcludeBitrate, {9, 3}));
+    ASSERT_TRUE(h.Parse(one.data(), one.size()));
+    EXPECT_EQ(outputs(), (std::vector<uint16_t>{5}));
+}
 
 TEST(AsfHeader, DecodesPropertiesStreamsAndAttributes) {
     asf::Header h;

@@ -46,6 +46,7 @@ bool Header::ParseHeader(const uint8_t* data, size_t len, uint64_t totalSize) {
                           return ParseObject(id, object, objectSize);
                       });
     if (!ok || !hasFileProps_) return false;
+    ResolveBitrates();
 
     // What follows the header: nothing (a header on its own) or the Data
     // Object.
@@ -82,6 +83,17 @@ bool Header::ParseObject(const GuidBytes& id, const uint8_t* object, size_t size
     } else if (id == kHeaderExtGuid && !headerExt_.present()) {
         if (!headerExt_.Parse(body, bodySize)) return false;
         o.slot = Slot::HeaderExt;
+        // A stream declared only here is a stream like the others; one that
+        // cannot be read is left out, as it takes no tags with it.
+        for (const ExtendedStream& stream : headerExt_.extendedStreams()) {
+            if (!stream.streamProps.empty())
+                (void)ParseStream(stream.streamProps.data(), stream.streamProps.size());
+        }
+        exclusions_.insert(exclusions_.end(), headerExt_.exclusions().begin(),
+                           headerExt_.exclusions().end());
+    } else if (id == kBitrateMutexGuid) {
+        std::vector<uint16_t> streams;
+        if (ParseExclusion(body, bodySize, &streams)) exclusions_.push_back(std::move(streams));
     } else if (id == kContentEncryptionGuid || id == kExtContentEncryptionGuid) {
         contentEncrypted_ = true;
     }
@@ -118,6 +130,7 @@ bool Header::ParseStream(const uint8_t* p, size_t n) {
     if (typeSpecificLength + errorCorrectionLength > n - kStreamPropsFixedSize) return false;
     s.number = flags & 0x7F;
     if (s.number == 0) return false;
+    if (StreamByNumber(s.number) != nullptr) return true;  // declared before
     s.encrypted = (flags & 0x8000) != 0;
     s.kind = s.typeGuid == kAudioStreamGuid   ? StreamKind::Audio
              : s.typeGuid == kVideoStreamGuid ? StreamKind::Video
@@ -135,7 +148,11 @@ bool Header::ParseBitrates(const uint8_t* p, size_t n) {
     const size_t count = wm::ReadLe16(p);
     if (count * 6 > n - 2) return false;
     uint64_t sum = 0;
-    for (size_t i = 0; i < count; ++i) sum += wm::ReadLe32(p + 2 + i * 6 + 2);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t rate = wm::ReadLe32(p + 2 + i * 6 + 2);
+        streamBitrates_.emplace_back(wm::ReadLe16(p + 2 + i * 6) & 0x7F, rate);
+        sum += rate;
+    }
     hasBitrates_ = true;
     bitrateSum_ = sum;
     return true;
@@ -148,6 +165,23 @@ bool Header::ParseDataObject(const uint8_t* p, size_t n, uint64_t available) {
     hasData_ = true;
     dataSize_ = (stored == 0 || stored > available) ? available : stored;
     return true;
+}
+
+void Header::ResolveBitrates() {
+    for (Stream& s : streams_) {
+        s.bitrate = 0;
+        for (const auto& record : streamBitrates_) {
+            if (s.bitrate == 0 && record.first == s.number) s.bitrate = record.second;
+        }
+        for (const ExtendedStream& e : headerExt_.extendedStreams()) {
+            if (s.bitrate == 0 && e.number == s.number) s.bitrate = e.dataBitrate;
+        }
+        wm::WaveFormat wf;
+        if (s.bitrate == 0 && s.kind == StreamKind::Audio &&
+            wm::ReadWaveFormat(s.typeSpecific.data(), s.typeSpecific.size(), &wf, 12)) {
+            s.bitrate = Clamp32(uint64_t{wf.avgBytesPerSec} * 8);
+        }
+    }
 }
 
 // ------------------------------------------------------------- properties

@@ -15,7 +15,8 @@
 // byte and in their original order. The objects attributes live in are also
 // decoded: Content Description, Extended Content Description, and Metadata and
 // Metadata Library inside the Header Extension. File Properties, Stream
-// Properties and Stream Bitrate Properties are decoded read-only.
+// Properties, Stream Bitrate Properties, the mutual exclusion objects and
+// Extended Stream Properties are decoded read-only.
 //
 // Only the C++ standard library and the core's result type are used, plus
 // POSIX file calls in header_file.cpp (the standard library has no fsync,
@@ -27,6 +28,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "asf/attribute.h"
@@ -40,9 +42,13 @@ namespace asf {
 
 enum class StreamKind : uint8_t { Audio, Video, Other };
 
-// One Stream Properties object.
+// One stream, from its Stream Properties object: one in the header, or one
+// embedded in its Extended Stream Properties object in the Header Extension.
 struct Stream {
     uint16_t number = 0;  // 1..127
+    // bit/s: from Stream Bitrate Properties, else the Extended Stream
+    // Properties' data bitrate, else (audio) the WAVEFORMATEX's nAvgBytesPerSec.
+    uint32_t bitrate = 0;
     StreamKind kind = StreamKind::Other;
     GuidBytes typeGuid{};
     GuidBytes errorCorrectionGuid{};
@@ -192,8 +198,13 @@ class Header {
     // Encryption Object: the file's data is protected.
     bool contentEncrypted() const { return contentEncrypted_; }
 
-    // ---- Streams, in header order.
+    // ---- Streams, in header order (the Header Extension's where the
+    // extension lies), one per stream number: a number declared again keeps
+    // its first declaration.
     const std::vector<Stream>& streams() const { return streams_; }
+    // The sets of mutually exclusive streams, whatever their kind of
+    // exclusion (bitrate, language, presentation), in header order.
+    const std::vector<std::vector<uint16_t>>& exclusions() const { return exclusions_; }
     const Stream* StreamByNumber(uint16_t number) const;
 
     // ---- Layout of the parsed file.
@@ -216,6 +227,8 @@ class Header {
     bool ParseObject(const GuidBytes& id, const uint8_t* object, size_t size);
     bool ParseFileProps(const uint8_t* p, size_t n);
     bool ParseStream(const uint8_t* p, size_t n);
+    // Gives every stream its bitrate, once the whole header is read.
+    void ResolveBitrates();
     bool ParseBitrates(const uint8_t* p, size_t n);
     bool ParseDataObject(const uint8_t* p, size_t n, uint64_t available);
 
@@ -254,6 +267,8 @@ class Header {
     uint32_t maxBitrate_ = 0;
 
     std::vector<Stream> streams_;
+    std::vector<std::vector<uint16_t>> exclusions_;
+    std::vector<std::pair<uint16_t, uint32_t>> streamBitrates_;  // number, bit/s
     bool contentEncrypted_ = false;
     bool hasBitrates_ = false;
     uint64_t bitrateSum_ = 0;

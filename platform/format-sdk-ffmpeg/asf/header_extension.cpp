@@ -7,8 +7,50 @@ namespace asf {
 namespace {
 
 constexpr size_t kFixedSize = 22;  // reserved GUID, reserved WORD, data size
+// Extended Stream Properties up to its stream names: times, bitrates and
+// buffers, flags, stream number, language, frame time, the two counts.
+constexpr size_t kExtStreamFixedSize = 64;
+
+// Reads an Extended Stream Properties body; false when it is too short for
+// what it announces.
+bool ParseExtendedStream(const uint8_t* p, size_t n, ExtendedStream* stream) {
+    if (n < kExtStreamFixedSize) return false;
+    stream->dataBitrate = wm::ReadLe32(p + 16);
+    stream->number = wm::ReadLe16(p + 48) & 0x7F;
+    const size_t names = wm::ReadLe16(p + 60);
+    const size_t systems = wm::ReadLe16(p + 62);
+    size_t pos = kExtStreamFixedSize;
+    for (size_t i = 0; i < names; ++i) {
+        if (n - pos < 4) return false;
+        const size_t length = wm::ReadLe16(p + pos + 2);
+        if (length > n - pos - 4) return false;
+        pos += 4 + length;
+    }
+    for (size_t i = 0; i < systems; ++i) {
+        if (n - pos < 22) return false;
+        const uint64_t length = wm::ReadLe32(p + pos + 18);
+        if (length > n - pos - 22) return false;
+        pos += 22 + static_cast<size_t>(length);
+    }
+    // What follows, if anything, is the stream's Stream Properties object.
+    if (n - pos >= kObjectHeaderSize && ReadGuid(p + pos) == kStreamPropsGuid) {
+        const uint64_t size = wm::ReadLe64(p + pos + 16);
+        if (size < kObjectHeaderSize || size > n - pos) return false;
+        stream->streamProps.assign(p + pos + kObjectHeaderSize, p + pos + size);
+    }
+    return stream->number != 0;
+}
 
 }  // namespace
+
+bool ParseExclusion(const uint8_t* body, size_t n, std::vector<uint16_t>* streams) {
+    if (n < 18) return false;
+    const size_t count = wm::ReadLe16(body + 16);
+    if (count * 2 > n - 18) return false;
+    streams->clear();
+    for (size_t i = 0; i < count; ++i) streams->push_back(wm::ReadLe16(body + 18 + i * 2) & 0x7F);
+    return true;
+}
 
 bool HeaderExtension::Parse(const uint8_t* body, size_t n) {
     if (n < kFixedSize) return false;
@@ -37,6 +79,14 @@ bool HeaderExtension::Parse(const uint8_t* body, size_t n) {
                 if (!ParseRecords(objectBody, size - kObjectHeaderSize, &metadataLibrary_))
                     return false;
                 o.slot = Slot::MetadataLibrary;
+            } else if (id == kExtStreamPropsGuid) {
+                ExtendedStream stream;
+                if (ParseExtendedStream(objectBody, size - kObjectHeaderSize, &stream))
+                    extendedStreams_.push_back(std::move(stream));
+            } else if (id == kAdvancedMutexGuid) {
+                std::vector<uint16_t> streams;
+                if (ParseExclusion(objectBody, size - kObjectHeaderSize, &streams))
+                    exclusions_.push_back(std::move(streams));
             }
             objects_.push_back(std::move(o));
             return true;

@@ -37,6 +37,12 @@ StreamConfig* StreamConfig::Create(REFGUID streamType) {
     return new (std::nothrow) StreamConfig(streamType);
 }
 
+StreamConfig* StreamConfig::CreateRead(REFGUID streamType, WORD number) {
+    StreamConfig* made = Create(streamType);
+    if (made != nullptr) made->number_ = number;
+    return made;
+}
+
 HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
     if (source == nullptr || out == nullptr) return E_POINTER;
     *out = nullptr;

@@ -39,6 +39,9 @@ class StreamConfig final : public wm::ComObject<wm::IWMStreamConfig, wm::IWMMedi
     // A new stream of the given type with nothing else set; null when out of
     // memory.
     static StreamConfig* Create(REFGUID streamType);
+    // A stream of a file being read, numbered as the file numbers it (1 to
+    // 127; SetStreamNumber takes the 1 to 63 a profile for writing may use).
+    static StreamConfig* CreateRead(REFGUID streamType, WORD number);
     // A copy of any IWMStreamConfig's settings (through its interfaces).
     static HRESULT CopyOf(wm::IWMStreamConfig* source, StreamConfig** out);
 

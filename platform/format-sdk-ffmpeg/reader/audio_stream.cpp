@@ -60,4 +60,51 @@ HRESULT DescribeAudioStream(const asf::Stream& stream, AudioStreamFormat* format
     return S_OK;
 }
 
+std::vector<const asf::Stream*> OutputStreams(const asf::Header& header) {
+    const std::vector<asf::Stream>& streams = header.streams();
+    // Which set each stream belongs to: sets that share a stream are one (a
+    // file may exclude by language and by bitrate across the same streams).
+    std::vector<size_t> set(streams.size());
+    for (size_t i = 0; i < set.size(); ++i) set[i] = i;
+    const auto root = [&](size_t i) {
+        while (set[i] != i) i = set[i];
+        return i;
+    };
+    const auto indexOf = [&](uint16_t number) {
+        for (size_t i = 0; i < streams.size(); ++i) {
+            if (streams[i].number == number) return i;
+        }
+        return streams.size();
+    };
+    for (const std::vector<uint16_t>& exclusion : header.exclusions()) {
+        size_t first = streams.size();
+        for (uint16_t number : exclusion) {
+            const size_t i = indexOf(number);
+            if (i == streams.size()) continue;  // names a stream the file lacks
+            if (first == streams.size()) {
+                first = root(i);
+            } else {
+                const size_t other = root(i);
+                set[std::max(first, other)] = std::min(first, other);
+                first = std::min(first, other);
+            }
+        }
+    }
+    std::vector<const asf::Stream*> outputs;
+    std::vector<size_t> served;  // the sets that have their output
+    for (size_t i = 0; i < streams.size(); ++i) {
+        if (streams[i].kind == asf::StreamKind::Other) continue;
+        const size_t r = root(i);
+        if (std::find(served.begin(), served.end(), r) != served.end()) continue;
+        served.push_back(r);
+        const asf::Stream* best = &streams[i];
+        for (size_t j = i + 1; j < streams.size(); ++j) {
+            if (root(j) == r && streams[j].kind == best->kind && streams[j].bitrate > best->bitrate)
+                best = &streams[j];
+        }
+        outputs.push_back(best);
+    }
+    return outputs;
+}
+
 }  // namespace ffsdk

@@ -338,7 +338,7 @@ HRESULT Reader::GetStreamCount(DWORD* streams) {
 HRESULT Reader::GetMutualExclusionCount(DWORD* count) {
     if (count == nullptr) return E_POINTER;
     return WithOpenSession([&](ReaderSession&, Lock&) -> HRESULT {
-        *count = 0;  // mutual exclusion is not read from the header
+        *count = 0;  // the exclusions shape the outputs, and are not handed out
         return S_OK;
     });
 }
@@ -372,10 +372,8 @@ HRESULT Reader::StreamConfigOf(size_t index, WORD number, wm::IWMStreamConfig** 
         if (stream->kind == asf::StreamKind::Other) {
             std::memcpy(&type, stream->typeGuid.data(), sizeof type);
         }
-        wm::ComPtr<StreamConfig> made(StreamConfig::Create(type));
+        wm::ComPtr<StreamConfig> made(StreamConfig::CreateRead(type, stream->number));
         if (!made) return E_OUTOFMEMORY;
-        const HRESULT hr = made->SetStreamNumber(stream->number);
-        if (FAILED(hr)) return hr;
         *config = made.Detach();
         return S_OK;
     });

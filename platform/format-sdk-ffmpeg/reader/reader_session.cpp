@@ -73,13 +73,12 @@ HRESULT OpenFile(ReaderSession& s) {
     std::vector<ReaderOutput> outputs;
     DWORD decodedOutput = 0;
     const asf::Stream* decoded = nullptr;
-    for (const asf::Stream& stream : header.streams()) {
-        if (stream.kind == asf::StreamKind::Other) continue;
+    for (const asf::Stream* stream : OutputStreams(header)) {
         ReaderOutput output;
-        output.stream = stream.number;
-        output.audio = stream.kind == asf::StreamKind::Audio;
+        output.stream = stream->number;
+        output.audio = stream->kind == asf::StreamKind::Audio;
         if (output.audio && decoded == nullptr) {
-            decoded = &stream;
+            decoded = stream;
             decodedOutput = static_cast<DWORD>(outputs.size());
         }
         outputs.push_back(output);

@@ -34,8 +34,9 @@ struct PlaybackCommand {
 };
 
 // One output of the open file. Like the platform's reader, this one has an
-// output per audio or video stream, numbered in the header's order; it decodes
-// the first audio stream, and only that output delivers samples.
+// output per audio or video stream, numbered in the header's order, mutually
+// exclusive streams sharing one (audio_stream.h says which of them it plays);
+// it decodes the first audio output, and only that output delivers samples.
 struct ReaderOutput {
     uint16_t stream = 0;
     bool audio = false;
