@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <thread>
 
 namespace reliability {
@@ -94,6 +95,11 @@ bool Child::Wait(std::chrono::milliseconds limit) {
         }
         Drain(10);
     }
+}
+
+long StepsOf(const std::string& output) {
+    const size_t at = output.find("steps=");
+    return at == std::string::npos ? -1 : std::atol(output.c_str() + at + 6);
 }
 
 Outcome RunChild(const std::vector<std::string>& args, std::chrono::milliseconds limit) {

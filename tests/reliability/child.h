@@ -46,6 +46,9 @@ struct Outcome {
     std::string output;
 };
 
+// N from the child's "steps=N"; -1 when missing.
+long StepsOf(const std::string& output);
+
 // Runs the child to its end, or kills it after `limit`.
 Outcome RunChild(const std::vector<std::string>& args,
                  std::chrono::milliseconds limit = std::chrono::seconds(60));
