@@ -73,6 +73,15 @@ void Child::Kill() {
     if (pid_ > 0 && !exited_ && !signaled_) kill(pid_, SIGKILL);
 }
 
+bool Child::WaitStopped() {
+    int status = 0;
+    return pid_ > 0 && waitpid(pid_, &status, WUNTRACED) == pid_ && WIFSTOPPED(status);
+}
+
+void Child::Continue() {
+    if (pid_ > 0) kill(pid_, SIGCONT);
+}
+
 bool Child::Wait(std::chrono::milliseconds limit) {
     if (pid_ <= 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + limit;

@@ -20,6 +20,9 @@ class Child {
     // Reads standard output until a line ends; false on its end or the deadline.
     bool ReadLine(std::chrono::milliseconds limit, std::string* line);
     void Kill();
+    // Waits until the child has stopped (SIGSTOP); false if it ended instead.
+    bool WaitStopped();
+    void Continue();
     // Waits for the end; false (and the child killed) if it did not come in time.
     bool Wait(std::chrono::milliseconds limit);
 

@@ -6,10 +6,12 @@
  * it, so that a test can stop a write at each of its steps in turn instead of
  * at a moment that depends on the machine's speed. These definitions take the
  * C library's place for the whole process (the executable exports them) and
- * make the system call themselves. */
+ * make the system call themselves. The child can also stop itself (SIGSTOP)
+ * at a step, and open as a file system without unnamed files would. */
 #define _GNU_SOURCE
 #include "kill_points.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdarg.h>
@@ -19,10 +21,21 @@
 #include <unistd.h>
 
 static long armedAt = -1;
+static int armedSignal = SIGKILL;
+static int noUnnamedFiles = 0;
 static long steps = 0;
 
 void ArmKillPoint(long step) {
     armedAt = step;
+}
+
+void ArmStopPoint(long step) {
+    armedSignal = SIGSTOP;
+    armedAt = step;
+}
+
+void RefuseUnnamedFiles(void) {
+    noUnnamedFiles = 1;
 }
 
 long KillPointSteps(void) {
@@ -31,7 +44,7 @@ long KillPointSteps(void) {
 
 static void Step(void) {
     if (__atomic_add_fetch(&steps, 1, __ATOMIC_SEQ_CST) == armedAt)
-        syscall(SYS_kill, syscall(SYS_getpid), SIGKILL);
+        syscall(SYS_kill, syscall(SYS_getpid), armedSignal);
 }
 
 /* Writes to pipes and terminals (the child's report) are no step. */
@@ -99,4 +112,48 @@ int unlinkat(int dir, const char* path, int flags) {
 
 int unlink(const char* path) {
     return unlinkat(AT_FDCWD, path, 0);
+}
+
+/* Opens as the system does, or fails O_TMPFILE as a file system without
+ * unnamed files does. */
+static int OpenAt(int dir, const char* path, int flags, mode_t mode) {
+    if (noUnnamedFiles && (flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return (int)syscall(SYS_openat, dir, path, flags, mode);
+}
+
+#define MODE_OF(flags, mode)                                              \
+    do {                                                                  \
+        if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) { \
+            va_list args;                                                 \
+            va_start(args, flags);                                        \
+            mode = va_arg(args, mode_t);                                  \
+            va_end(args);                                                 \
+        }                                                                 \
+    } while (0)
+
+int open(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    MODE_OF(flags, mode);
+    return OpenAt(AT_FDCWD, path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    MODE_OF(flags, mode);
+    return OpenAt(AT_FDCWD, path, flags, mode);
+}
+
+int openat(int dir, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    MODE_OF(flags, mode);
+    return OpenAt(dir, path, flags, mode);
+}
+
+int openat64(int dir, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    MODE_OF(flags, mode);
+    return OpenAt(dir, path, flags, mode);
 }

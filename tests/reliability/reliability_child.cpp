@@ -16,6 +16,8 @@
 //   reliability_child limit-init LIMIT PATH  InitWMAWriteFile under the limit
 //   reliability_child encode PATH [K]        300 s of tone; prints "ready" just
 //                                            before and "done steps=N" just after
+//   reliability_child encode-stopped PATH K  the same without unnamed files,
+//                                            stopped (SIGSTOP) at step K
 //
 // With K, the process kills itself just before its K-th file change (see
 // kill_points.c); N is the count of them the call made.
@@ -195,10 +197,16 @@ int main(int argc, char** argv) {
         CloseWMAWriteFile();
         return 0;
     }
-    if (command == "encode" && (argc == 3 || argc == 4)) {
+    if ((command == "encode" && (argc == 3 || argc == 4)) ||
+        (command == "encode-stopped" && argc == 4)) {
         std::puts("ready");
         std::fflush(stdout);
-        if (argc == 4) ArmKillPoint(std::atol(argv[3]));
+        if (command == "encode-stopped") {
+            RefuseUnnamedFiles();
+            ArmStopPoint(std::atol(argv[3]));
+        } else if (argc == 4) {
+            ArmKillPoint(std::atol(argv[3]));
+        }
         const EncodeResult r = Encode(argv[2], 3000);
         std::printf("done steps=%ld\n", KillPointSteps());
         std::fflush(stdout);

@@ -6,8 +6,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "child.h"
@@ -99,6 +99,22 @@ TEST_F(Replacing, AnEncodeKilledAtAnyMomentLeavesTheFileAndNothingBesideIt) {
     }
     const Outcome last = RunChild({"reliability_child", "encode", song});
     EXPECT_EQ(last.exitStatus, 0);
+    EXPECT_EQ(scratch.Names(), std::vector<std::string>{"song.wma"});
+}
+
+// Where the file system has no unnamed files, an encode's new file has a name
+// from its start; a tag write to the same file that needs a new file of its
+// own, and so sweeps the folder for leftovers, leaves that one alone.
+TEST_F(Replacing, ATagRewriteLeavesTheFileOfARunningEncodeAlone) {
+    Child encoder({"reliability_child", "encode-stopped", song, "100"});
+    ASSERT_TRUE(encoder.WaitStopped()) << encoder.output();
+    ASSERT_EQ(scratch.Names().size(), 2u) << "the encode's new file has no name";
+    const SongInfo tags = TagsFor("beside");
+    EXPECT_EQ(SetWmaSongInfo(song.c_str(), &tags), 1);
+    encoder.Continue();
+    ASSERT_TRUE(encoder.Wait(std::chrono::seconds(120)));
+    EXPECT_TRUE(encoder.exited() && encoder.status() == 0) << encoder.output();
+    EXPECT_NEAR(media::ProbeFile(song).durationS, 300.0, 0.5);
     EXPECT_EQ(scratch.Names(), std::vector<std::string>{"song.wma"});
 }
 
