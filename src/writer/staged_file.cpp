@@ -121,8 +121,9 @@ HRESULT StagedFile::Begin(const char* destination, WCHAR (&sinkPath)[kMaxWidePat
         std::free(target);
     }
     const size_t slash = destination_.find_last_of('/');
-    const std::string folder =
-        slash == std::string::npos ? "." : slash == 0 ? "/" : destination_.substr(0, slash);
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : destination_.substr(0, slash);
     name_ = slash == std::string::npos ? destination_ : destination_.substr(slash + 1);
 
     struct stat old {};

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-
 namespace ffsdk {
 
 namespace {

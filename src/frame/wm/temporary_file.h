@@ -122,7 +122,8 @@ class TemporaryFile {
         while (const dirent* entry = ::readdir(entries)) {
             const char* name = entry->d_name;
             struct stat st;
-            if (std::strlen(name) != kNameLength || std::strncmp(name, kPrefix, kPrefixLength) != 0 ||
+            if (std::strlen(name) != kNameLength ||
+                std::strncmp(name, kPrefix, kPrefixLength) != 0 ||
                 ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
                 st.st_nlink != 1 || (st.st_uid != owner && st.st_uid != ::geteuid())) {
                 continue;
