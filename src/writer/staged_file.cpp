@@ -6,7 +6,6 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -107,28 +106,8 @@ void StagedFile::Discard() {
 
 #else
 
-namespace {
-
-// ".NAME.mervane-" and six characters, beside `path`.
-std::string TemporaryName(const std::string& folder, const std::string& path) {
-    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    const size_t slash = path.find_last_of('/');
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    uint64_t mix = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(getpid()) << 32);
-    std::string name = folder + "/." + base + ".mervane-";
-    for (int i = 0; i < 6; ++i) {
-        mix = mix * 6364136223846793005ull + 1442695040888963407ull;
-        name += kChars[(mix >> 33) % (sizeof kChars - 1)];
-    }
-    return name;
-}
-
-}  // namespace
-
 bool StagedFile::Active() const {
-    return fd_ >= 0 || !named_.empty();
+    return file_.Active();
 }
 
 HRESULT StagedFile::Begin(const char* destination, WCHAR (&sinkPath)[kMaxWidePath]) {
@@ -142,7 +121,10 @@ HRESULT StagedFile::Begin(const char* destination, WCHAR (&sinkPath)[kMaxWidePat
         std::free(target);
     }
     const size_t slash = destination_.find_last_of('/');
-    folder_ = slash == std::string::npos ? "." : slash == 0 ? "/" : destination_.substr(0, slash);
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : destination_.substr(0, slash);
+    name_ = slash == std::string::npos ? destination_ : destination_.substr(slash + 1);
 
     struct stat old {};
     const bool replaces = stat(destination_.c_str(), &old) == 0;
@@ -156,82 +138,32 @@ HRESULT StagedFile::Begin(const char* destination, WCHAR (&sinkPath)[kMaxWidePat
         close(fd);
         if (!regular) return wm::NS_E_FILE_OPEN_FAILED;
     }
-    fd_ = open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    int fd = fd_;
-    char path[32];
-    if (fd_ >= 0) {
-        std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd_);
-    } else {
-        for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-            named_ = TemporaryName(folder_, destination_);
-            fd = open(named_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && errno != EEXIST) break;
-        }
-        if (fd < 0) {
-            const int error = errno;
-            named_.clear();  // never made: not ours to remove
-            return wm::ResultFromErrno(error);
-        }
-    }
+    const int error = file_.Create(folder, 0666, replaces ? old.st_uid : geteuid());
+    if (error != 0) return wm::ResultFromErrno(error);
     // The new file takes the old one's permissions, and its owner where the
     // caller may give it away.
-    if (replaces && (fchmod(fd, old.st_mode & 07777) != 0 ||
-                     (fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM))) {
-        const int error = errno;
-        if (fd != fd_) close(fd);
+    if (replaces && (fchmod(file_.fd(), old.st_mode & 07777) != 0 ||
+                     (fchown(file_.fd(), old.st_uid, old.st_gid) != 0 && errno != EPERM))) {
+        const int failure = errno;
         Discard();
-        return wm::ResultFromErrno(error);
+        return wm::ResultFromErrno(failure);
     }
-    if (fd != fd_) close(fd);
-    ToWidePath(named_.empty() ? path : named_.c_str(), sinkPath);
+    // The sink reaches the new file through its descriptor, named or not: no
+    // path of the folder's length is made.
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", file_.fd());
+    ToWidePath(path, sinkPath);
     return S_OK;
 }
 
 HRESULT StagedFile::Commit() {
     if (!Active()) return E_UNEXPECTED;
-    int error = 0;
-    if (fd_ >= 0) {
-        char self[32];
-        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
-        if (fsync(fd_) != 0) error = errno;
-        for (int attempt = 0; attempt < 16 && error == 0 && named_.empty(); ++attempt) {
-            std::string name = TemporaryName(folder_, destination_);
-            // AT_EMPTY_PATH needs a capability ordinary users lack; /proc does not.
-            if (linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ||
-                linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                named_.swap(name);
-            } else if (errno != EEXIST) {
-                error = errno;
-            }
-        }
-        if (error == 0 && named_.empty()) error = EEXIST;
-    } else {
-        const int fd = open(named_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 || fsync(fd) != 0) error = errno;
-        if (fd >= 0) close(fd);
-    }
-    if (error == 0 && rename(named_.c_str(), destination_.c_str()) != 0) error = errno;
-    if (error != 0) {
-        Discard();
-        return wm::ResultFromErrno(error);
-    }
-    named_.clear();
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    // Makes the rename itself durable.
-    const int folder = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        fsync(folder);
-        close(folder);
-    }
-    return S_OK;
+    const int error = file_.CommitAs(name_.c_str());
+    return error == 0 ? S_OK : wm::ResultFromErrno(error);
 }
 
 void StagedFile::Discard() {
-    if (!named_.empty()) unlink(named_.c_str());
-    named_.clear();
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
+    file_.Discard();
 }
 
 #endif

@@ -4,11 +4,10 @@
 // that was at the destination stays as it was, for a decode reading it too; an
 // encode that fails, or is killed, leaves it so.
 //
-// Linux: the new file is unnamed (O_TMPFILE) in the destination's folder and
-// reached by the file sink as /proc/self/fd/N, so a kill leaves nothing named;
-// Commit links it in under a temporary name and renames that over the
-// destination. Where the file system has no unnamed files, the file is named
-// ".NAME.mervane-XXXXXX" from the start.
+// Linux: the new file is a wm::TemporaryFile in the destination's folder
+// (unnamed where the file system allows, else of a short fixed-length name and
+// locked while in use), reached by the file sink as /proc/self/fd/N; Commit
+// renames it over the destination.
 // Windows: the new file is a temporary file in the destination's folder
 // (GetTempFileName), moved over the destination by Commit, keeping the
 // destination's security and attributes (ReplaceFile) where there was one. A
@@ -18,6 +17,7 @@
 #include <string>
 
 #include "platform.h"
+#include "temporary_file.h"
 #include "wide_text.h"
 
 namespace mervane {
@@ -48,9 +48,8 @@ class StagedFile {
     bool replaces_ = false;  // a file was at the destination
 #else
     std::string destination_;
-    std::string folder_;
-    std::string named_;  // the new file's name, once it has one
-    int fd_ = -1;        // the unnamed new file
+    std::string name_;  // the destination's name in its folder
+    wm::TemporaryFile file_;
 #endif
 };
 

@@ -91,32 +91,45 @@ TEST_F(BadArguments, PathsThatAreNoFileAreRefusedAtOnce) {
     }
 }
 
+// Paths up to the system's limit (4,095 bytes) and names up to its limit
+// (255 bytes): a tag write that needs a new file, one in place, and an encode
+// over the file and beside it, whose files made beside stay within the limits.
 TEST_F(BadArguments, PathsOfAnyLengthTheSystemTakesWork) {
-    for (const size_t length : {300u, 1200u}) {
-        std::string dir = scratch.Path(std::to_string(length));
+    const struct {
+        size_t path;  // 0: as short as the folder allows
+        size_t name;
+    } cases[] = {{300, 60}, {1200, 60}, {4095, 60}, {0, 255}};
+    for (const auto& c : cases) {
+        const std::string at =
+            "path " + std::to_string(c.path) + ", name " + std::to_string(c.name);
+        std::string dir = scratch.Path(std::to_string(c.path) + "-" + std::to_string(c.name));
         ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-        while (dir.size() + 60 < length) {
+        while (dir.size() + 52 + c.name <= c.path) {
             dir += "/" + std::string(50, 'd');
             ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
         }
-        const std::string path =
-            scratch.Copy(song, dir.substr(scratch.dir().size() + 1) + "/" +
-                                   std::string(length - dir.size() - 5, 's') + ".wma");
-        ASSERT_EQ(path.size(), length);
+        const size_t name = c.path == 0 ? c.name : c.path - dir.size() - 1;
+        const std::string path = scratch.Copy(
+            song, dir.substr(scratch.dir().size() + 1) + "/" + std::string(name - 4, 's') + ".wma");
+        ASSERT_TRUE(c.path == 0 || path.size() == c.path) << at;
         AudioFormatInfo info{};
-        EXPECT_EQ(GetWmaFileInfo(path.c_str(), &info), 1) << length;
+        EXPECT_EQ(GetWmaFileInfo(path.c_str(), &info), 1) << at;
         EXPECT_EQ(info.sampleRate, 22050u);
-        const SongInfo tags = TagsFor("long");
-        EXPECT_EQ(SetWmaSongInfo(path.c_str(), &tags), 1) << length;
-        SongInfo back{};
-        EXPECT_EQ(GetWmaSongInfo(path.c_str(), &back), 1) << length;
-        EXPECT_STREQ(back.title, "long");
+        for (const char* title : {"rewritten", "in place"}) {
+            const SongInfo tags = TagsFor(title);
+            EXPECT_EQ(SetWmaSongInfo(path.c_str(), &tags), 1) << at << ", " << title;
+            SongInfo back{};
+            EXPECT_EQ(GetWmaSongInfo(path.c_str(), &back), 1) << at;
+            EXPECT_STREQ(back.title, title) << at;
+        }
         DecodeCollector::Instance().Reset();
-        ASSERT_EQ(GoGoGoReader(path.c_str(), 0, 1, DecodeCollector::Callback), 1) << length;
+        ASSERT_EQ(GoGoGoReader(path.c_str(), 0, 1, DecodeCollector::Callback), 1) << at;
         EXPECT_TRUE(DecodeCollector::Instance().WaitForEnd());
         const std::string made = path.substr(0, path.size() - 5) + "e.wma";
-        EXPECT_TRUE(EncodeTo(made)) << length;
-        EXPECT_EQ(media::ProbeFile(made).codec, "wmav2");
+        EXPECT_TRUE(EncodeTo(made)) << at;
+        EXPECT_EQ(media::ProbeFile(made).codec, "wmav2") << at;
+        EXPECT_TRUE(EncodeTo(path)) << at << ", over the file";
+        EXPECT_EQ(NamesIn(dir).size(), 2u) << at;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <thread>
 
 namespace reliability {
@@ -72,6 +73,15 @@ void Child::Kill() {
     if (pid_ > 0 && !exited_ && !signaled_) kill(pid_, SIGKILL);
 }
 
+bool Child::WaitStopped() {
+    int status = 0;
+    return pid_ > 0 && waitpid(pid_, &status, WUNTRACED) == pid_ && WIFSTOPPED(status);
+}
+
+void Child::Continue() {
+    if (pid_ > 0) kill(pid_, SIGCONT);
+}
+
 bool Child::Wait(std::chrono::milliseconds limit) {
     if (pid_ <= 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -94,6 +104,11 @@ bool Child::Wait(std::chrono::milliseconds limit) {
         }
         Drain(10);
     }
+}
+
+long StepsOf(const std::string& output) {
+    const size_t at = output.find("steps=");
+    return at == std::string::npos ? -1 : std::atol(output.c_str() + at + 6);
 }
 
 Outcome RunChild(const std::vector<std::string>& args, std::chrono::milliseconds limit) {

@@ -20,6 +20,9 @@ class Child {
     // Reads standard output until a line ends; false on its end or the deadline.
     bool ReadLine(std::chrono::milliseconds limit, std::string* line);
     void Kill();
+    // Waits until the child has stopped (SIGSTOP); false if it ended instead.
+    bool WaitStopped();
+    void Continue();
     // Waits for the end; false (and the child killed) if it did not come in time.
     bool Wait(std::chrono::milliseconds limit);
 
@@ -45,6 +48,9 @@ struct Outcome {
     int exitStatus = -1;    // when it exited
     std::string output;
 };
+
+// N from the child's "steps=N"; -1 when missing.
+long StepsOf(const std::string& output);
 
 // Runs the child to its end, or kills it after `limit`.
 Outcome RunChild(const std::vector<std::string>& args,

@@ -2,9 +2,9 @@
 // One library operation in a process of its own, for the reliability tests:
 // they kill it, limit its file sizes, or stop waiting for it.
 //
-//   reliability_child settags PATH TEXT      tags TEXT (title), TEXT-a, TEXT-b;
+//   reliability_child settags PATH TEXT [K]  tags TEXT (title), TEXT-a, TEXT-b;
 //                                            prints "ready" just before the call
-//                                            and "done" just after it
+//                                            and "done steps=N" just after it
 //   reliability_child call OP PATH           OP: info, tags-read, tags-write,
 //                                            decode, init-write
 //   reliability_child race CALLS PATH RATE CHANNELS [PATH RATE CHANNELS]...
@@ -14,9 +14,13 @@
 //                                            with a file-size limit, then to GOOD
 //   reliability_child limit-settags LIMIT PATH
 //   reliability_child limit-init LIMIT PATH  InitWMAWriteFile under the limit
-//   reliability_child encode PATH            300 s of tone; prints "ready" just
-//                                            before and "done" just after
+//   reliability_child encode PATH [K]        300 s of tone; prints "ready" just
+//                                            before and "done steps=N" just after
+//   reliability_child encode-stopped PATH K  the same without unnamed files,
+//                                            stopped (SIGSTOP) at step K
 //
+// With K, the process kills itself just before its K-th file change (see
+// kill_points.c); N is the count of them the call made.
 // Exit status: 0 the library reported success, 1 it reported a failure,
 // 2 usage, 3 a wrong answer (printed).
 #include <sys/resource.h>
@@ -34,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "kill_points.h"
 #include "mervane.h"
 #include "scratch.h"
 
@@ -157,12 +162,13 @@ void LiftFileSizeLimit() {
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const std::string command = argv[1];
-    if (command == "settags" && argc == 4) {
+    if (command == "settags" && (argc == 4 || argc == 5)) {
         const SongInfo info = TagsFor(argv[3]);
         std::puts("ready");
         std::fflush(stdout);
+        if (argc == 5) ArmKillPoint(std::atol(argv[4]));
         const int32_t written = SetWmaSongInfo(argv[2], &info);
-        std::puts("done");
+        std::printf("done steps=%ld\n", KillPointSteps());
         std::fflush(stdout);
         return written == 1 ? 0 : 1;
     }
@@ -191,11 +197,18 @@ int main(int argc, char** argv) {
         CloseWMAWriteFile();
         return 0;
     }
-    if (command == "encode" && argc == 3) {
+    if ((command == "encode" && (argc == 3 || argc == 4)) ||
+        (command == "encode-stopped" && argc == 4)) {
         std::puts("ready");
         std::fflush(stdout);
+        if (command == "encode-stopped") {
+            RefuseUnnamedFiles();
+            ArmStopPoint(std::atol(argv[3]));
+        } else if (argc == 4) {
+            ArmKillPoint(std::atol(argv[3]));
+        }
         const EncodeResult r = Encode(argv[2], 3000);
-        std::puts("done");
+        std::printf("done steps=%ld\n", KillPointSteps());
         std::fflush(stdout);
         return r.init == 1 && r.firstFailure < 0 && r.close == 0 ? 0 : 1;
     }

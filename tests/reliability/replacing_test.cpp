@@ -6,8 +6,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "child.h"
@@ -28,7 +28,9 @@ class Replacing : public ::testing::Test {
         ASSERT_FALSE(source.empty());
         song = scratch.Copy(source, "song.wma");
         before = Bytes(song);
+        original = source;
     }
+    std::string original;
     std::string song;
     std::vector<unsigned char> before;
     Scratch scratch;
@@ -73,22 +75,47 @@ TEST_F(Replacing, AnEncodeOverAFileBeingDecodedLeavesThatDecodeWhole) {
 }
 
 TEST_F(Replacing, AnEncodeKilledAtAnyMomentLeavesTheFileAndNothingBesideIt) {
-    std::mt19937 random(19);
-    std::uniform_int_distribution<int> momentMs(0, 800);
-    int during = 0;
-    for (int kill = 0; kill < 8; ++kill) {
-        Child encoder({"reliability_child", "encode", song});
-        std::string line;
-        ASSERT_TRUE(encoder.ReadLine(std::chrono::seconds(30), &line));
-        std::this_thread::sleep_for(std::chrono::milliseconds(momentMs(random)));
-        encoder.Kill();
-        ASSERT_TRUE(encoder.Wait(std::chrono::seconds(30)));
-        if (encoder.output().find("done") != std::string::npos) continue;  // it finished first
-        ++during;
-        EXPECT_TRUE(Bytes(song) == before) << "kill " << kill;
-        EXPECT_EQ(scratch.Names(), std::vector<std::string>{"song.wma"}) << "kill " << kill;
+    // The file changes a whole encode makes; the killed ones stop before one
+    // of them: the first ones, some in the middle and the last ones, where
+    // the new file is flushed, named and put in place. The file is then the
+    // old one, or the whole new one once the kill came after its rename, and
+    // the next encode leaves nothing beside it.
+    const Outcome whole = RunChild({"reliability_child", "encode", scratch.Path("whole.wma")});
+    ASSERT_TRUE(whole.finished && whole.exitStatus == 0) << whole.output;
+    const long steps = StepsOf(whole.output);
+    ASSERT_GT(steps, 8) << whole.output;
+    ASSERT_EQ(std::remove(scratch.Path("whole.wma").c_str()), 0);
+    for (const long step : {1L, 2L, steps / 3, steps / 2, steps - 3, steps - 2, steps - 1, steps}) {
+        Child encoder({"reliability_child", "encode", song, std::to_string(step)});
+        ASSERT_TRUE(encoder.Wait(std::chrono::seconds(120)));
+        ASSERT_TRUE(encoder.killedBySignal()) << "step " << step << ": " << encoder.output();
+        if (Bytes(song) != before) {
+            EXPECT_NEAR(media::ProbeFile(song).durationS, 300.0, 0.5) << "step " << step;
+            song = scratch.Copy(original, "song.wma");
+        }
+        // A kill between the new file's naming and its rename leaves that
+        // name, for the next write in the folder to remove.
+        EXPECT_LE(scratch.Names().size(), 2u) << "step " << step;
     }
-    EXPECT_GT(during, 0) << "every encode finished before its kill";
+    const Outcome last = RunChild({"reliability_child", "encode", song});
+    EXPECT_EQ(last.exitStatus, 0);
+    EXPECT_EQ(scratch.Names(), std::vector<std::string>{"song.wma"});
+}
+
+// Where the file system has no unnamed files, an encode's new file has a name
+// from its start; a tag write to the same file that needs a new file of its
+// own, and so sweeps the folder for leftovers, leaves that one alone.
+TEST_F(Replacing, ATagRewriteLeavesTheFileOfARunningEncodeAlone) {
+    Child encoder({"reliability_child", "encode-stopped", song, "100"});
+    ASSERT_TRUE(encoder.WaitStopped()) << encoder.output();
+    ASSERT_EQ(scratch.Names().size(), 2u) << "the encode's new file has no name";
+    const SongInfo tags = TagsFor("beside");
+    EXPECT_EQ(SetWmaSongInfo(song.c_str(), &tags), 1);
+    encoder.Continue();
+    ASSERT_TRUE(encoder.Wait(std::chrono::seconds(120)));
+    EXPECT_TRUE(encoder.exited() && encoder.status() == 0) << encoder.output();
+    EXPECT_NEAR(media::ProbeFile(song).durationS, 300.0, 0.5);
+    EXPECT_EQ(scratch.Names(), std::vector<std::string>{"song.wma"});
 }
 
 TEST_F(Replacing, AnEncodeThatCannotBeginLeavesTheFileAsItWas) {

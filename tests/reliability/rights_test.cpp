@@ -176,6 +176,16 @@ TEST_F(Rights, OnlyWhoMayWriteTheFileWritesItAndTheOwnerStays) {
     }
 }
 
+// A music folder of the superuser's holding a user's own file: the user tags
+// it in place, and nothing is made in the folder.
+TEST_F(Rights, TheOwnerTagsTheirFileInPlaceInAFolderTheyMayNotWrite) {
+    const std::string song = Place(roomy_, "song.wma", kOwner, 0644);
+    ASSERT_EQ(chmod(scratch_.dir().c_str(), 0755), 0);
+    EXPECT_TRUE(
+        RunAs(kOwner, [&] { return SetTitle(song, "mine") && ReadsAsTitled(song, "mine"); }));
+    EXPECT_EQ(scratch_.Names(), (std::vector<std::string>{"roomy-source.wma", "song.wma"}));
+}
+
 // Every link sees the new tags: in place they go to the one file all links
 // share; a write that would need a new file is refused.
 TEST_F(Rights, HardLinkedFilesAreWrittenForEveryLinkOrNotAtAll) {

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // ReplacementFile: a committed replacement takes the target's place with its
 // mode; one given up leaves the target and the folder as they were; the next
-// replacement clears exactly the temporaries earlier ones left.
+// replacement clears exactly the temporaries earlier ones left and nobody uses.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -112,19 +113,24 @@ TEST_F(SdkReplacementFile, TheNewFileKeepsTheOwnerGroupModeAndAttributes) {
     EXPECT_EQ(Names(), std::set<std::string>{"song.wma"});
 }
 
-TEST_F(SdkReplacementFile, NextReplacementRemovesOnlyItsOwnLeftovers) {
-    const std::set<std::string> others{"song.wma", ".song.wma.mervane-ABCDEFG",
-                                       ".other.wma.mervane-ABCDEF", "song.wma.mervane-ABCDEF",
-                                       ".song.wma.mervane-Other1"};
+// Leftovers are files of the temporaries' form that nobody holds locked; a
+// file in use (locked, here by another open of this process) stays, as do
+// other users' files and other names.
+TEST_F(SdkReplacementFile, NextReplacementRemovesOnlyLeftoversNotInUse) {
+    const std::set<std::string> others{"song.wma",          ".mrv-InUseInUse12",
+                                       ".mrv-Other1Other2", ".mrv-ABCDEFGHIJK",
+                                       "mrv-ABCDEFGHIJKL",  ".song.wma.mervane-ABCDEF"};
     for (const std::string& name : others) std::ofstream(media_.Path(name)) << "x";
-    // Another user's file of that form is not ours to remove.
-    ASSERT_EQ(chown(media_.Path(".song.wma.mervane-Other1").c_str(), 65534, 65534), 0);
-    std::ofstream(media_.Path(".song.wma.mervane-ABCDEF")) << "left by a kill";
-    std::ofstream(media_.Path(".song.wma.mervane-a1B2c3")) << "left by a kill";
+    ASSERT_EQ(chown(media_.Path(".mrv-Other1Other2").c_str(), 65534, 65534), 0);
+    const int inUse = open(media_.Path(".mrv-InUseInUse12").c_str(), O_RDWR);
+    ASSERT_EQ(flock(inUse, LOCK_EX), 0);
+    std::ofstream(media_.Path(".mrv-ABCDEFGHIJKL")) << "left by a kill";
+    std::ofstream(media_.Path(".mrv-a1B2c3d4e5f6")) << "left by a kill";
 
     ffsdk::ReplacementFile out;
     ASSERT_TRUE(out.Begin(target_, st_, source_));
     EXPECT_EQ(Names(), others);
+    close(inUse);
 }
 
 }  // namespace

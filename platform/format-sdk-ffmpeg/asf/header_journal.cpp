@@ -69,7 +69,10 @@ bool Trusted(const struct stat& journal, const struct stat& file) {
 Found Inspect(int fd, const std::string& path, std::vector<uint8_t>* header) {
     struct stat file;
     struct stat named;
-    if (::lstat(path.c_str(), &named) != 0) return errno == ENOENT ? Found::kNone : Found::kForeign;
+    // A name past the system's limit holds nothing.
+    if (::lstat(path.c_str(), &named) != 0) {
+        return errno == ENOENT || errno == ENAMETOOLONG ? Found::kNone : Found::kForeign;
+    }
     if (::fstat(fd, &file) != 0 || !Trusted(named, file) ||
         named.st_size < static_cast<off_t>(kFixed + kHashSize) ||
         named.st_size > static_cast<off_t>(kMaxJournal)) {
@@ -208,8 +211,14 @@ InPlace WriteHeaderInPlace(const std::string& file, const std::vector<uint8_t>& 
             break;
     }
     if (!Holds(fd.get(), size, &oldHeader)) return InPlace::kFailed;
-    const bool journaled = JournalWouldCount(fd.get());
-    if (journaled && !MakeJournal(fd.get(), journal, newHeader)) return InPlace::kFailed;
+    bool journaled = JournalWouldCount(fd.get());
+    if (journaled && !MakeJournal(fd.get(), journal, newHeader)) {
+        // No journal can be made beside the file (a folder its owner may not
+        // write, a name at the system's limit): the write goes in without
+        // one, as another writer's does.
+        if (errno != EACCES && errno != EPERM && errno != ENAMETOOLONG) return InPlace::kFailed;
+        journaled = false;
+    }
     // From here on the journal holds the write: a failure leaves it for the
     // next write to finish.
     if (!PwriteAll(fd.get(), newHeader.data(), size, 0) || ::fdatasync(fd.get()) != 0) {

@@ -24,7 +24,9 @@
 // take the header from the journal, as the finished write will leave it
 // (PendingHeader). A writer that is neither the file's owner nor the
 // superuser could make no journal that counts, so it writes without one (a
-// kill still leaves the old or the new header whole).
+// kill still leaves the old or the new header whole); so does the owner where
+// no journal can be made beside the file (a folder they may not write, or a
+// file name so long that the journal's would pass the system's limit).
 //
 // Writers of one file hold an exclusive flock on it.
 #pragma once
