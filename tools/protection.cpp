@@ -23,22 +23,30 @@ const unsigned char kStreamProperties[16] = {0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9,
 constexpr size_t kHeaderObjectsStart = 30;
 constexpr size_t kStreamFlagsAt = 72;  // within a Stream Properties Object
 constexpr uint64_t kEncryptedFlag = 0x8000;
+// The largest header read, as the library's own reader: a picture in the
+// Header Extension can put the protection objects far past the first 64 KiB.
+constexpr uint64_t kMaxHeader = 256u << 20;
 
 }  // namespace
 
 bool LooksProtected(const std::string& path) {
     FILE* in = std::fopen(path.c_str(), "rb");
     if (in == nullptr) return false;
-    std::vector<unsigned char> head(64 * 1024);
+    std::vector<unsigned char> head(kHeaderObjectsStart);
     head.resize(std::fread(head.data(), 1, head.size(), in));
-    std::fclose(in);
     const auto le = [&](size_t at, int bytes) {
         uint64_t value = 0;
         for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | head[at + size_t(i)];
         return value;
     };
+    if (head.size() == kHeaderObjectsStart) {
+        head.resize(size_t(std::clamp<uint64_t>(le(16, 8), kHeaderObjectsStart, kMaxHeader)));
+        head.resize(kHeaderObjectsStart + std::fread(head.data() + kHeaderObjectsStart, 1,
+                                                     head.size() - kHeaderObjectsStart, in));
+    }
+    std::fclose(in);
     if (head.size() < kHeaderObjectsStart) return false;
-    const size_t end = size_t(std::min<uint64_t>(le(16, 8), head.size()));
+    const size_t end = head.size();
     for (size_t at = kHeaderObjectsStart; at + 24 <= end;) {
         const uint64_t size = le(at + 16, 8);
         if (size < 24 || size > end - at) break;
