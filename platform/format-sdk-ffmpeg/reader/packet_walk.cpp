@@ -118,6 +118,10 @@ class Walker {
   private:
     bool Payload(unsigned number, uint64_t offset, uint64_t objectSize, bool timed, int64_t time,
                  const uint8_t* data, size_t bytes, int64_t pos) {
+        if (offset == 0 && !object_.open && timed && bytes == objectSize) {
+            // A whole object in one payload, as platform encoders write them.
+            return sink_(pos, time - preroll_, data, static_cast<int>(bytes));
+        }
         if (offset == 0) {
             // A new object; one left unfinished is one the demuxer gives
             // otherwise: not walked.

@@ -154,7 +154,10 @@ bool PcmDecoder::Seek(uint64_t start) {
         av_rescale_rnd(static_cast<int64_t>(start), rate_, kUnitsPerSecond, AV_ROUND_UP));
     framePending_ = false;
     silenceLeft_ = 0;
-    if (target_ > 0 && IndexJump()) return true;
+    // A count made for an earlier start serves this one; a first one waits
+    // until the times prove not to hold, as a jump by them costs less.
+    counted_ = indexed_ == Indexed::kReady;
+    if (target_ > 0 && counted_ && IndexJump()) return true;
     if (target_ > 0 && timeline_.WorthJumping(target_) && Jump()) return true;
     return Restart();
 }
@@ -334,6 +337,14 @@ bool PcmDecoder::Next(PcmBlock* block) {
             framePending_ = false;
             if (Deliver(placed_.position, pcmSamples_, pcm_.data(), block)) return true;
             continue;
+        }
+        // Far from a target in a file whose times do not hold: a jump by the
+        // frame count, where one can be made, beats decoding the way there.
+        if (!placing_ && !counted_ && timeline_.unstamped() &&
+            target_ > timeline_.position() + 2 * uint64_t{rate_}) {
+            counted_ = true;
+            if (IndexJump()) continue;
+            if (indexed_ != Indexed::kReady && !Restart()) return false;
         }
         // Far from the target: a jump, where it lands exactly, beats decoding
         // the way there.

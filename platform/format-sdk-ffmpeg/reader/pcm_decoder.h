@@ -109,6 +109,7 @@ class PcmDecoder {
     IndexedPlacement placement_;
     bool placing_ = false;  // frames are placed by the count, not the timeline
     bool pending_ = false;  // packet_ holds a packet Decode sends before reading
+    bool counted_ = false;  // an index jump was tried for this start
     uint64_t target_ = 0;   // samples before this position are dropped
     bool fresh_ = false;    // opened and nothing read yet
     bool draining_ = false;

@@ -10,7 +10,16 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+#include <vector>
+
 namespace ffsdk {
+
+namespace {
+
+// Packets decoded to check the count where the decoder starts.
+constexpr size_t kCheckedPackets = 3;
+
+}  // namespace
 
 bool PcmDecoder::BuildIndex() {
     if (!fresh_ && FAILED(OpenInput())) return false;
@@ -18,12 +27,33 @@ bool PcmDecoder::BuildIndex() {
     // Counted samples are the delivered ones only without resampling.
     if (codec->sample_rate != static_cast<int>(rate_) || !index_.Prepare(*codec)) return false;
     fresh_ = false;
+    // What the decoder gives for the first packets, which it treats as no
+    // others, is checked against the count before the count is trusted.
+    std::vector<uint64_t> given;
+    while (given.size() < kCheckedPackets && av_read_frame(format_.get(), packet_.get()) >= 0) {
+        if (packet_->stream_index == stream_) {
+            uint64_t samples = 0;
+            if (avcodec_send_packet(codec_.get(), packet_.get()) == 0) {
+                while (avcodec_receive_frame(codec_.get(), frame_.get()) == 0) {
+                    samples += static_cast<uint64_t>(frame_->nb_samples);
+                    av_frame_unref(frame_.get());
+                }
+            }
+            given.push_back(samples);
+        }
+        av_packet_unref(packet_.get());
+    }
+    avcodec_flush_buffers(codec_.get());
     const bool walked =
         WalkMediaObjects(format_->pb, streamNumber_,
                          [this](int64_t pos, int64_t pts, const uint8_t* data, int size) {
                              return index_.Add(pos, pts, data, size);
                          });
-    return walked && index_.size() > 0;
+    if (!walked || index_.size() <= given.size()) return false;
+    for (size_t i = 0; i < given.size(); ++i) {
+        if (given[i] != index_.Samples(i)) return false;
+    }
+    return true;
 }
 
 bool PcmDecoder::SkipTo(size_t which) {
@@ -67,7 +97,10 @@ bool PcmDecoder::IndexJump() {
                                  AVSEEK_FLAG_BACKWARD) >= 0 &&
                    SkipTo(from);
     if (!reached) reached = SUCCEEDED(OpenInput()) && SkipTo(from);
-    if (!reached) return false;
+    if (!reached) {
+        indexed_ = Indexed::kUnusable;  // the demuxer does not reach the packets counted
+        return false;
+    }
     avcodec_flush_buffers(codec_.get());
     swr_.reset();
     placement_.Begin(&index_, from, settled);
