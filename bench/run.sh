@@ -221,27 +221,27 @@ fi
 # keeping their own jitter; fixed-size packets with one payload each, no index.
 
 if wants seek; then
-    for spec in pro:jaudiotagger__test2.wma wma9:musicmetadata__13_Thirty_Dirty_Birds.wma; do
-        shaped=$media/shaped-${spec%%:*}.wma
+    for pair in pro:jaudiotagger__test2.wma wma9:musicmetadata__13_Thirty_Dirty_Birds.wma; do
+        shaped=$media/shaped-${pair%%:*}.wma
         if [ ! -f "$shaped" ]; then
             note "making $shaped"
-            "$bin/bench_shape" "$root/tests/data/${spec#*:}" "$shaped.part" 60 ||
-                die "could not shape ${spec#*:}"
+            "$bin/bench_shape" "$root/tests/data/${pair#*:}" "$shaped.part" 60 ||
+                die "could not shape ${pair#*:}"
             mv "$shaped.part" "$shaped"
         fi
     done
     note "first block after starts at 0, 30 and 59 minutes, $runs runs each"
-    for spec in "ffmpeg's wmav2:sixty" "platform-shaped WMA Pro:shaped-pro" \
+    for pair in "ffmpeg's wmav2:sixty" "platform-shaped WMA Pro:shaped-pro" \
         "platform-shaped WMA 9:shaped-wma9"; do
         for at in 0:0 "30 min:1800000" "59 min:3540000"; do
             : >"$work/ours.list"
             i=0
             while [ $i -lt "$runs" ]; do
-                "$bin/bench_driver" first "$media/${spec#*:}.wma" "${at#*:}" >>"$work/ours.list" ||
-                    die "decode of ${spec#*:} from ${at#*:} ms failed"
+                "$bin/bench_driver" first "$media/${pair#*:}.wma" "${at#*:}" >>"$work/ours.list" ||
+                    die "decode of ${pair#*:} from ${at#*:} ms failed"
                 i=$((i + 1))
             done
-            row "first block, ${spec%%:*} 60 min, start at ${at%%:*}, ms" \
+            row "first block, ${pair%%:*} 60 min, start at ${at%%:*}, ms" \
                 "$(median <"$work/ours.list")" - below 50 ms
         done
     done
