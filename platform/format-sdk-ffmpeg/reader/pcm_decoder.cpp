@@ -340,7 +340,7 @@ bool PcmDecoder::Next(PcmBlock* block) {
         }
         // Far from a target in a file whose times do not hold: a jump by the
         // frame count, where one can be made, beats decoding the way there.
-        if (!placing_ && !counted_ && timeline_.unstamped() &&
+        if (!placing_ && !counted_ && indexed_ != Indexed::kUnusable && timeline_.unstamped() &&
             target_ > timeline_.position() + 2 * uint64_t{rate_}) {
             counted_ = true;
             if (IndexJump()) continue;
