@@ -110,7 +110,8 @@ bool FrameIndex::Prepare(const AVCodecParameters& codec) {
         gain_ = (flags & 0x80) != 0;
         // The most a frame's header can take: its length, the subframe
         // layout, a transform, a gain and the trims.
-        headerBits_ = lengthBits_ + 1 + 32 * channels_ * (channels_ + 5) + 2 +
+        headerBits_ = lengthBits_ + 1 +
+                      int64_t{maxSubframes_} * channels_ * (channels_ + subframeBits_) + 2 +
                       4 * channels_ * channels_ + 8 + 3 + 2 * 13;
         if (minSubframe_ == 0) return false;
         kind_ = Kind::kPro;
