@@ -3,15 +3,16 @@
 // the packets' bytes without decoding them, so that a start far into a file
 // costs a read of its packets rather than a decode of everything before it.
 //
-// The codecs counted are those whose packets say how many frames end in them:
+// The codecs counted are those whose packets say how many samples end in them:
 // WMA 1 and 2 (a superframe header gives its frame count; without superframes
-// a packet is one frame) and WMA Pro with length-prefixed frames (each frame
-// gives its length in bits and whether another follows). Every frame holds
-// the same number of samples. The decoder drops the first frames of a stream
-// (two frames for WMA 1/2, one for WMA Pro) and may trim the last one; the
-// count follows, up to the last packet's trim, which only ends the file.
-// Others (Lossless and WMA Pro without length prefixes, whose frames can only
-// be found by decoding them; Voice) are not counted: Prepare says so.
+// a packet is one frame; every frame holds the same number of samples) and
+// WMA Pro with length-prefixed frames (each frame gives its length in bits,
+// in its header the samples trimmed at either end, and whether another frame
+// follows). The decoder drops the first two frames of a WMA 1/2 stream and
+// the first frame of a WMA Pro one; the count does too, and the decoder's
+// reader checks it on the file's first packets. Others (Lossless and WMA Pro
+// without length prefixes, whose frames can only be found by decoding them;
+// Voice) are not counted: Prepare says so.
 //
 // After a jump, Placement checks that the decoder gives for each packet what
 // the count says, so a file whose count did not hold is noticed rather than
