@@ -47,7 +47,7 @@ note "building in $build (Release)"
 mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMERVANE_TESTS=OFF \
     >"$build.configure.log" 2>&1 || die "configure failed, see $build.configure.log"
-cmake --build "$build" -j2 --target mervane bench_floor bench_driver bench_timeit bench_hwy_stub \
+cmake --build "$build" -j2 --target mervane bench_floor bench_driver bench_timeit bench_hwy_stub bench_shape \
     >"$build.build.log" 2>&1 || die "build failed, see $build.build.log"
 
 # ---- Inputs ----------------------------------------------------------------------
@@ -214,18 +214,37 @@ if wants memory; then
         "$(median <"$work/ours.list")" "$(median <"$work/ref.list")" apart 4096 KiB
 fi
 
-# ---- First block after a start at 30 minutes ------------------------------------------------
+# ---- First block after a start: at 0, half-way and near the end -----------------------------
+# On ffmpeg's 60-minute file and on two shaped like a platform encoder's: the
+# data packets of a real platform-made file (WMA Pro 128 kbit/s; WMA 9 128
+# kbit/s), repeated with shifted send and presentation times up to 60 minutes,
+# keeping their own jitter; fixed-size packets with one payload each, no index.
 
 if wants seek; then
-    note "first block after a start at 30 minutes, $runs runs"
-    : >"$work/ours.list"
-    i=0
-    while [ $i -lt "$runs" ]; do
-        "$bin/bench_driver" first "$media/sixty.wma" 1800000 >>"$work/ours.list" ||
-            die "decode from 30 minutes failed"
-        i=$((i + 1))
+    for pair in pro:jaudiotagger__test2.wma wma9:musicmetadata__13_Thirty_Dirty_Birds.wma; do
+        shaped=$media/shaped-${pair%%:*}.wma
+        if [ ! -f "$shaped" ]; then
+            note "making $shaped"
+            "$bin/bench_shape" "$root/tests/data/${pair#*:}" "$shaped.part" 60 ||
+                die "could not shape ${pair#*:}"
+            mv "$shaped.part" "$shaped"
+        fi
     done
-    row "first block after a start at 30 min, ms" "$(median <"$work/ours.list")" - below 50 ms
+    note "first block after starts at 0, 30 and 59 minutes, $runs runs each"
+    for pair in "ffmpeg's wmav2:sixty" "platform-shaped WMA Pro:shaped-pro" \
+        "platform-shaped WMA 9:shaped-wma9"; do
+        for at in 0:0 "30 min:1800000" "59 min:3540000"; do
+            : >"$work/ours.list"
+            i=0
+            while [ $i -lt "$runs" ]; do
+                "$bin/bench_driver" first "$media/${pair#*:}.wma" "${at#*:}" >>"$work/ours.list" ||
+                    die "decode of ${pair#*:} from ${at#*:} ms failed"
+                i=$((i + 1))
+            done
+            row "first block, ${pair%%:*} 60 min, start at ${at%%:*}, ms" \
+                "$(median <"$work/ours.list")" - below 50 ms
+        done
+    done
 fi
 
 # ---- Header-only calls: 60 minutes against 1 minute ---------------------------------------------

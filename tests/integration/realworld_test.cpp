@@ -324,6 +324,44 @@ TEST_F(RealFiles, StartsLandWhereTheirTimesSay) {
     }
 }
 
+// Starts far into platform-made files (WMA Pro, WMA 9, Lossless) land as the
+// whole decode does: at a few places, and at the first sample of the first
+// frame each of two packets gives, in ffprobe's decode: the frame the packet
+// before began and this one ends.
+TEST_F(RealFiles, StartsFarIntoPlatformMadeFilesLandAsTheWholeDecode) {
+    for (const char* name : {"jaudiotagger__test2.wma", "musicmetadata__13_Thirty_Dirty_Birds.wma",
+                             "taglib__lossless.wma"}) {
+        SCOPED_TRACE(name);
+        const std::string path = DataPath(name);
+        const AudioFormatInfo info = Info(path);
+        std::string frames;
+        ASSERT_EQ(media::Run("ffprobe -v error -select_streams a:0 -show_entries "
+                             "frame=pkt_pos,nb_samples -of csv=p=0 '" +
+                                 path + "'",
+                             &frames),
+                  0);
+        std::vector<uint64_t> packetFirsts;  // the first sample of each packet's frames
+        std::istringstream lines(frames);
+        uint64_t decoded = 0;
+        std::string line, lastPos;
+        while (std::getline(lines, line)) {
+            const std::string pos = line.substr(0, line.find(','));
+            if (pos != lastPos) packetFirsts.push_back(decoded);
+            lastPos = pos;
+            decoded += std::stoull(line.substr(line.find(',') + 1));
+        }
+        ASSERT_GT(packetFirsts.size(), 6u);
+        const uint32_t ms = uint32_t(decoded * 1000 / info.sampleRate);
+        std::vector<uint32_t> starts = {ms / 3 + 11, ms * 4 / 5};
+        for (size_t at : {packetFirsts.size() / 2, packetFirsts.size() - 3}) {
+            // The first millisecond at or after the frame's start.
+            starts.push_back(
+                uint32_t((packetFirsts[at] * 1000 + info.sampleRate - 1) / info.sampleRate));
+        }
+        for (uint32_t start : starts) ExpectStartLands(path, start);
+    }
+}
+
 TEST_F(RealFiles, TagWritesKeepEverythingElse) {
     for (const RealFile& f : kRealFiles) {
         SCOPED_TRACE(f.name);

@@ -62,6 +62,8 @@ HRESULT PcmDecoder::Open(const std::string& path, uint16_t streamNumber, uint32_
         rate, static_cast<uint64_t>(av_rescale(static_cast<int64_t>(end), rate, kUnitsPerSecond)));
     target_ = 0;
     error_ = S_OK;
+    indexed_ = Indexed::kNotYet;
+    placing_ = false;
     const HRESULT hr = OpenInput();
     if (FAILED(hr)) Close();
     return hr;
@@ -111,6 +113,7 @@ HRESULT PcmDecoder::OpenInput() {
     ended_ = false;
     framePending_ = false;
     silenceLeft_ = 0;
+    pending_ = false;
     return S_OK;
 }
 
@@ -123,6 +126,7 @@ bool PcmDecoder::Restart() {
         }
     }
     timeline_.Restart();
+    placing_ = false;
     return true;
 }
 
@@ -133,6 +137,8 @@ bool PcmDecoder::Jump() {
     avcodec_flush_buffers(codec_.get());
     swr_.reset();  // made anew for the next frame, without what it held
     timeline_.Jumped(target_);
+    placing_ = false;
+    pending_ = false;
     fresh_ = false;
     draining_ = false;
     ended_ = false;
@@ -148,6 +154,10 @@ bool PcmDecoder::Seek(uint64_t start) {
         av_rescale_rnd(static_cast<int64_t>(start), rate_, kUnitsPerSecond, AV_ROUND_UP));
     framePending_ = false;
     silenceLeft_ = 0;
+    // A count made for an earlier start serves this one; a first one waits
+    // until the times prove not to hold, as a jump by them costs less.
+    counted_ = indexed_ == Indexed::kReady;
+    if (target_ > 0 && counted_ && IndexJump()) return true;
     if (target_ > 0 && timeline_.WorthJumping(target_) && Jump()) return true;
     return Restart();
 }
@@ -226,12 +236,14 @@ bool PcmDecoder::Decode() {
                 const bool converted = Convert();
                 av_frame_unref(frame_.get());
                 if (!converted) {
-                    if (ended_) break;               // no fault of the frame
+                    if (ended_) break;  // no fault of the frame
+                    if (placing_) return Lost();
                     timeline_.PacketRejected(time);  // audio that cannot be delivered
                     continue;
                 }
                 if (pcmSamples_ == 0) continue;  // the converter holds it for now
-                placed_ = timeline_.Frame(time, pcmSamples_);
+                placed_ =
+                    placing_ ? placement_.Frame(pcmSamples_) : timeline_.Frame(time, pcmSamples_);
                 return true;
             }
             if (received == AVERROR_EOF || draining_) {
@@ -241,6 +253,7 @@ bool PcmDecoder::Decode() {
             if (FAILED(Failure(received))) return Fail(Failure(received));
             if (received != AVERROR(EAGAIN)) {
                 // The decoder failed on what it had: that audio is lost.
+                if (placing_) return Lost();
                 timeline_.PacketRejected(Timeline::kNoTime);
                 wantInput = true;
                 continue;
@@ -248,7 +261,8 @@ bool PcmDecoder::Decode() {
         }
         wantInput = false;
         fresh_ = false;
-        const int read = av_read_frame(format_.get(), packet_.get());
+        const int read = pending_ ? 0 : av_read_frame(format_.get(), packet_.get());
+        pending_ = false;
         if (FAILED(Failure(read))) return Fail(Failure(read));
         if (read < 0) {
             // End of file, or a truncated file: flush the decoder.
@@ -257,9 +271,16 @@ bool PcmDecoder::Decode() {
             continue;
         }
         if (packet_->stream_index == stream_) {
+            const auto verdict =
+                placing_ ? placement_.Packet(*packet_) : IndexedPlacement::Verdict::kSend;
+            if (verdict != IndexedPlacement::Verdict::kSend) {
+                av_packet_unref(packet_.get());
+                if (verdict == IndexedPlacement::Verdict::kSkip) continue;
+                return Lost();
+            }
             const int64_t time =
                 timeOf(packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts);
-            timeline_.PacketRead(time);
+            if (!placing_) timeline_.PacketRead(time);
             const int sent = avcodec_send_packet(codec_.get(), packet_.get());
             // A packet the decoder had no memory for is no fault of the file:
             // silence in its place would be a lie.
@@ -267,7 +288,13 @@ bool PcmDecoder::Decode() {
                 av_packet_unref(packet_.get());
                 return Fail(Failure(sent));
             }
-            if (sent < 0 && sent != AVERROR(EAGAIN)) timeline_.PacketRejected(time);
+            if (sent < 0 && sent != AVERROR(EAGAIN)) {
+                if (placing_) {
+                    av_packet_unref(packet_.get());
+                    return Lost();
+                }
+                timeline_.PacketRejected(time);
+            }
         }
         av_packet_unref(packet_.get());
     }
@@ -311,18 +338,34 @@ bool PcmDecoder::Next(PcmBlock* block) {
             if (Deliver(placed_.position, pcmSamples_, pcm_.data(), block)) return true;
             continue;
         }
+        // Far from a target in a file whose times do not hold: a jump by the
+        // frame count, where one can be made, beats decoding the way there.
+        if (!placing_ && !counted_ && indexed_ != Indexed::kUnusable && timeline_.unstamped() &&
+            target_ > timeline_.position() + 2 * uint64_t{rate_}) {
+            counted_ = true;
+            if (IndexJump()) continue;
+            if (indexed_ != Indexed::kReady && !Restart()) return false;
+        }
         // Far from the target: a jump, where it lands exactly, beats decoding
         // the way there.
-        if (target_ > timeline_.position() && timeline_.WorthJumping(target_) && !Jump() &&
-            !Restart()) {
+        if (!placing_ && target_ > timeline_.position() && timeline_.WorthJumping(target_) &&
+            !Jump() && !Restart()) {
             return false;
         }
         if (!Decode()) {
             if (FAILED(error_)) return false;  // cut short: no silence to the end
             silenceAt_ = timeline_.position();
-            silenceLeft_ = timeline_.Ended();
+            silenceLeft_ = placing_ ? 0 : timeline_.Ended();
             if (silenceLeft_ > 0) continue;
             return false;
+        }
+        if (placed_.lost && placing_) {
+            // The count did not hold: decode from the start, on from what
+            // was delivered, and count no more.
+            indexed_ = Indexed::kUnusable;
+            if (placement_.delivering()) target_ = std::max(target_, placement_.position());
+            if (!Restart()) return false;
+            continue;
         }
         if (placed_.lost) {
             // The times did not hold after the jump: count from the start.

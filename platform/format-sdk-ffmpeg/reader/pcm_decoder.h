@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/av_owner.h"
+#include "frame_index.h"
 #include "pcm_timeline.h"
 #include "wmsdk.h"
 
@@ -65,6 +66,16 @@ class PcmDecoder {
     bool Restart();
     // Moves the demuxer to just before target_.
     bool Jump();
+    // Counts the file's frames (once) and moves the demuxer to a packet
+    // shortly before target_, placing what follows by the count; false where
+    // the count is of no use or the packet cannot be reached.
+    bool IndexJump();
+    // Reads the whole stream into index_, from the file's start.
+    bool BuildIndex();
+    // Reads on up to packet `which` of the index and keeps it for Decode.
+    bool SkipTo(size_t which);
+    // The frames after an index jump are not where the count says.
+    bool Lost();
     // Decodes the next frame into pcm_ and places it; false when the stream
     // is over.
     bool Decode();
@@ -91,8 +102,16 @@ class PcmDecoder {
     int stream_ = -1;
 
     Timeline timeline_;
-    uint64_t target_ = 0;  // samples before this position are dropped
-    bool fresh_ = false;   // opened and nothing read yet
+    // The file's frames counted from its packets, once, at the first start
+    // far from the beginning.
+    enum class Indexed { kNotYet, kReady, kUnusable } indexed_ = Indexed::kNotYet;
+    FrameIndex index_;
+    IndexedPlacement placement_;
+    bool placing_ = false;  // frames are placed by the count, not the timeline
+    bool pending_ = false;  // packet_ holds a packet Decode sends before reading
+    bool counted_ = false;  // an index jump was tried for this start
+    uint64_t target_ = 0;   // samples before this position are dropped
+    bool fresh_ = false;    // opened and nothing read yet
     bool draining_ = false;
     bool ended_ = false;
     HRESULT error_ = S_OK;

@@ -50,6 +50,8 @@ class Timeline {
     void Jumped(uint64_t target);
     // The times proved not to hold: no more jumps.
     void Unstamped() { stamps_ = Stamps::kUntrusted; }
+    // Whether the times proved not to hold.
+    bool unstamped() const { return stamps_ == Stamps::kUntrusted; }
 
     // A packet of the stream with its presentation time (100 ns, or kNoTime).
     void PacketRead(int64_t time);
