@@ -356,7 +356,6 @@ bool PcmDecoder::Decode() {
         // read again once by a new demuxer, from the packet after the last
         // one read: the decoder goes on as if nothing happened.
         if (read == AVERROR_EOF && replayable_ && timeline_.position() + rate_ / 100 < end_) {
-            replayable_ = false;
             if (Resume()) {
                 st = format_->streams[stream_];
                 read = av_read_frame(format_.get(), packet_.get());
