@@ -4,7 +4,7 @@
 # missing first: formatting, the Linux build with its unit, stand-in and
 # integration tests, the same under AddressSanitizer+UndefinedBehaviorSanitizer
 # and under ThreadSanitizer, the fuzz targets (libFuzzer with both sanitizers,
-# about three minutes in all), and the 32-bit and 64-bit DLLs' checks and tests
+# about five minutes in all), and the 32-bit and 64-bit DLLs' checks and tests
 # under Wine (the 64-bit ones run natively; the 32-bit ones natively where the
 # kernel runs 32-bit programs, otherwise in an emulated x86-64 machine whose
 # image is built once, in minutes, and cached: tests/vm/); each Linux and
@@ -48,6 +48,6 @@ for preset in linux linux-asan linux-tsan fuzz win32 win64; do
     status=$(cat "$log.status")
     [ "$status" = 0 ] || exit "$status"
     if [ "$preset" = fuzz ]; then
-        tests/fuzz/run.sh build/fuzz "${MERVANE_FUZZ_SECONDS:-180}"
+        tests/fuzz/run.sh build/fuzz "${MERVANE_FUZZ_SECONDS:-300}"
     fi
 done

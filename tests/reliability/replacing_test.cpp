@@ -4,9 +4,11 @@
 // it was and nothing beside it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -36,7 +38,7 @@ class Replacing : public ::testing::Test {
     Scratch scratch;
 };
 
-// The decode waits in its first block while the encode runs to its end.
+// The decode waits in its first block while the path changes.
 std::mutex gate;
 std::condition_variable opened;
 bool encoded = false;
@@ -72,6 +74,30 @@ TEST_F(Replacing, AnEncodeOverAFileBeingDecodedLeavesThatDecodeWhole) {
     EXPECT_TRUE(collector.Snapshot().pcm == whole) << "the decode did not read the file it opened";
     EXPECT_NEAR(media::ProbeFile(song).durationS, 1.0, 0.1);
     EXPECT_EQ(scratch.Names(), std::vector<std::string>{"song.wma"});
+}
+
+TEST_F(Replacing, ADecodeReadsTheFileItOpenedWhenThePathIsUnlinked) {
+    const std::vector<int16_t> reference = media::DecodeWithFfmpeg(song);
+    DecodeCollector& collector = DecodeCollector::Instance();
+    collector.Reset();
+    {
+        std::lock_guard<std::mutex> lock(gate);
+        encoded = false;
+    }
+    ASSERT_EQ(GoGoGoReader(song.c_str(), 0, 1, HeldAtFirstBlock), 1);
+    ASSERT_EQ(std::remove(song.c_str()), 0);
+    {
+        std::lock_guard<std::mutex> lock(gate);
+        encoded = true;
+    }
+    opened.notify_all();
+    ASSERT_TRUE(collector.WaitForEnd());
+    const std::vector<int16_t> pcm = collector.Snapshot().pcm;
+    ASSERT_EQ(pcm.size(), reference.size()) << "the decode did not read the file it opened";
+    int worst = 0;
+    for (size_t i = 0; i < pcm.size(); ++i)
+        worst = std::max(worst, std::abs(pcm[i] - reference[i]));
+    EXPECT_LE(worst, 1);
 }
 
 TEST_F(Replacing, AnEncodeKilledAtAnyMomentLeavesTheFileAndNothingBesideIt) {

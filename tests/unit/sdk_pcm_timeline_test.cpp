@@ -71,4 +71,20 @@ TEST(SdkTimeline, AfterAJumpFramesArePlacedByTheirTimesOnTheGridAndChecked) {
         << "the target comes before the times held once";
 }
 
+TEST(SdkTimeline, SilenceNeverExceedsWhatTheRefusedPacketsHold) {
+    constexpr uint64_t kEnd = 2'831'242ull * kRate;  // a header's claim
+    constexpr int64_t kFar = 2'831'000'000 * kMs;    // a damaged payload time
+    Timeline t;
+    t.Reset(kRate, kEnd);
+    Feed(t, 10, [](int) { return 0; });
+    // A time far ahead with nothing refused is no audio of the file.
+    t.PacketRead(kFar);
+    EXPECT_EQ(t.Frame(kFar, kFrame).silence, 0u);
+    // A refused packet stands for no more than it can hold, at the end too.
+    t.PacketRejected(kFar + kFrameTime, kFrame);
+    EXPECT_EQ(t.Frame(2 * kFar, kFrame).silence, kFrame);
+    t.PacketRejected(2 * kFar, 2 * kFrame);
+    EXPECT_LE(t.Ended(), 2 * kFrame);
+}
+
 }  // namespace

@@ -3,6 +3,9 @@
 // files, and delivery to the end of the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -127,6 +130,37 @@ TEST_F(SdkReader, RealTimeDecodeDeliversTheWholeFile) {
     ASSERT_TRUE(callback->WaitUntil(
         [](const std::vector<Event>& events) { return CountStatus(events, wm::WMT_EOF) == 2; }));
     EXPECT_EQ(callback->pcm().size(), 2 * firstRun);
+    EXPECT_EQ(reader->Close(), S_OK);
+}
+
+TEST_F(SdkReader, ADecodeReadsTheFileItOpenedWhateverBecomesOfThePath) {
+    Save("moving.wma", ScratchMedia::Slurp(Path("stereo.wma")));
+    Save("other.wma", ScratchMedia::Slurp(Path("mono.wma")));
+    const std::vector<int16_t> reference = Reference("stereo.wma");
+    wm::ComPtr<wm::IWMReader> reader = NewReader();
+    wm::ComPtr<Recorder> callback(Recorder::Create());
+    ASSERT_EQ(reader.As(callback->clock), S_OK);
+    ASSERT_EQ(callback->clock->SetUserProvidedClock(TRUE), S_OK);
+    ASSERT_EQ(OpenAndWait(reader.Get(), callback.Get(), "moving.wma"), S_OK);
+    // Another file takes the path before the first Start, then none is there
+    // before the second.
+    ASSERT_EQ(std::rename(Path("other.wma").c_str(), Path("moving.wma").c_str()), 0);
+    for (int round = 1; round <= 2; ++round) {
+        ASSERT_EQ(reader->Start(0, 0, 1.0f, nullptr), S_OK);
+        ASSERT_TRUE(callback->WaitUntil([&](const std::vector<Event>& events) {
+            return CountStatus(events, wm::WMT_EOF) + CountStatus(events, wm::WMT_ERROR) == round;
+        }));
+        ASSERT_EQ(CountStatus(callback->events(), wm::WMT_EOF), round);
+        const std::vector<int16_t> ours = ToSamples(callback->pcm());
+        ASSERT_EQ(ours.size(), round * reference.size());
+        int worst = 0;
+        for (size_t i = 0; i < ours.size(); ++i)
+            worst = std::max(worst, std::abs(ours[i] - reference[i % reference.size()]));
+        EXPECT_LE(worst, 1) << "round " << round;
+        if (round == 1) {
+            ASSERT_EQ(std::remove(Path("moving.wma").c_str()), 0);
+        }
+    }
     EXPECT_EQ(reader->Close(), S_OK);
 }
 

@@ -24,5 +24,9 @@ void AvFree::operator()(AVFrame* frame) const {
 void AvFree::operator()(SwrContext* resampler) const {
     swr_free(&resampler);
 }
+void AvFree::operator()(AVIOContext* io) const {
+    if (io != nullptr) av_freep(&io->buffer);
+    avio_context_free(&io);
+}
 
 }  // namespace ffsdk

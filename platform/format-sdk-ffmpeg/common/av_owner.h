@@ -10,6 +10,7 @@ struct AVCodecContext;
 struct AVPacket;
 struct AVFrame;
 struct SwrContext;
+struct AVIOContext;
 
 namespace ffsdk {
 
@@ -20,6 +21,8 @@ struct AvFree {
     void operator()(AVPacket* packet) const;
     void operator()(AVFrame* frame) const;
     void operator()(SwrContext* resampler) const;
+    // A reader's own I/O context, with its buffer.
+    void operator()(AVIOContext* io) const;
 };
 
 template <typename T>

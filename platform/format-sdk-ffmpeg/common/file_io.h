@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace ffsdk {
 
@@ -21,6 +22,14 @@ class Fd {
     ~Fd() { reset(); }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            std::swap(fd_, other.fd_);
+        }
+        return *this;
+    }
     int get() const { return fd_; }
     bool ok() const { return fd_ >= 0; }
     void reset() {

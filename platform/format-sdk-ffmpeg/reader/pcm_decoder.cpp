@@ -19,6 +19,12 @@ namespace {
 
 using wm::kUnitsPerSecond;
 constexpr AVRational kUnitBase = {1, static_cast<int>(kUnitsPerSecond)};
+// A step that failed for want of memory is tried this many times in all:
+// memory a moment ago taken is often free again.
+constexpr int kTries = 4;
+// No codec of these files codes audio in fewer bits per second: what a packet
+// can hold is reckoned at this rate when the stream claims less.
+constexpr int64_t kMinBitrate = 2000;
 
 // Why FFmpeg could not go on, for failures that are no fault of the file; S_OK
 // for the others (the end of the file, damaged data).
@@ -45,26 +51,30 @@ void PcmDecoder::Close() {
     swr_.reset();
     codec_.reset();
     format_.reset();
+    io_.reset();
     std::vector<BYTE>().swap(pcm_);
     std::vector<BYTE>().swap(silence_);
     stream_ = -1;
 }
 
-HRESULT PcmDecoder::Open(const std::string& path, uint16_t streamNumber, uint32_t rate,
-                         uint16_t channels, uint64_t end) {
+HRESULT PcmDecoder::Open(int file, uint16_t streamNumber, uint32_t rate, uint16_t channels,
+                         uint64_t end) {
     Close();
-    if (rate == 0 || channels == 0) return wm::NS_E_INVALID_INPUT_FORMAT;
-    path_ = path;
+    if (rate == 0 || channels == 0 || file < 0) return wm::NS_E_INVALID_INPUT_FORMAT;
+    cursor_.fd = file;
     streamNumber_ = streamNumber;
     rate_ = rate;
     channels_ = channels;
-    timeline_.Reset(
-        rate, static_cast<uint64_t>(av_rescale(static_cast<int64_t>(end), rate, kUnitsPerSecond)));
+    end_ = static_cast<uint64_t>(av_rescale(static_cast<int64_t>(end), rate, kUnitsPerSecond));
+    timeline_.Reset(rate, end_);
     target_ = 0;
     error_ = S_OK;
     indexed_ = Indexed::kNotYet;
     placing_ = false;
-    const HRESULT hr = OpenInput();
+    // FFmpeg reports some allocation failures while opening as damaged data:
+    // a file whose header was read already gets every try.
+    HRESULT hr = E_FAIL;
+    for (int i = 0; i < kTries && FAILED(hr); ++i) hr = OpenInput();
     if (FAILED(hr)) Close();
     return hr;
 }
@@ -73,27 +83,8 @@ HRESULT PcmDecoder::OpenInput() {
     QuietLogging();
     swr_.reset();
     codec_.reset();
-    format_.reset();
-    const AVInputFormat* asf = av_find_input_format("asf");
-    if (asf == nullptr) return E_FAIL;
-    AVFormatContext* input = nullptr;
-    const int opened = avformat_open_input(&input, path_.c_str(), asf, nullptr);
-    if (opened != 0)
-        return FAILED(Failure(opened)) ? Failure(opened) : wm::NS_E_INVALID_INPUT_FORMAT;
-    format_.reset(input);
-    // FFmpeg's ASF demuxer makes one stream per Stream Properties object, its
-    // id the stream number.
-    stream_ = -1;
-    for (unsigned i = 0; i < format_->nb_streams; ++i) {
-        AVStream* st = format_->streams[i];
-        if (stream_ < 0 && st->id == streamNumber_ &&
-            st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            stream_ = static_cast<int>(i);
-        } else {
-            st->discard = AVDISCARD_ALL;
-        }
-    }
-    if (stream_ < 0) return wm::NS_E_INVALID_INPUT_FORMAT;
+    const HRESULT hr = OpenDemuxer();
+    if (FAILED(hr)) return hr;
     AVStream* st = format_->streams[stream_];
     const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
     if (decoder == nullptr) return wm::NS_E_AUDIO_CODEC_NOT_INSTALLED;
@@ -117,9 +108,68 @@ HRESULT PcmDecoder::OpenInput() {
     return S_OK;
 }
 
+HRESULT PcmDecoder::OpenDemuxer() {
+    format_.reset();
+    io_.reset();
+    const AVInputFormat* asf = av_find_input_format("asf");
+    if (asf == nullptr) return E_FAIL;
+    // The demuxer reads the descriptor the reader opened, never the path
+    // again: what lies at the path now may be another file.
+    cursor_.offset = 0;
+    io_.reset(MakeFdInput(&cursor_));
+    if (!io_) return E_OUTOFMEMORY;
+    AVFormatContext* input = avformat_alloc_context();
+    if (input == nullptr) return E_OUTOFMEMORY;
+    input->pb = io_.get();
+    // On failure avformat_open_input frees the context it was given.
+    const int opened = avformat_open_input(&input, "", asf, nullptr);
+    if (opened != 0)
+        return FAILED(Failure(opened)) ? Failure(opened) : wm::NS_E_INVALID_INPUT_FORMAT;
+    format_.reset(input);
+    // FFmpeg's ASF demuxer makes one stream per Stream Properties object, its
+    // id the stream number.
+    stream_ = -1;
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        AVStream* st = format_->streams[i];
+        if (stream_ < 0 && st->id == streamNumber_ &&
+            st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            stream_ = static_cast<int>(i);
+        } else {
+            st->discard = AVDISCARD_ALL;
+        }
+    }
+    if (stream_ < 0) return wm::NS_E_INVALID_INPUT_FORMAT;
+    packetsRead_ = 0;
+    replayable_ = true;
+    return S_OK;
+}
+
+bool PcmDecoder::Resume() {
+    const uint64_t done = packetsRead_;
+    // The demuxer that stopped stays until a new one is where it was.
+    AvOwner<AVIOContext> io = std::move(io_);
+    AvOwner<AVFormatContext> format = std::move(format_);
+    const int stream = stream_;
+    const int64_t offset = cursor_.offset;
+    bool resumed = SUCCEEDED(OpenDemuxer()) && stream_ == stream;
+    while (resumed && packetsRead_ < done) {
+        resumed = av_read_frame(format_.get(), packet_.get()) >= 0;
+        packetsRead_ += resumed && packet_->stream_index == stream_;
+        av_packet_unref(packet_.get());
+    }
+    if (resumed) return true;
+    format_ = std::move(format);
+    io_ = std::move(io);
+    stream_ = stream;
+    cursor_.offset = offset;
+    packetsRead_ = done;
+    return false;
+}
+
 bool PcmDecoder::Restart() {
     if (!fresh_) {
-        const HRESULT hr = OpenInput();
+        HRESULT hr = E_FAIL;
+        for (int i = 0; i < kTries && FAILED(hr); ++i) hr = OpenInput();
         if (FAILED(hr)) {
             Close();
             return Fail(hr);
@@ -139,10 +189,12 @@ bool PcmDecoder::Jump() {
     timeline_.Jumped(target_);
     placing_ = false;
     pending_ = false;
+    replayable_ = false;  // packets are counted from the start only
     fresh_ = false;
     draining_ = false;
     ended_ = false;
     framePending_ = false;
+    skipping_ = false;
     silenceLeft_ = 0;
     return true;
 }
@@ -152,6 +204,8 @@ bool PcmDecoder::Seek(uint64_t start) {
     // The first sample at or after `start`.
     target_ = static_cast<uint64_t>(
         av_rescale_rnd(static_cast<int64_t>(start), rate_, kUnitsPerSecond, AV_ROUND_UP));
+    tailLost_ = false;
+    tailRedone_ = false;
     framePending_ = false;
     silenceLeft_ = 0;
     // A count made for an earlier start serves this one; a first one waits
@@ -160,6 +214,18 @@ bool PcmDecoder::Seek(uint64_t start) {
     if (target_ > 0 && counted_ && IndexJump()) return true;
     if (target_ > 0 && timeline_.WorthJumping(target_) && Jump()) return true;
     return Restart();
+}
+
+uint64_t PcmDecoder::PacketSamples(int bytes) const {
+    const int64_t bitrate = std::max<int64_t>(codec_ ? codec_->bit_rate : 0, kMinBitrate);
+    return static_cast<uint64_t>(av_rescale(std::max(bytes, 0), int64_t{8} * rate_, bitrate));
+}
+
+void PcmDecoder::Lost() {
+    // What is skipped is never delivered: the times alone say how much.
+    timeline_.PacketRejected(Timeline::kNoTime,
+                             std::max<uint64_t>(lastPacketSamples_, uint64_t{rate_} * 10));
+    skipping_ = true;
 }
 
 uint64_t PcmDecoder::ToTime(uint64_t samples) const {
@@ -230,15 +296,43 @@ bool PcmDecoder::Decode() {
     bool wantInput = false;
     while (!ended_) {
         if (!wantInput) {
-            const int received = avcodec_receive_frame(codec_.get(), frame_.get());
+            int received = avcodec_receive_frame(codec_.get(), frame_.get());
+            // A frame the decoder had no memory for is lost to it: its time
+            // after the next frame's shows it.
+            for (int i = 1; received == AVERROR(ENOMEM) && i < kTries; ++i) {
+                if (placing_) return Misplaced();
+                Lost();
+                tailLost_ = tailLost_ || draining_;
+                received = avcodec_receive_frame(codec_.get(), frame_.get());
+            }
             if (received == 0) {
                 const int64_t time = timeOf(frame_->best_effort_timestamp);
-                const bool converted = Convert();
+                const uint64_t length = frame_->sample_rate > 0
+                                            ? static_cast<uint64_t>(av_rescale(
+                                                  frame_->nb_samples, rate_, frame_->sample_rate))
+                                            : 0;
+                bool converted = Convert();
+                for (int i = 1; !converted && error_ == E_OUTOFMEMORY && i < kTries; ++i) {
+                    error_ = S_OK;
+                    ended_ = false;
+                    swr_.reset();
+                    converted = Convert();
+                }
                 av_frame_unref(frame_.get());
+                if (!converted && error_ == E_OUTOFMEMORY) {
+                    // Lost for good: skipped, and the decode goes on.
+                    error_ = S_OK;
+                    ended_ = false;
+                    swr_.reset();
+                    lastPacketSamples_ = length;
+                    if (placing_) return Misplaced();
+                    Lost();
+                    continue;
+                }
                 if (!converted) {
                     if (ended_) break;  // no fault of the frame
-                    if (placing_) return Lost();
-                    timeline_.PacketRejected(time);  // audio that cannot be delivered
+                    if (placing_) return Misplaced();
+                    timeline_.PacketRejected(time, length);  // audio that cannot be delivered
                     continue;
                 }
                 if (pcmSamples_ == 0) continue;  // the converter holds it for now
@@ -250,24 +344,52 @@ bool PcmDecoder::Decode() {
                 ended_ = true;
                 break;
             }
+            if (received == AVERROR(ENOMEM)) {
+                if (placing_) return Misplaced();
+                Lost();
+                wantInput = true;
+                continue;
+            }
             if (FAILED(Failure(received))) return Fail(Failure(received));
             if (received != AVERROR(EAGAIN)) {
                 // The decoder failed on what it had: that audio is lost.
-                if (placing_) return Lost();
-                timeline_.PacketRejected(Timeline::kNoTime);
+                if (placing_) return Misplaced();
+                timeline_.PacketRejected(Timeline::kNoTime, lastPacketSamples_);
                 wantInput = true;
                 continue;
             }
         }
         wantInput = false;
         fresh_ = false;
-        const int read = pending_ ? 0 : av_read_frame(format_.get(), packet_.get());
+        int read = pending_ ? 0 : av_read_frame(format_.get(), packet_.get());
         pending_ = false;
+        // The demuxer may have given up the packet it had no memory for.
+        for (int i = 1; read == AVERROR(ENOMEM) && i < kTries; ++i) {
+            if (placing_) return Misplaced();
+            Lost();
+            read = av_read_frame(format_.get(), packet_.get());
+        }
+        // The demuxer reports some allocation failures as the end of the
+        // file, and stays there. An end well short of the file's duration is
+        // read again once by a new demuxer, from the packet after the last
+        // one read: the decoder goes on as if nothing happened.
+        if (read == AVERROR_EOF && replayable_ && timeline_.position() + rate_ / 100 < end_) {
+            if (Resume()) {
+                st = format_->streams[stream_];
+                read = av_read_frame(format_.get(), packet_.get());
+            }
+            replayable_ = false;
+        }
         if (FAILED(Failure(read))) return Fail(Failure(read));
         if (read < 0) {
             // End of file, or a truncated file: flush the decoder.
             draining_ = true;
-            if (avcodec_send_packet(codec_.get(), nullptr) < 0) ended_ = true;
+            int flushed = avcodec_send_packet(codec_.get(), nullptr);
+            for (int i = 1; flushed == AVERROR(ENOMEM) && i < kTries; ++i)
+                flushed = avcodec_send_packet(codec_.get(), nullptr);
+            // A flush refused means what the decoder held is lost.
+            tailLost_ = tailLost_ || flushed < 0;
+            if (flushed < 0) ended_ = true;
             continue;
         }
         if (packet_->stream_index == stream_) {
@@ -276,24 +398,31 @@ bool PcmDecoder::Decode() {
             if (verdict != IndexedPlacement::Verdict::kSend) {
                 av_packet_unref(packet_.get());
                 if (verdict == IndexedPlacement::Verdict::kSkip) continue;
-                return Lost();
+                return Misplaced();
             }
+            ++packetsRead_;
             const int64_t time =
                 timeOf(packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts);
             if (!placing_) timeline_.PacketRead(time);
-            const int sent = avcodec_send_packet(codec_.get(), packet_.get());
+            lastPacketSamples_ = PacketSamples(packet_->size);
+            int sent = avcodec_send_packet(codec_.get(), packet_.get());
+            for (int i = 1; sent == AVERROR(ENOMEM) && i < kTries; ++i)
+                sent = avcodec_send_packet(codec_.get(), packet_.get());
             // A packet the decoder had no memory for is no fault of the file:
-            // silence in its place would be a lie.
-            if (FAILED(Failure(sent))) {
+            // silence in its place would be a lie; it is skipped.
+            if (FAILED(Failure(sent)) && sent != AVERROR(ENOMEM)) {
                 av_packet_unref(packet_.get());
                 return Fail(Failure(sent));
             }
-            if (sent < 0 && sent != AVERROR(EAGAIN)) {
-                if (placing_) {
-                    av_packet_unref(packet_.get());
-                    return Lost();
-                }
-                timeline_.PacketRejected(time);
+            if (sent < 0 && sent != AVERROR(EAGAIN) && placing_) {
+                // An indexed start meets a packet it cannot count on.
+                av_packet_unref(packet_.get());
+                return Misplaced();
+            }
+            if (sent == AVERROR(ENOMEM)) {
+                Lost();
+            } else if (sent < 0 && sent != AVERROR(EAGAIN)) {
+                timeline_.PacketRejected(time, lastPacketSamples_);
             }
         }
         av_packet_unref(packet_.get());
@@ -319,11 +448,11 @@ bool PcmDecoder::Next(PcmBlock* block) {
         if (silenceLeft_ > 0) {
             // Silence goes out in blocks of at most a tenth of a second.
             const uint64_t chunk = std::max<uint64_t>(1, rate_ / 10);
-            if (silence_.size() < chunk * frameBytes) {
+            for (int i = 0; silence_.size() < chunk * frameBytes; ++i) {
                 try {
                     silence_.assign(static_cast<size_t>(chunk) * frameBytes, 0);
                 } catch (const std::bad_alloc&) {
-                    return Fail(E_OUTOFMEMORY);
+                    if (i + 1 == kTries) return Fail(E_OUTOFMEMORY);
                 }
             }
             const uint64_t count = std::min(silenceLeft_, chunk);
@@ -354,8 +483,21 @@ bool PcmDecoder::Next(PcmBlock* block) {
         }
         if (!Decode()) {
             if (FAILED(error_)) return false;  // cut short: no silence to the end
+            if (tailLost_ && !tailRedone_) {
+                // What the decoder still held at the end was lost: no later
+                // block could show it. Decoded again from the start, once,
+                // delivering only what is missing.
+                tailLost_ = false;
+                tailRedone_ = true;
+                skipping_ = false;
+                target_ = std::max(target_, timeline_.position());
+                if (!Restart()) return false;
+                continue;
+            }
             silenceAt_ = timeline_.position();
             silenceLeft_ = placing_ ? 0 : timeline_.Ended();
+            if (skipping_) silenceLeft_ = 0;  // lost audio is not made up
+            skipping_ = false;
             if (silenceLeft_ > 0) continue;
             return false;
         }
@@ -374,6 +516,9 @@ bool PcmDecoder::Next(PcmBlock* block) {
             continue;
         }
         if (!placed_.keep) continue;
+        // Audio lost for want of memory is skipped: the frame keeps its place.
+        if (skipping_) placed_.silence = 0;
+        skipping_ = false;
         if (placed_.silence > 0) {
             silenceAt_ = placed_.position - placed_.silence;
             silenceLeft_ = placed_.silence;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/av_owner.h"
+#include "fd_input.h"
 #include "frame_index.h"
 #include "pcm_timeline.h"
 #include "wmsdk.h"
@@ -36,13 +37,14 @@ class PcmDecoder {
     PcmDecoder& operator=(const PcmDecoder&) = delete;
     ~PcmDecoder();
 
-    // Opens the stream numbered `streamNumber` of the ASF file at `path`
-    // (UTF-8) with FFmpeg's demuxer and decoder, delivering `rate` Hz and
-    // `channels` channels whatever the decoder gives. `end` is the file's
-    // playing duration (100 ns, 0 when unknown). Returns S_OK or a failing
-    // HRESULT; on failure nothing stays open.
-    HRESULT Open(const std::string& path, uint16_t streamNumber, uint32_t rate, uint16_t channels,
-                 uint64_t end);
+    // Opens the stream numbered `streamNumber` of the ASF file open as `file`
+    // (read with pread only; the caller keeps it open until Close) with
+    // FFmpeg's demuxer and decoder, delivering `rate` Hz and `channels`
+    // channels whatever the decoder gives. `end` is the file's playing
+    // duration (100 ns, 0 when unknown). Returns S_OK or a failing HRESULT; on
+    // failure nothing stays open. A step that failed for want of memory is
+    // tried again a few times before it counts.
+    HRESULT Open(int file, uint16_t streamNumber, uint32_t rate, uint16_t channels, uint64_t end);
     void Close();
     bool isOpen() const { return format_ != nullptr; }
 
@@ -53,8 +55,9 @@ class PcmDecoder {
 
     // Decodes the next block. False at the end of the stream, or when the
     // stream cannot go on (error() then says why: a failed read, no memory for
-    // a packet, a frame or a restart). What the decoder rejects as damaged
-    // becomes silence.
+    // a restart). What the decoder rejects as damaged becomes silence; audio
+    // lost for want of memory, after the retries, is skipped: the next
+    // block's time lies past it.
     bool Next(PcmBlock* block);
     // S_OK, or why the stream stopped short of its end.
     HRESULT error() const { return error_; }
@@ -62,6 +65,11 @@ class PcmDecoder {
   private:
     // Demuxer, decoder and converter, all fresh, at the file's start.
     HRESULT OpenInput();
+    // A fresh demuxer at the file's start.
+    HRESULT OpenDemuxer();
+    // A fresh demuxer just after the packets read so far, for a demuxer that
+    // stopped short; false if it cannot be had.
+    bool Resume();
     // Back to the file's start with a fresh decoder, counting from 0.
     bool Restart();
     // Moves the demuxer to just before target_.
@@ -74,8 +82,9 @@ class PcmDecoder {
     bool BuildIndex();
     // Reads on up to packet `which` of the index and keeps it for Decode.
     bool SkipTo(size_t which);
-    // The frames after an index jump are not where the count says.
-    bool Lost();
+    // The frames after an index jump are not where the count says: the start
+    // falls back to a decode from the file's start. Returns true for Decode.
+    bool Misplaced();
     // Decodes the next frame into pcm_ and places it; false when the stream
     // is over.
     bool Decode();
@@ -88,12 +97,18 @@ class PcmDecoder {
     // what lies before target_; false if nothing is left.
     bool Deliver(uint64_t position, uint64_t count, const BYTE* samples, PcmBlock* block);
     uint64_t ToTime(uint64_t samples) const;
+    // The most audio (samples at rate_) a packet of `bytes` bytes can hold.
+    uint64_t PacketSamples(int bytes) const;
+    // Audio lost for want of memory: what was last read is given up, and
+    // the time of what follows shows the loss.
+    void Lost();
 
-    std::string path_;
+    FdCursor cursor_;  // the file, and where the demuxer reads next
     uint16_t streamNumber_ = 0;
     uint32_t rate_ = 0;
     uint16_t channels_ = 0;
 
+    AvOwner<AVIOContext> io_;  // outlives format_, which reads through it
     AvOwner<AVFormatContext> format_;
     AvOwner<AVCodecContext> codec_;
     AvOwner<SwrContext> swr_;
@@ -120,7 +135,14 @@ class PcmDecoder {
     uint64_t pcmSamples_ = 0;    // samples in pcm_
     std::vector<BYTE> silence_;  // zeros, one chunk
     Timeline::Placement placed_;
-    bool framePending_ = false;  // pcm_ waits behind the silence before it
+    bool framePending_ = false;       // pcm_ waits behind the silence before it
+    bool skipping_ = false;           // the silence before it stands for lost audio: skipped
+    uint64_t lastPacketSamples_ = 0;  // PacketSamples of the last packet sent
+    uint64_t packetsRead_ = 0;        // of the stream, by this demuxer from the start
+    bool replayable_ = false;         // Resume may run
+    bool tailLost_ = false;           // memory failed while the decoder was flushed
+    bool tailRedone_ = false;         // the end was decoded again once
+    uint64_t end_ = 0;                // the file's duration in samples, 0 when unknown
     uint64_t silenceLeft_ = 0;
     uint64_t silenceAt_ = 0;
 };

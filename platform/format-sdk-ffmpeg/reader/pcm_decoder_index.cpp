@@ -105,6 +105,7 @@ bool PcmDecoder::IndexJump() {
     swr_.reset();
     placement_.Begin(&index_, from, settled);
     placing_ = true;
+    replayable_ = false;  // packets are counted from the start only
     fresh_ = false;
     draining_ = false;
     ended_ = false;
@@ -113,7 +114,7 @@ bool PcmDecoder::IndexJump() {
     return true;
 }
 
-bool PcmDecoder::Lost() {
+bool PcmDecoder::Misplaced() {
     placed_ = Timeline::Placement();
     placed_.lost = true;
     return true;

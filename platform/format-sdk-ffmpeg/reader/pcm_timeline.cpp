@@ -21,7 +21,8 @@ constexpr int64_t kLeadIn = kUnitsPerSecond;
 // Below this distance, decoding up to the target costs less than jumping.
 constexpr uint64_t kJumpSeconds = 3;
 // A forward step of the times larger than this, with nothing refused, is data
-// missing from the file; it becomes silence too.
+// missing from the file (or a damaged time): the times are no longer trusted.
+// No silence stands for it, as no packet of the file held that audio.
 constexpr int64_t kGapMs = 100;
 // Silence for refused packets at the end reaches the file's end only when the
 // last of them starts this close to it (a truncated file has no more audio).
@@ -40,6 +41,7 @@ void Timeline::Reset(uint32_t rate, uint64_t end) {
 void Timeline::Restart() {
     position_ = 0;
     rejected_ = false;
+    rejectedSamples_ = 0;
     lastRejected_ = kNoTime;
     rejectedBeforeAudio_ = false;
     jumped_ = false;
@@ -55,6 +57,7 @@ void Timeline::Jumped(uint64_t target) {
     timedSinceJump_ = 0;
     target_ = target;
     rejected_ = false;
+    rejectedSamples_ = 0;
     lastRejected_ = kNoTime;
 }
 
@@ -65,10 +68,11 @@ void Timeline::PacketRead(int64_t time) {
     }
 }
 
-void Timeline::PacketRejected(int64_t time) {
+void Timeline::PacketRejected(int64_t time, uint64_t samples) {
     // Before a jump's frames are placed, nothing is missed that counts.
     if (jumped_ && !placed_) return;
     rejected_ = true;
+    rejectedSamples_ += samples;
     if (time != kNoTime) lastRejected_ = time;
     if (!haveDelay_) rejectedBeforeAudio_ = true;
 }
@@ -100,8 +104,13 @@ uint64_t Timeline::SilenceUpTo(int64_t position) const {
     } else {
         to = std::min<int64_t>(to, static_cast<int64_t>(position_ + kMaxSilenceSeconds * rate_));
     }
+    // No more than the refused packets held: a time or a header claiming more
+    // makes no audio.
+    to = std::min<int64_t>(to, static_cast<int64_t>(position_ + rejectedSamples_));
     const int64_t length = Snap(to - static_cast<int64_t>(position_));
-    return length > 0 ? static_cast<uint64_t>(length) : 0;
+    return length > 0
+               ? static_cast<uint64_t>(std::min(length, to - static_cast<int64_t>(position_)))
+               : 0;
 }
 
 void Timeline::Watch(int64_t drift) {
@@ -130,6 +139,7 @@ Timeline::Placement Timeline::Frame(int64_t time, uint64_t samples) {
         position_ = static_cast<uint64_t>(std::max<int64_t>(0, Snap(Predict(time))));
         placed_ = true;
         rejected_ = false;
+        rejectedSamples_ = 0;
         if (position_ > target_) {
             p.lost = true;  // landed after the target
             return p;
@@ -162,6 +172,7 @@ Timeline::Placement Timeline::Frame(int64_t time, uint64_t samples) {
         }
     }
     rejected_ = false;
+    rejectedSamples_ = 0;
     position_ += p.silence;
     if (jumped_ && !confirmed_ && position_ + samples > target_) {
         // Nothing is delivered before the times have held once after the jump.
@@ -183,6 +194,7 @@ uint64_t Timeline::Ended() {
     const bool reachesEnd =
         end_ > position_ && static_cast<int64_t>(end_) - from <= int64_t{kTailSeconds} * rate_;
     const uint64_t silence = SilenceUpTo(reachesEnd ? static_cast<int64_t>(end_) : last);
+    rejectedSamples_ = 0;
     position_ += silence;
     return silence;
 }

@@ -5,7 +5,9 @@
 //
 // From the file's start, positions are the running count of decoded samples.
 // What the decoder refuses becomes silence of the length the presentation
-// times give it, so later audio stays at its time and the count never skips.
+// times give it, so later audio stays at its time and the count never skips;
+// never longer than the refused packets could hold, so neither a damaged time
+// nor the header's duration makes a decode deliver more than the file holds.
 //
 // A start far into the file would cost a decode of everything before it. A jump
 // of the demuxer is used instead, but only where it lands exactly: the
@@ -55,8 +57,10 @@ class Timeline {
 
     // A packet of the stream with its presentation time (100 ns, or kNoTime).
     void PacketRead(int64_t time);
-    // The decoder refused the packet just read: its audio is lost.
-    void PacketRejected(int64_t time);
+    // The decoder refused the packet just read: its audio is lost. `samples`:
+    // the most audio the packet can hold; the silence that stands for refused
+    // packets never exceeds what they held, whatever their times claim.
+    void PacketRejected(int64_t time, uint64_t samples);
     // A decoded frame of `samples` samples, with its presentation time.
     Placement Frame(int64_t time, uint64_t samples);
     // The stream is over: the samples of silence still owed, from the
@@ -91,6 +95,7 @@ class Timeline {
     bool haveDelay_ = false;
     int64_t delay_ = 0;                 // from a packet's time to its decoded audio's
     bool rejected_ = false;             // packets refused since the last frame
+    uint64_t rejectedSamples_ = 0;      // the most audio they held
     int64_t lastRejected_ = kNoTime;    // the time of the last of them
     bool rejectedBeforeAudio_ = false;  // refusals before any frame (from the start)
 

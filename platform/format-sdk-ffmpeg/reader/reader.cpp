@@ -146,6 +146,9 @@ HRESULT Reader::Close() {
             if (session_ == s) worker = std::move(worker_);
         }
         LetGo(worker);
+        // The file goes with the worker; without one, here.
+        std::lock_guard<std::mutex> lock(s->mutex);
+        s->file.reset();
         return S_OK;
     });
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "reader_session.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -28,6 +29,14 @@ HRESULT CheckRegularFile(const std::string& path) {
         return errno == ENOENT ? wm::E_FILE_NOT_FOUND : wm::ResultFromErrno(errno);
     }
     return S_ISREG(st.st_mode) ? S_OK : wm::E_ACCESS_DENIED;
+}
+
+// Whether `path` still names the file open as `fd`.
+bool SameFile(int fd, const std::string& path) {
+    struct stat open {};
+    struct stat named {};
+    return fstat(fd, &open) == 0 && stat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 // Marks the worker as inside a callback, unless the session is closed.
@@ -67,9 +76,19 @@ bool Interrupted(const ReaderSession& s) {
 HRESULT OpenFile(ReaderSession& s) {
     HRESULT hr = CheckRegularFile(s.path);
     if (FAILED(hr)) return hr;
+    // The file is opened once, here, and kept: the header read below must be
+    // this file's, so it is read again should the path have moved meanwhile.
+    Fd file(::open(s.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.ok()) return errno == ENOENT ? wm::E_FILE_NOT_FOUND : wm::ResultFromErrno(errno);
     asf::Header header;
-    // A regular file whose header cannot be read is not a file this reader plays.
-    if (!header.ReadFile(s.path).ok()) return wm::NS_E_INVALID_INPUT_FORMAT;
+    for (int tries = 0;; ++tries) {
+        // A regular file whose header cannot be read is not a file this reader plays.
+        if (!header.ReadFile(s.path).ok()) return wm::NS_E_INVALID_INPUT_FORMAT;
+        if (SameFile(file.get(), s.path)) break;
+        if (tries == 2) return wm::NS_E_FILE_READ;
+        file = Fd(::open(s.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (!file.ok()) return wm::ResultFromErrno(errno);
+    }
     std::vector<ReaderOutput> outputs;
     DWORD decodedOutput = 0;
     const asf::Stream* decoded = nullptr;
@@ -97,6 +116,8 @@ HRESULT OpenFile(ReaderSession& s) {
         if (SUCCEEDED(hr)) output.format = PcmWaveFormat(format.rate, format.channels);
     }
     Lock lock(s.mutex);
+    if (s.closed) return S_OK;  // ended meanwhile: nothing is kept
+    s.file = std::move(file);
     s.header = std::move(header);
     s.outputs = std::move(outputs);
     s.decodedOutput = decodedOutput;
@@ -144,7 +165,7 @@ HRESULT Position(ReaderSession& s, const ReaderOutput& output, uint64_t fileEnd,
     HRESULT hr = S_OK;
     if (!s.decoder.isOpen()) {
         try {
-            hr = s.decoder.Open(s.path, output.stream, output.format.nSamplesPerSec,
+            hr = s.decoder.Open(s.file.get(), output.stream, output.format.nSamplesPerSec,
                                 output.format.nChannels, fileEnd);
         } catch (const std::bad_alloc&) {
             hr = E_OUTOFMEMORY;
@@ -182,7 +203,6 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
     // One buffer serves block after block while the callback keeps no
     // reference to it: no allocation per block.
     ComPtr<MemoryBuffer> sample;
-    HRESULT failure = S_OK;
     for (;;) {
         PcmBlock block;
         bool have = positioned && s.decoder.Next(&block) && block.time < stopAt;
@@ -201,19 +221,22 @@ void Play(ReaderSession& s, const PlaybackCommand& command) {
         if (have) {
             const DWORD size = static_cast<DWORD>(block.size);
             if (!sample || !sample->Unshared() || !sample->Refill(block.data, size)) {
-                sample.Reset(MemoryBuffer::Copy(block.data, size));
-            }
-            if (!sample) {
-                have = false;
-                failure = E_OUTOFMEMORY;
+                // Tried again when memory is short; a block that still finds
+                // none is skipped, and the next one's time shows the gap.
+                for (int tries = 0; tries < 4 && (tries == 0 || !sample); ++tries)
+                    sample.Reset(MemoryBuffer::Copy(block.data, size));
             }
         }
         lock.lock();
         if (Interrupted(s)) return;
+        if (have && !sample) {
+            lock.unlock();
+            continue;
+        }
         if (!have) {
             // A decoder that could not be made, or a stream that stopped short
             // of its end, is an error, not the end of the file.
-            if (SUCCEEDED(failure)) failure = FAILED(ended) ? ended : s.decoder.error();
+            const HRESULT failure = FAILED(ended) ? ended : s.decoder.error();
             s.started = false;
             ReportStatus(s, lock, FAILED(failure) ? wm::WMT_ERROR : wm::WMT_EOF, failure,
                          command.context);
@@ -274,6 +297,8 @@ void RunSession(std::shared_ptr<ReaderSession> session) {
     }
     lock.unlock();
     s.decoder.Close();
+    lock.lock();
+    s.file.reset();
 }
 
 void EndSession(ReaderSession& session) {

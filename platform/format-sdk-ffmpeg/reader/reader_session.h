@@ -19,6 +19,7 @@
 
 #include "asf/asf_header.h"
 #include "com_ptr.h"
+#include "common/file_io.h"
 #include "pcm_decoder.h"
 #include "wmsdk.h"
 
@@ -76,6 +77,11 @@ struct ReaderSession {
     wm::QWORD deliverTime = 0;    // the user clock, as last given by DeliverTime
     bool deliverPending = false;  // DeliverTime called since the last OnTime
 
+    // The file the open found at the path, kept open until the session ends:
+    // a decode reads this file whatever becomes of the path. Set by the open,
+    // then used by the worker only, which closes it when it ends (or Close,
+    // when no worker ran).
+    Fd file;
     // Worker only. Opened at the first Start: an open reads the header alone.
     PcmDecoder decoder;
 };
