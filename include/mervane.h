@@ -150,7 +150,8 @@ MERVANE_API int32_t MERVANE_CALL GetWmaFileInfo(const char* path, AudioFormatInf
  * startMs and is stamped startMs; a start past the end delivers no block. The
  * decode ends with exactly one end call, callback(NULL, 0, 0): at the end of
  * the file, after CancelReader, or early when the reader cannot go on (a failed
- * read, no memory). See Threads for where each call comes.
+ * read, no memory) or stays silent (no block, no clock tick, no status) for
+ * 30 s outside the callback. See Threads for where each call comes.
  *
  * `userClock` non-zero: the library drives the reader's clock. When the reader
  * starts, and each time it has delivered everything up to the time it was

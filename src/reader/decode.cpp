@@ -76,6 +76,7 @@ int32_t Decode(const char* path, uint32_t startMs, int32_t userClock, SampleCall
         !StartDecode(startMs, userClock != 0))
         return 0;
     starting.Started();
+    readerCallback.WatchDecode();
     return 1;
 }
 

@@ -56,10 +56,17 @@ bool ReaderCallback::ClaimDecode() {
     return state_.decoding.compare_exchange_strong(idle, true);
 }
 
+bool ReaderCallback::ReserveEnd() {
+    if (!state_.watch.Valid()) return false;
+    state_.watch.Arm();
+    return state_.endWork.Reserve(&ReaderCallback::WatchAndFinish, this);
+}
+
 // ---- IWMReaderCallback ------------------------------------------------------------
 
 HRESULT ReaderCallback::OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR_DATATYPE, BYTE*,
                                  void* context) {
+    state_.watch.Heard();
     switch (status) {
         case wm::WMT_OPENED:
         case wm::WMT_SOURCE_SWITCH:
@@ -70,7 +77,11 @@ HRESULT ReaderCallback::OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR
         case wm::WMT_EOF:
         case wm::WMT_STOPPED:
         case wm::WMT_ERROR:  // the reader could not go on: the decode ends too
-            EndOfDecode();
+            // Only the status that empties the slot ends the decode: a stop
+            // that follows the end of the file (or races it) finds nothing.
+            // This is the reader's own thread: the reader is closed and
+            // released on the watching pool thread.
+            if (TakeForEnd()) state_.watch.Ended();
             break;
         case wm::WMT_STARTED:
             AdvanceClock();
@@ -81,33 +92,42 @@ HRESULT ReaderCallback::OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR
     return S_OK;
 }
 
-void ReaderCallback::EndOfDecode() {
-    {
-        SlotGuard guard(state_.lock);
-        // Only the status that empties the slot finishes the decode: a stop
-        // that follows the end of the file (or races it) finds nothing left.
-        if (!state_.reader) return;
-        std::swap(state_.endingReader, state_.reader);
-        std::swap(state_.endingAdvancedReader, state_.advancedReader);
-    }
-    // This is the reader's own thread: closing or releasing the reader here
-    // would wait for this very thread.
-    state_.endWork.Submit();
+bool ReaderCallback::TakeForEnd() {
+    SlotGuard guard(state_.lock);
+    if (!state_.reader) return false;
+    std::swap(state_.endingReader, state_.reader);
+    std::swap(state_.endingAdvancedReader, state_.advancedReader);
+    return true;
 }
 
-void ReaderCallback::FinishDecode(void* self) {
-    ReaderState& state = static_cast<ReaderCallback*>(self)->state_;
+void ReaderCallback::WatchAndFinish(void* self) {
+    auto& callback = *static_cast<ReaderCallback*>(self);
+    switch (callback.state_.watch.Wait()) {
+        case DecodeWatch::Outcome::kDismissed:
+            return;
+        case DecodeWatch::Outcome::kSilent:
+            // The reader may still report its end while it is closed here:
+            // that status finds the slot empty.
+            callback.TakeForEnd();
+            break;
+        case DecodeWatch::Outcome::kEnded:
+            break;
+    }
+    callback.FinishDecode();
+}
+
+void ReaderCallback::FinishDecode() {
     wm::ComPtr<wm::IWMReader> reader;
     wm::ComPtr<wm::IWMReaderAdvanced> advanced;
     {
-        SlotGuard guard(state.lock);
-        std::swap(reader, state.endingReader);
-        std::swap(advanced, state.endingAdvancedReader);
+        SlotGuard guard(state_.lock);
+        std::swap(reader, state_.endingReader);
+        std::swap(advanced, state_.endingAdvancedReader);
     }
     if (reader) reader->Close();
     advanced.Reset();
     reader.Reset();
-    static_cast<ReaderCallback*>(self)->MakeEndCall();
+    MakeEndCall();
 }
 
 void ReaderCallback::MakeEndCall() {
@@ -139,10 +159,14 @@ HRESULT ReaderCallback::OnSample(DWORD outputNum, wm::QWORD sampleTime, wm::QWOR
     // Only output 0, the audio that file information describes, reaches the
     // host (the other streams are switched off, but a reader may still
     // deliver them), with its time in ms (low 32 bits).
+    state_.watch.Heard();
     if (outputNum != 0) return S_OK;
     const SampleCallback callback = state_.sampleCallback.load();
-    if (callback != nullptr)
-        callback(data, length, static_cast<uint32_t>(sampleTime / wm::kUnitsPerMs));
+    if (callback == nullptr) return S_OK;
+    // The reader waits while the host holds its block: that is no silence.
+    state_.watch.EnterHost();
+    callback(data, length, static_cast<uint32_t>(sampleTime / wm::kUnitsPerMs));
+    state_.watch.LeaveHost();
     return S_OK;
 }
 
@@ -153,6 +177,7 @@ HRESULT ReaderCallback::OnStreamSample(WORD, wm::QWORD, wm::QWORD, DWORD, wm::IN
 }
 
 HRESULT ReaderCallback::OnTime(wm::QWORD, void*) {
+    state_.watch.Heard();
     AdvanceClock();
     return S_OK;
 }

@@ -15,7 +15,9 @@
 // The reader must never be closed or given its last release on its own
 // callback thread: the platform's reader stops that thread on Close and waits
 // for it, i.e. for itself. The end of a decode therefore runs on a pool thread,
-// reserved when the decode starts, so that the end never lacks one.
+// reserved when the decode starts, so that the end never lacks one. That thread
+// waits from the start on, and also stops a decode whose reader stays silent
+// (decode_watch.h).
 // One decode holds the reader side at a time, from GoGoGoReader until its end
 // call; a file query works on objects of its own.
 #pragma once
@@ -25,6 +27,7 @@
 
 #include "com_object.h"
 #include "com_ptr.h"
+#include "decode_watch.h"
 #include "mervane.h"
 #include "slot_lock.h"
 #include "wide_text.h"
@@ -86,8 +89,10 @@ struct ReaderState {
     wm::ComPtr<wm::IWMReader> endingReader;                  // under `lock`
     wm::ComPtr<wm::IWMReaderAdvanced> endingAdvancedReader;  // under `lock`
     // The pool thread that ends the decode: reserved by GoGoGoReader before
-    // the open, submitted by the status that ends the decode.
+    // the open, submitted once the reader has started; it waits on `watch`
+    // for the status that ends the decode, or for the reader's silence.
     ReservedWork endWork;
+    DecodeWatch watch;
     std::atomic<SampleCallback> sampleCallback{nullptr};
     // Set from GoGoGoReader's claim until its decode failed or made its end call.
     std::atomic<bool> decoding{false};
@@ -141,13 +146,20 @@ class ReaderCallback final
     bool ClaimDecode();
     // Reserves the pool thread that will end the claimed decode; false if the
     // pool has none to give.
-    bool ReserveEnd() { return state_.endWork.Reserve(&ReaderCallback::FinishDecode, this); }
+    bool ReserveEnd();
+    // Hands the started decode to the reserved pool thread, which ends it.
+    void WatchDecode() {
+        state_.watch.Begin();
+        state_.endWork.Submit();
+    }
     // Gives the reader side, and the end's thread, back after a decode that
     // failed before its start.
     void ReleaseDecode() {
         state_.endWork.Release();
+        state_.watch.Dismiss();
         state_.decoding.store(false);
     }
+    DecodeWatch& Watch() { return state_.watch; }
 
     void SetSampleCallback(SampleCallback callback) { state_.sampleCallback.store(callback); }
     WCHAR (&PathBuffer())[kMaxWidePath] { return state_.pathBuffer; }
@@ -157,11 +169,13 @@ class ReaderCallback final
     wm::IWMReaderCallbackAdvanced* Secondary() { return this; }
 
   private:
-    // Status 4, 12 and 0 (an error): takes the readers out of their slots and
-    // hands them to the reserved pool thread, which closes and releases them
-    // and makes the end call.
-    void EndOfDecode();
-    static void FinishDecode(void* self);
+    // Status 4, 12 and 0 (an error), or the reader's silence: takes the
+    // readers out of their slots for the reserved pool thread, which closes
+    // and releases them and makes the end call. True if it took them.
+    bool TakeForEnd();
+    // The reserved pool thread: waits for the decode's end, then ends it.
+    static void WatchAndFinish(void* self);
+    void FinishDecode();
     // Lets the reader side go and makes the end call.
     void MakeEndCall();
     // Status 11 and OnTime: moves the clock one second on and delivers it.

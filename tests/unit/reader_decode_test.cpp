@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "fakes/fake_reader.h"
@@ -180,6 +181,74 @@ TEST_F(ReaderDecode, ACancelThatTheReaderRefusesReturns0) {
     EXPECT_EQ(CancelReader(), 0);
     EXPECT_EQ(FakeHost::Instance().EndCalls(), 0);
     reader_->Report(wm::WMT_EOF);
+    WaitForEnd();
+    ExpectTornDown();
+}
+
+// A reader that stops feeding the decode and never reports its end: once it has
+// stayed silent for the limit, the decode is stopped off the reader's threads
+// and ends with its one end call; a late status ends nothing more.
+TEST_F(ReaderDecode, AReaderSilentForTheLimitIsStoppedAndTheDecodeEndsOnce) {
+    fakes::WatchClock::Install();
+    ASSERT_EQ(Decode(), 1);
+    reader_->Report(wm::WMT_STARTED);
+    EXPECT_EQ(reader_->Sample(0, 0, {1, 2}), S_OK);
+    ASSERT_TRUE(fakes::WatchClock::RunOut());
+    WaitForEnd();
+    reader_->Report(wm::WMT_EOF);
+    EXPECT_EQ(FakeHost::Instance().EndCalls(), 1);
+    EXPECT_EQ(FakeHost::Instance().Blocks().size(), 1u);
+    ExpectTornDown();
+}
+
+std::promise<void>* g_hostEntered = nullptr;
+std::shared_future<void> g_hostReleased;
+
+int32_t MERVANE_CALL HoldingHost(const void* data, uint32_t byteCount, uint32_t timeMs) {
+    if (data != nullptr) {
+        g_hostEntered->set_value();
+        g_hostReleased.wait();
+    }
+    FakeHost::Instance().Record(data, byteCount, timeMs);
+    return 0;
+}
+
+// The reader waits while the host holds its block: however long that takes, it
+// is no silence, and the silence is measured again from the host's return.
+TEST_F(ReaderDecode, TimeInsideTheHostsCallbackIsNotSilence) {
+    fakes::WatchClock::Install();
+    std::promise<void> entered;
+    std::promise<void> release;
+    g_hostEntered = &entered;
+    g_hostReleased = release.get_future().share();
+    reader_->onStart = [](FakeReader& r) {
+        r.RunAsync([](FakeReader& self) { self.Sample(0, 0, {1, 2}); });
+        return S_OK;
+    };
+    ASSERT_EQ(Decode(0, TRUE, &HoldingHost), 1);
+    ASSERT_EQ(entered.get_future().wait_for(kLimit), std::future_status::ready);
+    ASSERT_TRUE(fakes::WatchClock::RunOut());
+    ASSERT_TRUE(fakes::WatchClock::RunOut());
+    EXPECT_EQ(FakeHost::Instance().EndCalls(), 0);
+    EXPECT_EQ(reader_->closeCalls.load(), 0);
+
+    release.set_value();
+    reader_->Join();
+    ASSERT_TRUE(fakes::WatchClock::RunOut());
+    WaitForEnd();
+    EXPECT_EQ(FakeHost::Instance().Blocks().size(), 1u);
+    ExpectTornDown();
+}
+
+// CancelReader works beside the watch; a reader that takes the request but
+// never reports the stop is ended by its silence.
+TEST_F(ReaderDecode, AStopTheReaderNeverReportsEndsTheDecodeByItsSilence) {
+    fakes::WatchClock::Install();
+    reader_->onStop = [](FakeReader&) { return S_OK; };
+    ASSERT_EQ(Decode(), 1);
+    EXPECT_EQ(CancelReader(), 1);
+    EXPECT_EQ(FakeHost::Instance().EndCalls(), 0);
+    ASSERT_TRUE(fakes::WatchClock::RunOut());
     WaitForEnd();
     ExpectTornDown();
 }

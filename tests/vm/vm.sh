@@ -80,6 +80,7 @@ start() {
     stop "$state"
     rm -rf "$state/spool" "$state/console.log"
     mkdir -p "$state/spool"
+    echo "$share" >"$state/share"
     accel=$(pick_accel "$image/vmlinuz" "$state")
     # The default CPU model: with -cpu max the guest kernel faults when Wine
     # returns to 32-bit code under TCG. One processor: with two, every Wine
@@ -119,6 +120,15 @@ run() {
     spool=$state/spool
     [ -f "$spool/ready" ] && qemu_pid "$state" >/dev/null ||
         die "no emulated machine is running for $state"
+    # The guest sees only the shared folder: a file named outside it would be
+    # missing there, and a test expecting a failure would pass for that reason.
+    share=$(cat "$state/share")
+    for word in "$@"; do
+        case $word in
+        Z:"$share"/* | Z:"$share") ;;
+        Z:/*) die "$word lies outside the folder the emulated machine shares ($share)" ;;
+        esac
+    done
     tmp=$(mktemp -d "$spool/$(date +%s)-XXXXXX.tmp")
     job=${tmp%.tmp}
     {

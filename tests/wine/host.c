@@ -19,6 +19,7 @@
  *   host stalled DLL FILE           a file the reader may never open or never finish:
  *                                   GoGoGoReader returns within the open's bound, and a
  *                                   decode it started ends with one end call on a cancel
+ *                                   and, left alone, once the reader has been silent 30 s
  *
  * Prints one line per failed check; exits with 1 if any check failed, and
  * otherwise with 0 by an ordinary return from main. Every wait is bounded, so a
@@ -310,7 +311,8 @@ static int RunRefused(int count, char** files) {
 }
 
 /* A file the reader may never open or never finish: the host is held by
- * neither. */
+ * neither. A decode whose reader stays silent ends on a cancel and, left
+ * alone, by itself once the library has stopped the silent reader. */
 static int RunStalled(const char* file) {
     if (StartBounded(file) != 1) {
         Sleep(kSettleMs);
@@ -321,6 +323,13 @@ static int RunStalled(const char* file) {
     printf("no end of the decode within 5 s (%u blocks): cancelling\n", (unsigned)CapturedBlocks());
     CHECK(CallCancelReader() == 1, "CancelReader of the stalled decode failed");
     CheckEndedOnce("cancelled stalled decode", kDecodeWaitMs);
+
+    if (StartBounded(file) != 1) return 0;
+    DWORD began = GetTickCount();
+    int ended = WaitForSingleObject(gCapture.ended, kSilentDecodeWaitMs) == WAIT_OBJECT_0;
+    printf("the decode left alone ended after %lu ms (%u blocks)\n",
+           (unsigned long)(GetTickCount() - began), (unsigned)CapturedBlocks());
+    CheckEndedOnce("stalled decode left alone", ended ? 0 : kDecodeWaitMs);
     return 0;
 }
 

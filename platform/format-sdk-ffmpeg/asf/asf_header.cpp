@@ -281,6 +281,7 @@ std::vector<uint8_t> Header::Serialize() const {
     }
     EndObject(&out, start);
     wm::StoreLe(out.data() + fileSizeAt, out.size() + tailSize_, 8);
+    wm::StoreLe(out.data() + fileSizeAt + kFilePropsPlayDurationFromFileSize, playDuration_, 8);
     return out;
 }
 

@@ -177,6 +177,8 @@ class Header {
     uint64_t creationDate() const { return creationDate_; }
     uint64_t dataPacketCount() const { return dataPacketCount_; }
     uint64_t playDuration() const { return playDuration_; }  // 100 ns, includes preroll
+    // The play duration Serialize writes (100 ns, preroll included).
+    void SetPlayDuration(uint64_t units) { playDuration_ = units; }
     uint64_t sendDuration() const { return sendDuration_; }  // 100 ns
     uint64_t prerollMs() const { return prerollMs_; }        // milliseconds
     uint32_t flags() const { return flags_; }

@@ -95,7 +95,8 @@ bool AsfIndexBuilder::Finish(uint64_t endMs) {
 }
 
 Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t streamNumber,
-                      uint64_t firstPacketOffset, uint32_t packetSize, uint64_t prerollMs) {
+                      uint64_t firstPacketOffset, uint32_t packetSize, uint64_t prerollMs,
+                      uint64_t playDuration) {
     errno = 0;
     File f(std::fopen(path, "r+b"));
     if (!f) return WriteFailure();
@@ -125,6 +126,7 @@ Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t s
         asf::Header finished;
         if (!finished.ReadFile(path).ok()) return E_UNEXPECTED;
         finished.Remove(kTagRoomName16);
+        finished.SetPlayDuration(playDuration);
         if (!finished.FitTo(finished.headerSize())) return E_UNEXPECTED;
         const std::vector<uint8_t> head = finished.Serialize();
         errno = 0;

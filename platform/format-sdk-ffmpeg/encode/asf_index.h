@@ -55,10 +55,12 @@ inline constexpr size_t kTagRoomChars = 1400;
 // Finishes the ASF file at `path` (UTF-8) that FFmpeg's muxer has closed:
 // appends an Index Object for stream `streamNumber` built from `index`, turns
 // the tag named kTagRoomName into padding, and sets the File Properties file
-// size to the new length. The file must end with its Data object, and its
-// first data packet offset, packet size and preroll must be the values the
-// index was computed with.
+// size to the new length and its play duration to `playDuration` (100 ns,
+// preroll included: the muxer's counts whole milliseconds). The file must end
+// with its Data object, and its first data packet offset, packet size and
+// preroll must be the values the index was computed with.
 Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t streamNumber,
-                      uint64_t firstPacketOffset, uint32_t packetSize, uint64_t prerollMs);
+                      uint64_t firstPacketOffset, uint32_t packetSize, uint64_t prerollMs,
+                      uint64_t playDuration);
 
 }  // namespace ffsdk

@@ -310,9 +310,13 @@ Result WmaFileEncoder::Finish() {
     const Result closed = s.output.Close();
     if (!closed) return Fail(closed);
     if (!s.index.Finish(s.endMs + kPrerollMs)) return Fail(E_OUTOFMEMORY);
+    // The play duration to the 100 ns, rounded up: it ends within the last
+    // written sample, so a reader cuts the padding after it and nothing more.
+    const uint64_t played =
+        (framesWritten_ * wm::kUnitsPerSecond + s.rate - 1) / s.rate + kPrerollMs * 10000;
     const Result indexed =
         AppendAsfIndex(s.path.c_str(), s.index, kStreamNumber,
-                       static_cast<uint64_t>(s.firstPacketOffset), kPacketSize, kPrerollMs);
+                       static_cast<uint64_t>(s.firstPacketOffset), kPacketSize, kPrerollMs, played);
     if (!indexed) return Fail(indexed);
     state_.reset();
     return S_OK;

@@ -431,6 +431,10 @@ bool PcmDecoder::Decode() {
 }
 
 bool PcmDecoder::Deliver(uint64_t position, uint64_t count, const BYTE* samples, PcmBlock* block) {
+    // The file's playing duration ends its audio, to the sample: what the last
+    // frame holds beyond it is the encoder's padding.
+    const uint64_t end = timeline_.end();
+    if (end > 0 && position + count > end) count = position < end ? end - position : 0;
     const uint64_t first = target_ > position ? target_ - position : 0;
     if (first >= count) return false;
     const size_t frameBytes = size_t{channels_} * 2;

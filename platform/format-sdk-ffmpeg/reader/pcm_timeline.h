@@ -69,6 +69,8 @@ class Timeline {
 
     // The position the next frame takes when nothing is missing.
     uint64_t position() const { return position_; }
+    // The file's playing duration in samples (0: unknown).
+    uint64_t end() const { return end_; }
     // Whether jumping to `target` beats decoding up to it.
     bool WorthJumping(uint64_t target) const;
     // The presentation time (100 ns) to move the demuxer to, for `target`.

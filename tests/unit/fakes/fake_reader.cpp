@@ -278,12 +278,67 @@ bool DrainOpenEvent() {
     return WaitForSingleObject(mervane::TheReaderCallback().Open().Event(), 0) == WAIT_OBJECT_0;
 }
 
+namespace {
+
+struct WatchClockState {
+    std::mutex mutex;
+    bool runOut = false;  // pending
+    long entries = 0;     // waits begun
+    long ranOutAt = 0;    // the wait that ran out last
+};
+WatchClockState g_clock;
+
+DWORD ScriptedWait(HANDLE event, DWORD) {
+    {
+        std::lock_guard<std::mutex> lock(g_clock.mutex);
+        ++g_clock.entries;
+    }
+    for (;;) {
+        if (WaitForSingleObject(event, 1) == WAIT_OBJECT_0) return WAIT_OBJECT_0;
+        std::lock_guard<std::mutex> lock(g_clock.mutex);
+        if (g_clock.runOut) {
+            g_clock.runOut = false;
+            g_clock.ranOutAt = g_clock.entries;
+            return WAIT_TIMEOUT;
+        }
+    }
+}
+
+}  // namespace
+
+void WatchClock::Install(DWORD limitMs) {
+    mervane::TheReaderCallback().Watch().SetLimit(limitMs, &ScriptedWait);
+}
+
+bool WatchClock::RunOut() {
+    {
+        std::lock_guard<std::mutex> lock(g_clock.mutex);
+        g_clock.runOut = true;
+    }
+    // Acted on: a wait begun after the one that ran out, or the watch has left.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        bool pending = true;
+        {
+            std::lock_guard<std::mutex> lock(g_clock.mutex);
+            pending = g_clock.runOut;
+            if (!pending && g_clock.entries > g_clock.ranOutAt) return true;
+        }
+        if (!pending && mervane::TheReaderCallback().Watch().WaitIdle(0)) return true;
+        std::this_thread::yield();
+    }
+    return false;
+}
+
 void ClearReaderSlots() {
     auto& callback = mervane::TheReaderCallback();
     wm::ComPtr<wm::IWMReader> reader;
     wm::ComPtr<wm::IWMReaderAdvanced> advanced;
     callback.TakeReaders(reader, advanced);
     callback.ReleaseDecode();
+    // A decode left running is given up: its watch ends without an end call.
+    callback.Watch().WaitIdle(20000);
+    callback.Watch().SetLimit(mervane::kDecodeSilenceMs, nullptr);
     DrainOpenEvent();
 }
 

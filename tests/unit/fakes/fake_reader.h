@@ -213,6 +213,18 @@ long CallbackRefs();
 bool DrainOpenEvent();
 // Empties the reader-side slots (releasing what they hold) and the open event.
 void ClearReaderSlots();
+// The clock of the decode watch, run by the test: the watch's waits end when
+// it is woken, as usual, and run out only when the test says so.
+class WatchClock {
+  public:
+    // Takes the watch's waits, with `limitMs` as the silence limit; until
+    // ClearReaderSlots gives them back.
+    static void Install(DWORD limitMs = 30000);
+    // Lets the watch's wait run out once, and waits until the watch has acted
+    // on it (waits again or has left). False if that did not happen in 20 s.
+    static bool RunOut();
+};
+
 // Runs `body`, which may block in the library's open wait, on a thread of its
 // own. If it has not finished within `limit`, signals the open event until it
 // returns and reports false.
