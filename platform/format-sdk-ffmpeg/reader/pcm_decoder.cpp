@@ -494,7 +494,11 @@ bool PcmDecoder::Next(PcmBlock* block) {
                 tailLost_ = false;
                 tailRedone_ = true;
                 skipping_ = false;
-                target_ = std::max(target_, timeline_.position());
+                // After a start by the count, the timeline did not follow.
+                const uint64_t reached =
+                    !placing_ ? timeline_.position()
+                              : (placement_.delivering() ? placement_.position() : 0);
+                target_ = std::max(target_, reached);
                 if (!Restart()) return false;
                 continue;
             }
