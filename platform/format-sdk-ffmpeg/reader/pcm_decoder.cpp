@@ -184,11 +184,16 @@ bool PcmDecoder::Jump() {
     AVStream* st = format_->streams[stream_];
     const int64_t at = av_rescale_q(timeline_.JumpTime(target_), kUnitBase, st->time_base);
     if (av_seek_frame(format_.get(), stream_, at, AVSEEK_FLAG_BACKWARD) < 0) return false;
-    avcodec_flush_buffers(codec_.get());
-    swr_.reset();  // made anew for the next frame, without what it held
+    Moved();
     timeline_.Jumped(target_);
     placing_ = false;
     pending_ = false;
+    return true;
+}
+
+void PcmDecoder::Moved() {
+    avcodec_flush_buffers(codec_.get());
+    swr_.reset();         // made anew for the next frame, without what it held
     replayable_ = false;  // packets are counted from the start only
     fresh_ = false;
     draining_ = false;
@@ -196,7 +201,6 @@ bool PcmDecoder::Jump() {
     framePending_ = false;
     skipping_ = false;
     silenceLeft_ = 0;
-    return true;
 }
 
 bool PcmDecoder::Seek(uint64_t start) {

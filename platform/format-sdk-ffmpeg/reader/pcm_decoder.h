@@ -85,6 +85,9 @@ class PcmDecoder {
     // The frames after an index jump are not where the count says: the start
     // falls back to a decode from the file's start. Returns true for Decode.
     bool Misplaced();
+    // The demuxer was moved: what the decoder, the converter and the delivery
+    // held of the old place is dropped.
+    void Moved();
     // Decodes the next frame into pcm_ and places it; false when the stream
     // is over.
     bool Decode();

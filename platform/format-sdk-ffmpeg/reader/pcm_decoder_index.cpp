@@ -101,16 +101,9 @@ bool PcmDecoder::IndexJump() {
         indexed_ = Indexed::kUnusable;  // the demuxer does not reach the packets counted
         return false;
     }
-    avcodec_flush_buffers(codec_.get());
-    swr_.reset();
+    Moved();
     placement_.Begin(&index_, from, settled);
     placing_ = true;
-    replayable_ = false;  // packets are counted from the start only
-    fresh_ = false;
-    draining_ = false;
-    ended_ = false;
-    framePending_ = false;
-    silenceLeft_ = 0;
     return true;
 }
 
