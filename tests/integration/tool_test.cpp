@@ -219,10 +219,14 @@ TEST(ToolIntegration, ProgressLineOnATerminalRedrawsAtMostTenTimesASecond) {
     const double elapsedS =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
-    // Drawn at once, then once a tenth of a second at most, then the totals.
-    const long redraws = std::count(shown.begin(), shown.end(), '\r');
-    EXPECT_GE(redraws, 2) << shown;
-    EXPECT_LE(redraws, 10 * elapsedS + 2) << shown;
+    // Drawn at once, then once a tenth of a second at most, then the totals:
+    // the progress lines (each says what is left) are counted, not the
+    // carriage returns, which the totals line brings more of.
+    long redraws = 0;
+    for (size_t at = shown.find(" left"); at != std::string::npos; at = shown.find(" left", at + 1))
+        ++redraws;
+    EXPECT_GE(redraws, 1) << shown;
+    EXPECT_LE(redraws, 10 * elapsedS + 1) << shown;
     EXPECT_NE(shown.find(" / 2:00.0 "), std::string::npos) << shown;
     EXPECT_NE(shown.find(" left"), std::string::npos) << shown;
     EXPECT_NE(shown.find("2:00.0 of audio in "), std::string::npos) << shown;
