@@ -92,6 +92,11 @@ std::string MakeWithFfmpeg(const std::string& name, const std::string& args) {
     return MakeOnce(Dir() + "/" + name, args);
 }
 
+std::string CopyAs(const std::string& from, const std::string& name) {
+    const std::string path = Dir() + "/" + name;
+    return !from.empty() && Run("cp '" + from + "' '" + path + "'") == 0 ? path : std::string();
+}
+
 std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
     const std::string path = Dir() + "/" + name;
     std::ofstream(path, std::ios::binary)

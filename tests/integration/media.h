@@ -9,6 +9,10 @@
 
 #include "mervane.h"
 
+// Skips a test that needs the independent tools where they are missing.
+#define REQUIRE_FFMPEG() \
+    if (!media::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed"
+
 namespace media {
 
 // Runs a shell command; returns its exit status and, when `out` is given, its
@@ -26,6 +30,8 @@ const std::string& Dir();
 std::string MakeWma(const std::string& name, const std::string& source, const std::string& options);
 // Any file made by an ffmpeg command line "ffmpeg -y <args> OUT".
 std::string MakeWithFfmpeg(const std::string& name, const std::string& args);
+// A copy of `from` in Dir() under `name`; its path, or empty when it failed.
+std::string CopyAs(const std::string& from, const std::string& name);
 // Writes bytes to a file in Dir() and returns its path.
 std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFile(const std::string& path);

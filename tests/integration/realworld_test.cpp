@@ -39,50 +39,41 @@ enum class Shows {
 struct RealFile {
     const char* name;
     Shows shows;
-    uint32_t kbps;       // the bitrate GetWmaFileInfo reports
-    uint32_t missingMs;  // how much shorter than the file's duration its audio is
-    bool ffmpegDecodes;  // ffmpeg decodes every frame, so our PCM must equal its own
+    uint32_t kbps = 0;           // the bitrate GetWmaFileInfo reports
+    bool ffmpegDecodes = false;  // ffmpeg decodes every frame, so our PCM must equal its own
+    uint32_t missingMs = 0;      // how much shorter than the file's duration its audio is
 };
 
 const RealFile kRealFiles[] = {
-    {"taglib__lossless.wma", Shows::kAudio, 192, 0, true},
-    {"taglib__real_example.wma", Shows::kNoAudio, 128, 0, false},
-    {"taglibsharp__sample.wma", Shows::kAudio, 96, 0, true},
-    {"jaudiotagger__test2.wma", Shows::kAudio, 128, 0, true},      // WMA 10 Pro
-    {"musicmetadata__asf.wma", Shows::kAudio, 192, 242238, true},  // truncated
-    {"musicmetadata__13_Thirty_Dirty_Birds.wma", Shows::kAudio, 128, 0, true},
-    {"musicmetadata__issue_57.wma", Shows::kAudio, 128, 0, true},
+    {"taglib__lossless.wma", Shows::kAudio, 192, true},
+    {"taglib__real_example.wma", Shows::kNoAudio, 128},
+    {"taglibsharp__sample.wma", Shows::kAudio, 96, true},
+    {"musicmetadata__CWE-835.wma", Shows::kRefused},
+    {"jaudiotagger__test2.wma", Shows::kAudio, 128, true},         // WMA 10 Pro
+    {"musicmetadata__asf.wma", Shows::kAudio, 192, true, 242238},  // truncated
+    {"musicmetadata__13_Thirty_Dirty_Birds.wma", Shows::kAudio, 128, true},
+    {"tinytag__zero_value_properties.wma", Shows::kRefused},
+    {"musicmetadata__issue_57.wma", Shows::kAudio, 128, true},
     // With a video stream; its audio begins 387 ms into the file.
-    {"musicmetadata__elephant.asf", Shows::kAudio, 0, 563, true},
-    {"musicmetadata__CWE-835.wma", Shows::kRefused, 0, 0, false},
+    {"musicmetadata__elephant.asf", Shows::kAudio, 0, true, 563},
     // WMA Voice, its first seven seconds coded the WMA Pro way.
-    {"atl__wma.wma", Shows::kAudio, 8, 0, false},
-    {"atl__classes1_6.wma", Shows::kNoAudio, 326, 0, false},
-    {"atl__xmp.wma", Shows::kAudio, 96, 0, true},
-    {"atl__empty_full.wma", Shows::kAudio, 96, 0, true},
-    {"tinytag__test2.wma", Shows::kNoAudio, 53, 0, false},
-    {"tinytag__zero_value_properties.wma", Shows::kRefused, 0, 0, false},
-    {"tinytag__invalid_object_size.wma", Shows::kRefused, 0, 0, false},
-    {"tinytag__multiple_values_images.wma", Shows::kAudio, 128, 0, true},
-    {"mediafile__full.wma", Shows::kRefused, 0, 0, false},
+    {"atl__wma.wma", Shows::kAudio, 8},
+    {"atl__classes1_6.wma", Shows::kNoAudio, 326},
+    {"atl__xmp.wma", Shows::kAudio, 96, true},
+    {"tinytag__invalid_object_size.wma", Shows::kRefused},
+    {"atl__empty_full.wma", Shows::kAudio, 96, true},
+    {"tinytag__test2.wma", Shows::kNoAudio, 53},
+    {"tinytag__multiple_values_images.wma", Shows::kAudio, 128, true},
+    {"mediafile__full.wma", Shows::kRefused},
 };
 
 std::string DataPath(const char* name) {
     return std::string(MERVANE_TEST_DATA) + "/" + name;
 }
 
-struct Decoded : DecodeCollector::Result {
-    bool started = false;
-};
-
+using Decoded = DecodeCollector::Result;
 Decoded Decode(const std::string& path, uint32_t startMs) {
-    DecodeCollector& c = DecodeCollector::Instance();
-    c.Reset();
-    Decoded d;
-    d.started = GoGoGoReader(path.c_str(), startMs, 1, DecodeCollector::Callback) == 1;
-    EXPECT_TRUE(!d.started || c.WaitForEnd()) << path << " from " << startMs << " ms";
-    static_cast<DecodeCollector::Result&>(d) = c.Snapshot();
-    return d;
+    return DecodeCollector::Decode(path, startMs);
 }
 
 // A file's whole decode, made once per file.
@@ -204,41 +195,57 @@ int RunTool(const std::string& arguments, std::string* said) {
                       said);
 }
 
-// `name` as the platform's encoders write a multiple-bitrate file, with our
-// own header writer: a stream no packet carries (22,050 Hz mono, numbered 127)
-// declared first at a lower bitrate, and the file's own stream declared only
-// in Extended Stream Properties in the Header Extension, moved to the end. The
-// two exclude each other by bitrate (Bitrate Mutual Exclusion, Stream Bitrate
-// Properties) or by language (Advanced Mutual Exclusion, no bitrate object).
+// `file` with its header written again by the test's own ASF writer: the
+// top-level objects `keep` takes, then `more`, then one Header Extension with
+// the file's own objects and `inner`; the objects after the header as they were.
+template <typename Keep>
+Bytes Rewritten(const Bytes& file, Keep keep, std::vector<Bytes> more, std::vector<Bytes> inner) {
+    std::vector<Bytes> objects, extension;
+    for (const asfbytes::Object& o : asfbytes::HeaderObjects(file)) {
+        if (o.id == asfbytes::kHeaderExt) {
+            for (const asfbytes::Object& e : asfbytes::ExtensionObjects(o))
+                extension.push_back(e.bytes);
+        } else if (keep(o)) {
+            objects.push_back(o.bytes);
+        }
+    }
+    objects.insert(objects.end(), more.begin(), more.end());
+    extension.insert(extension.end(), inner.begin(), inner.end());
+    objects.push_back(asf_test::headerExt(extension));
+    Bytes out = asf_test::header(objects);
+    out.insert(out.end(), file.begin() + long(asfbytes::HeaderEnd(file)), file.end());
+    return out;
+}
+
+// `name` as the platform's encoders write a multiple-bitrate file: a stream no
+// packet carries (22,050 Hz mono, numbered 127) declared first at a lower
+// bitrate, and the file's own stream declared only in Extended Stream
+// Properties in the Header Extension. The two exclude each other by bitrate
+// (Bitrate Mutual Exclusion, Stream Bitrate Properties) or by language
+// (Advanced Mutual Exclusion, no bitrate object).
 std::string MultipleBitrate(const char* name, bool byLanguage) {
     using namespace asf_test;
     const Bytes file = media::ReadFile(DataPath(name));
     Bytes stream;
-    std::vector<Bytes> objects, inner;
-    for (const asfbytes::Object& o : asfbytes::HeaderObjects(file)) {
-        if (o.id == asfbytes::kHeaderExt) {
-            for (const asfbytes::Object& e : asfbytes::ExtensionObjects(o))
-                inner.push_back(e.bytes);
-        } else if (o.id == asfbytes::kStreamProps) {
-            stream = o.bytes;
-        } else if (o.id != asfbytes::G("7BF875CE-468D-11D1-8D82-006097C9A2B2")) {
-            objects.push_back(o.bytes);
-        }
-    }
+    for (const asfbytes::Object& o : asfbytes::HeaderObjects(file))
+        if (o.id == asfbytes::kStreamProps) stream = o.bytes;
     const uint16_t real = asfbytes::Le(stream, 72, 2) & 0x7F;
-    inner.push_back(extStream(real, 96000, stream));
-    objects.push_back(patched(audioStream(127, 2000), 80, cat({num(1, 2), num(22050, 4)})));
+    std::vector<Bytes> more = {
+        patched(audioStream(127, 2000), 80, cat({num(1, 2), num(22050, 4)}))};
+    std::vector<Bytes> inner = {extStream(real, 96000, stream)};
     if (byLanguage) {
         inner.push_back(exclusion(kAdvancedMutex, kExcludeLanguage, {real, 127}));
     } else {
-        objects.push_back(object(
+        more.push_back(object(
             kBitrates, cat({num(2, 2), num(127, 2), num(16000, 4), num(real, 2), num(96000, 4)})));
-        objects.push_back(exclusion(kBitrateMutex, kExcludeBitrate, {127, real}));
+        more.push_back(exclusion(kBitrateMutex, kExcludeBitrate, {127, real}));
     }
-    objects.push_back(headerExt(inner));
-    Bytes out = header(objects);
-    out.insert(out.end(), file.begin() + long(asfbytes::HeaderEnd(file)), file.end());
-    return media::WriteFile(std::string(byLanguage ? "mbr-language-" : "mbr-") + name, out);
+    const auto keep = [](const asfbytes::Object& o) {
+        return o.id != asfbytes::kStreamProps &&
+               o.id != asfbytes::G("7BF875CE-468D-11D1-8D82-006097C9A2B2");
+    };
+    return media::WriteFile(std::string(byLanguage ? "mbr-language-" : "mbr-") + name,
+                            Rewritten(file, keep, more, inner));
 }
 
 // The audio stream ffprobe gives the highest bitrate: index, rate, channels.
@@ -458,14 +465,18 @@ TEST_F(RealFiles, MutuallyExclusiveStreamsPlayTheirHighestBitrate) {
 // Header Extension 90 KB; whole, and cut to its header and a third of its data.
 TEST_F(RealFiles, AHeaderExtensionOver64KibOpensWholeOrTruncated) {
     const Bytes file = media::ReadFile(DataPath("taglib__lossless.wma"));
-    asf::Header header;
-    ASSERT_TRUE(header.Parse(file.data(), file.size()));
     const Bytes picture(88902, 0x5A);
-    ASSERT_TRUE(header.Set(u"WM/Picture", asf::AttrType::Binary, picture.data(), picture.size()));
-    Bytes whole = header.Serialize();
-    ASSERT_GT(whole.size(), 90000u);
-    const size_t cut = whole.size() + 50 + header.dataPacketCount() / 3 * header.packetSize();
-    whole.insert(whole.end(), file.begin() + long(header.headerSize()), file.end());
+    const Bytes whole =
+        Rewritten(file, [](const asfbytes::Object&) { return true; }, {},
+                  {asf_test::metaObject(asf_test::kMetadataLib, {{u"WM/Picture", 1, picture}})});
+    ASSERT_GT(asfbytes::HeaderEnd(whole), 90000u);
+    uint64_t packets = 0, packetSize = 0;
+    for (const asfbytes::Object& o : asfbytes::HeaderObjects(whole)) {
+        if (o.id != asfbytes::kFileProps) continue;
+        packets = asfbytes::Le(o.bytes, 56, 8);
+        packetSize = asfbytes::Le(o.bytes, 92, 4);
+    }
+    const size_t cut = asfbytes::HeaderEnd(whole) + 50 + packets / 3 * packetSize;
     for (const size_t size : {whole.size(), cut}) {
         const std::string path = media::WriteFile("big-header-" + std::to_string(size) + ".wma",
                                                   Bytes(whole.begin(), whole.begin() + long(size)));

@@ -1,19 +1,16 @@
 // SPDX-License-Identifier: MIT
-// Song tags through libmervane.so on ffmpeg-made files: a round trip of all six
-// fields, non-ASCII text and paths included, checked with ffprobe, and proof that
-// the audio is untouched.
+// Song tags through libmervane.so on an ffmpeg-made file: round trips of all
+// six fields, non-ASCII text and path included, checked with ffprobe, and proof
+// that the audio is untouched. ffmpeg's header has no room: the first write
+// makes a new file with room, the second goes into that header in place.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "media.h"
 #include "mervane.h"
-#include "song_check.h"
 
 namespace {
-
-#define REQUIRE_FFMPEG() \
-    if (!media::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed"
 
 // The bytes from the Data Object's GUID to the end of the file.
 std::vector<uint8_t> DataAndIndex(const std::vector<uint8_t>& file) {
@@ -25,49 +22,43 @@ std::vector<uint8_t> DataAndIndex(const std::vector<uint8_t>& file) {
     return {};
 }
 
-TEST(TagsIntegration, RoundTripOfAllSixFieldsWithNonAsciiTextAndPath) {
+TEST(TagsIntegration, RoundTripsOfAllSixFieldsWithNonAsciiTextAndPath) {
     REQUIRE_FFMPEG();
     const std::string source =
         media::MakeWma("tagged-source.wma", "sine=frequency=523:duration=2",
                        "-ar 44100 -ac 2 -b:a 128k -metadata title=Old -metadata artist=Someone");
-    ASSERT_FALSE(source.empty());
-    const std::string path = media::Dir() + "/chanson \xC3\xA9t\xC3\xA9 \xE2\x99\xAB.wma";
-    ASSERT_EQ(media::Run("cp '" + source + "' '" + path + "'"), 0);
-    const std::vector<uint8_t> before = media::ReadFile(path);
+    const std::string path = media::CopyAs(source, "chanson \xC3\xA9t\xC3\xA9 \xE2\x99\xAB.wma");
+    ASSERT_FALSE(path.empty());
+    const std::vector<uint8_t> dataBefore = DataAndIndex(media::ReadFile(path));
+    ASSERT_FALSE(dataBefore.empty());
     const std::vector<int16_t> pcmBefore = media::DecodeWithFfmpeg(path);
 
-    const SongInfo in = media::Song("Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5", "Bj\xC3\xB6rk",
-                                    "\xE6\x97\xA5\xE6\x9C\xAC", "1999", "7", "13");
-    ASSERT_EQ(SetWmaSongInfo(path.c_str(), &in), 1);
+    for (const SongInfo& in :
+         {media::Song("Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5", "Bj\xC3\xB6rk",
+                      "\xE6\x97\xA5\xE6\x9C\xAC", "1999", "7", "13"),
+          media::Song("Second", "Someone else", "In place", "2026", "12", "0")}) {
+        SCOPED_TRACE(in.title);
+        ASSERT_EQ(SetWmaSongInfo(path.c_str(), &in), 1);
+        SongInfo out;
+        std::memset(&out, 0x5A, sizeof out);
+        ASSERT_EQ(GetWmaSongInfo(path.c_str(), &out), 1);
+        EXPECT_STREQ(out.title, in.title);
+        EXPECT_STREQ(out.author, in.author);
+        EXPECT_STREQ(out.album, in.album);
+        EXPECT_STREQ(out.year, in.year);
+        EXPECT_STREQ(out.track, in.track);
+        EXPECT_STREQ(out.genreId, in.genreId);
 
-    SongInfo out;
-    std::memset(&out, 0x5A, sizeof out);
-    ASSERT_EQ(GetWmaSongInfo(path.c_str(), &out), 1);
-    ExpectSameSong(in, out);
-
-    const media::Probe probe = media::ProbeFile(path);
-    EXPECT_EQ(probe.title, in.title);
-    EXPECT_EQ(probe.artist, in.author);
-    EXPECT_EQ(probe.album, in.album);
-
-    const std::vector<uint8_t> after = media::ReadFile(path);
-    const std::vector<uint8_t> dataBefore = DataAndIndex(before);
-    ASSERT_FALSE(dataBefore.empty());
-    EXPECT_TRUE(dataBefore == DataAndIndex(after)) << "the audio data and index are unchanged";
-    EXPECT_TRUE(pcmBefore == media::DecodeWithFfmpeg(path));
-
-    AudioFormatInfo info{};
-    EXPECT_EQ(GetWmaFileInfo(path.c_str(), &info), 1) << "the rewritten file still opens";
-}
-
-TEST(TagsIntegration, AbsentTagsLeaveTheHostsFieldsAlone) {
-    REQUIRE_FFMPEG();
-    const std::string path =
-        media::MakeWma("untagged.wma", "sine=duration=1", "-ar 44100 -ac 2 -b:a 64k");
-    SongInfo out = media::Song("", "", "", "keep", "keep", "");
-    ASSERT_EQ(GetWmaSongInfo(path.c_str(), &out), 1);
-    EXPECT_STREQ(out.track, "keep");
-    EXPECT_STREQ(out.year, "keep");
+        const media::Probe probe = media::ProbeFile(path);
+        EXPECT_EQ(probe.title, in.title);
+        EXPECT_EQ(probe.artist, in.author);
+        EXPECT_EQ(probe.album, in.album);
+        EXPECT_TRUE(dataBefore == DataAndIndex(media::ReadFile(path)))
+            << "the audio data and index are unchanged";
+        EXPECT_TRUE(pcmBefore == media::DecodeWithFfmpeg(path));
+        AudioFormatInfo info{};
+        EXPECT_EQ(GetWmaFileInfo(path.c_str(), &info), 1) << "the rewritten file still opens";
+    }
 }
 
 }  // namespace

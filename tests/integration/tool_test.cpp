@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -20,9 +21,6 @@
 
 #ifdef MERVANE_TOOL
 namespace {
-
-#define REQUIRE_FFMPEG() \
-    if (!media::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe not installed"
 
 std::string Tool(const std::string& args) {
     return std::string("'") + MERVANE_TOOL + "' " + args;
@@ -81,6 +79,24 @@ TEST(ToolIntegration, EncodesAudioFilesAndDecodesThemToFlac) {
             worst = std::max(worst, std::abs(int(ours[i]) - int(theirs[i])));
         EXPECT_LE(worst, 1);
     }
+}
+
+TEST(ToolIntegration, TranscodesAWmaFileToAnotherBitrate) {
+    REQUIRE_FFMPEG();
+    const std::string source = media::MakeWma(
+        "transcode-source.wma", "sine=frequency=440:duration=3", "-ar 44100 -ac 2 -b:a 128k");
+    ASSERT_FALSE(source.empty());
+    const std::string out = media::Dir() + "/transcoded-96k.wma";
+    std::remove(out.c_str());
+    ASSERT_EQ(media::Run(Tool("transcode '" + source + "' '" + out + "' --bitrate 96 2>/dev/null")),
+              0);
+    const media::Probe p = media::ProbeFile(out);
+    EXPECT_EQ(p.codec, "wmav2");
+    EXPECT_EQ(p.sampleRate, 44100);
+    EXPECT_EQ(p.channels, 2);
+    EXPECT_NEAR(static_cast<double>(p.bitRate), 96000.0, 1000.0);
+    EXPECT_NEAR(p.durationS, media::ProbeFile(source).durationS, 0.15);
+    EXPECT_FALSE(media::DecodeWithFfmpeg(out).empty());
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -158,10 +158,11 @@ void Decode(const std::string& file, bool reference, bool cancel, size_t idle) {
         return Problem("GoGoGoReader returned 0, yet the callback was called");
     if (r == 1 && reliability::OpenDescriptorsOn(file) != 0)
         Problem("the file was still open at the end call");
-    usleep(20000);
-    if (r == 1 && (endCalls != 1 || blocksAfterEnd != 0)) Problem("not one end call, last");
-    if (!WaitFor([idle] { return reliability::NamesIn("/proc/self/task").size() <= idle; }, 2000))
+    // Once the decode's threads are gone nothing can call the host: only then
+    // is the count of calls after the end call final.
+    if (!WaitFor([idle] { return reliability::NamesIn("/proc/self/task").size() <= idle; }, 20000))
         Problem("a thread was left behind");
+    if (r == 1 && (endCalls != 1 || blocksAfterEnd != 0)) Problem("not one end call, last");
     if (reference) {
         shared->pcmBytes = receivedBytes;
         std::memcpy(shared->pcm, received, receivedBytes);

@@ -3,6 +3,7 @@
 // the new one, with whole tags and every byte after the header as it was, and
 // the next write leaves nothing beside it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -55,9 +56,15 @@ TEST(KilledTagWrites, LeaveTheOldOrTheNewFileWholeAndNothingAfterTheNextWrite) {
         ASSERT_GT(originalHeader, 0u);
         const std::vector<unsigned char> payload(original.begin() + long(originalHeader),
                                                  original.end());
+        const double duration = media::ProbeFile(start).durationS;
         scratch.Copy(start, "song.wma");
+        struct stat before {};
+        ASSERT_EQ(stat(path.c_str(), &before), 0);
         const Outcome whole = RunChild({"reliability_child", "settags", path, "new"});
         ASSERT_EQ(whole.exitStatus, 0) << whole.output;
+        struct stat after {};
+        ASSERT_EQ(stat(path.c_str(), &after), 0);
+        EXPECT_EQ(before.st_ino == after.st_ino, inPlace) << "written in place, or as a new file";
         const long steps = StepsOf(whole.output);
         ASSERT_GT(steps, 2) << whole.output;
         std::printf("%s: %ld file changes\n", inPlace ? "in place" : "a new file", steps);
@@ -70,9 +77,17 @@ TEST(KilledTagWrites, LeaveTheOldOrTheNewFileWholeAndNothingAfterTheNextWrite) {
             ASSERT_TRUE(writer.Wait(std::chrono::seconds(60)));
             ASSERT_TRUE(writer.killedBySignal()) << writer.output();
 
-            // Other programs see the old tags or the new ones, together.
+            // Other programs see the old tags or the new ones, together, and
+            // the same duration.
             const Tags now = Probed(path);
             ASSERT_TRUE(now == old || now == Expected("new")) << "title '" << now.title << "'";
+            EXPECT_NEAR(media::ProbeFile(path).durationS, duration, 0.001);
+            // Beside the file at most the journal of a write in place, or the
+            // named new file of one that makes a new file.
+            const std::vector<std::string> left = scratch.Names();
+            EXPECT_TRUE(left.size() == 1 ||
+                        (left.size() == 2 && (!inPlace || left[1] == "song.wma.header-journal")))
+                << left.size() << " names, the last " << left.back();
             const std::vector<unsigned char> file = Bytes(path);
             const uint64_t header = AsfHeaderSize(file);
             ASSERT_GT(header, 0u);
@@ -90,6 +105,17 @@ TEST(KilledTagWrites, LeaveTheOldOrTheNewFileWholeAndNothingAfterTheNextWrite) {
             ASSERT_TRUE(seen == now || seen == Expected("new"));
             ASSERT_TRUE(Probed(path) == now) << "reading changed the file";
 
+            // A write that finishes a journal left behind, killed at each of
+            // its steps too: still one whole set of tags, the same audio.
+            for (long again = 1; Exists(path + ".header-journal") && again < 2 * steps; ++again) {
+                Child next({"reliability_child", "settags", path, "next", std::to_string(again)});
+                ASSERT_TRUE(next.Wait(std::chrono::seconds(60)));
+                const Tags then = Probed(path);
+                ASSERT_TRUE(then == now || then == Expected("new") || then == Expected("next"))
+                    << "again at step " << again << ": title '" << then.title << "'";
+                ASSERT_EQ(Bytes(path).size() - AsfHeaderSize(Bytes(path)), payload.size());
+                if (!next.killedBySignal()) break;
+            }
             const Outcome next = RunChild({"reliability_child", "settags", path, "next"});
             ASSERT_EQ(next.exitStatus, 0);
             EXPECT_TRUE(Probed(path) == Expected("next"));

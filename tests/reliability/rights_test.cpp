@@ -7,11 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "decode_collector.h"
 #include "media.h"
 #include "mervane.h"
 #include "scratch.h"
@@ -22,13 +22,6 @@ namespace {
 constexpr uid_t kOwner = 65534;     // the file's owner
 constexpr uid_t kStranger = 65533;  // another user of the shared folder
 
-std::atomic<bool> decodeEnded{false};
-
-int32_t MERVANE_CALL OnBlock(const void* data, uint32_t byteCount, uint32_t) {
-    if (data == nullptr && byteCount == 0) decodeEnded = true;
-    return 0;
-}
-
 // A file query, a tag read that finds `title`, and a whole decode.
 bool ReadsAsTitled(const std::string& path, const std::string& title) {
     AudioFormatInfo info{};
@@ -37,10 +30,9 @@ bool ReadsAsTitled(const std::string& path, const std::string& title) {
         title != tags.title) {
         return false;
     }
-    decodeEnded = false;
-    if (GoGoGoReader(path.c_str(), 0, 1, OnBlock) != 1) return false;
-    for (int i = 0; i < 3000 && !decodeEnded; ++i) usleep(10000);
-    return decodeEnded;
+    DecodeCollector& decode = DecodeCollector::Instance();
+    decode.Reset();
+    return GoGoGoReader(path.c_str(), 0, 1, DecodeCollector::Callback) == 1 && decode.WaitForEnd();
 }
 
 bool SetTitle(const std::string& path, const std::string& title) {

@@ -102,6 +102,7 @@ static int RunBasics(const char* file, const char* missing) {
     CHECK(CallSetWmaSongInfo(NULL, &song) == 0, "SetWmaSongInfo(NULL, song) succeeded");
     CHECK(CallSetWmaSongInfo(file, NULL) == 0, "SetWmaSongInfo(file, NULL) succeeded");
     CaptureReset();
+    CaptureRefused();
     CHECK(CallGoGoGoReader(NULL, 0, 1, ReceiveSamples) == 0, "GoGoGoReader(NULL path) succeeded");
     /* A null callback must not start a decode that would call it. */
     CHECK(CallGoGoGoReader(file, 0, 1, NULL) == 0, "GoGoGoReader(NULL callback) succeeded");
@@ -116,7 +117,6 @@ static int RunBasics(const char* file, const char* missing) {
     CHECK(closed == (int32_t)0x8000FFFF,
           "CloseWMAWriteFile without InitWMAWriteFile returned 0x%08lx, not E_UNEXPECTED",
           (unsigned long)closed);
-    Sleep(kSettleMs);
     CHECK(gCapture.blocks == 0 && gCapture.endCalls == 0,
           "refused decodes reached the callback (%u blocks, %ld end calls)",
           (unsigned)gCapture.blocks, (long)gCapture.endCalls);
@@ -173,7 +173,7 @@ static int StartRealTimeDecode(const char* file, const char* what) {
     int32_t started = CallGoGoGoReader(file, 0, 0, ReceiveSamples);
     CHECK(started == 1, "%s: GoGoGoReader on the reader's clock returned %ld", what, (long)started);
     if (started != 1) return 0;
-    DWORD waited = WaitForSingleObject(gCapture.firstBlock, kDecodeWaitMs);
+    DWORD waited = WaitForSingleObject(gCapture.block, kDecodeWaitMs);
     CHECK(waited == WAIT_OBJECT_0, "%s: no block within %d ms", what, kDecodeWaitMs);
     return waited == WAIT_OBJECT_0;
 }
@@ -235,15 +235,16 @@ static int RunUnload(const char* file, const char* copy) {
           GetLastError());
     CHECK(FreeLibrary(gModule), "FreeLibrary failed (error %lu)", GetLastError());
     /* Nothing of the library may run any more: a thread still in its code would
-     * crash the process once it is unmapped. */
+     * crash the process once it is unmapped. The module goes once the last of
+     * its threads lets go of it, which no event tells: polled, within the
+     * bound that turns a hang into a failure. */
     DWORD unloadedAfter = 0;
-    while (GetModuleHandleA("MERVANE.dll") != NULL && unloadedAfter < 5000) {
-        Sleep(50);
-        unloadedAfter += 50;
+    while (GetModuleHandleA("MERVANE.dll") != NULL && unloadedAfter < kDecodeWaitMs) {
+        Sleep(10);
+        unloadedAfter += 10;
     }
     CHECK(GetModuleHandleA("MERVANE.dll") == NULL,
-          "MERVANE.dll still loaded 5 s after FreeLibrary");
-    Sleep(kSettleMs);
+          "MERVANE.dll still loaded %d ms after FreeLibrary", kDecodeWaitMs);
     CHECK(gCapture.endCalls == 1, "%ld end calls", (long)gCapture.endCalls);
     CHECK(gCapture.blocks > 0, "no PCM delivered");
     return 0;
@@ -261,14 +262,8 @@ static int RunTags(const char* file) {
     CHECK(CallGetWmaSongInfo(file, &song) == 0, "GetWmaSongInfo succeeded under Wine");
     CHECK(memcmp(&song, &pattern, sizeof song) == 0, "failed GetWmaSongInfo changed the record");
 
-    SongInfo tags;
-    memset(&tags, 0, sizeof tags);
-    strcpy(tags.title, "Title");
-    strcpy(tags.author, "Author");
-    strcpy(tags.album, "Album");
-    strcpy(tags.year, "2024");
-    strcpy(tags.track, "7");
-    strcpy(tags.genreId, "12");
+    /* The record's unused bytes are zero, as the host's would be. */
+    SongInfo tags = {"Title", "Author", "Album", "2024", "7", "12"};
     SongInfo copy = tags;
     CHECK(CallSetWmaSongInfo(file, &tags) == 0, "SetWmaSongInfo succeeded under Wine");
     CHECK(memcmp(&tags, &copy, sizeof tags) == 0, "SetWmaSongInfo changed the host's record");
@@ -302,7 +297,7 @@ static int RunRefused(int count, char** files) {
         int32_t started = StartBounded(files[i]);
         CHECK(started == 0, "%s: GoGoGoReader returned %ld", files[i], (long)started);
         if (started == 1) WaitForSingleObject(gCapture.ended, kDecodeWaitMs);
-        Sleep(kSettleMs);
+        if (started == 0) CaptureRefused();
         CHECK(started == 1 || (gCapture.blocks == 0 && gCapture.endCalls == 0),
               "%s: a refused decode reached the callback", files[i]);
         CHECK(CallCancelReader() == 0, "%s: a reader stayed open", files[i]);
@@ -315,7 +310,7 @@ static int RunRefused(int count, char** files) {
  * alone, by itself once the library has stopped the silent reader. */
 static int RunStalled(const char* file) {
     if (StartBounded(file) != 1) {
-        Sleep(kSettleMs);
+        CaptureRefused();
         CHECK(gCapture.blocks == 0 && gCapture.endCalls == 0, "a failed start called the host");
         return 0;
     }
@@ -364,7 +359,7 @@ int main(int argc, char** argv) {
     }
     InitializeCriticalSection(&gCapture.lock);
     InitProbe();
-    gCapture.firstBlock = CreateEventA(NULL, TRUE, FALSE, NULL);
+    gCapture.block = CreateEventA(NULL, TRUE, FALSE, NULL);
     gCapture.ended = CreateEventA(NULL, TRUE, FALSE, NULL);
     if (!LoadApi(argv[2])) return 101;
 
@@ -387,6 +382,7 @@ int main(int argc, char** argv) {
     } else {
         RunTags(file);
     }
+    CheckNoStrayCalls();
     printf("%s: %ld failures\n", command, (long)gFailures);
     fflush(stdout);
     /* An ordinary exit: the library is still loaded (except after unload) and

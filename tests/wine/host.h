@@ -62,12 +62,12 @@ int32_t CallWriteWMAFile(const void* pcm, uint32_t byteCount);
 /* Decodes here take well under a second per file on the user clock and a few
  * seconds on the reader's: the bound only turns a hang into a failure. */
 /* kSilentDecodeWaitMs: the library's 30 s bound on a silent reader, with room. */
-enum { kDecodeWaitMs = 20000, kSettleMs = 500, kSilentDecodeWaitMs = 60000 };
+enum { kDecodeWaitMs = 20000, kSilentDecodeWaitMs = 60000 };
 
 typedef struct Capture {
     CRITICAL_SECTION lock;
-    HANDLE firstBlock; /* manual-reset: a block arrived */
-    HANDLE ended;      /* manual-reset: the end call arrived */
+    HANDLE block; /* manual-reset: a block arrived since it was last reset */
+    HANDLE ended; /* manual-reset: the end call arrived */
     unsigned char* pcm;
     size_t size;
     size_t capacity;
@@ -75,21 +75,28 @@ typedef struct Capture {
     uint32_t firstTime;
     uint32_t lastTime;
     LONG endCalls;
-    uint32_t afterEnd;  /* calls that came after the end call */
+    uint32_t afterEnd;  /* calls after the end call, or of a decode that did not start */
+    int refused;        /* the decode did not start: no call may come */
     uint32_t backwards; /* blocks whose time went back */
     uint32_t malformed; /* a null block with bytes, or an empty block */
 } Capture;
 
 extern Capture gCapture;
 
+/* Checks that no call came after the last decode's end (or for a refused
+ * one), then empties the capture. Every reset and the host's exit check it:
+ * no wait after an end call is long enough to prove nothing follows. */
 void CaptureReset(void);
+void CheckNoStrayCalls(void);
+/* Notes that the decode under way did not start. */
+void CaptureRefused(void);
 /* Takes the captured PCM out of the capture. */
 unsigned char* CaptureTake(size_t* size);
 int32_t __stdcall ReceiveSamples(const void* data, uint32_t byteCount, uint32_t timeMs);
 uint32_t CapturedBlocks(void);
 /* Whether more than `seen` blocks arrive within the decode bound. */
 int MoreBlocksArrive(uint32_t seen);
-/* After the end call, gives a stray second end call or late block time to show. */
+/* Waits for the end call and checks what came up to it. */
 int CheckEndedOnce(const char* what, DWORD waitMs);
 /* Decodes the whole file on the library's clock; returns 1 if the decode ran. */
 int DecodeWhole(const char* path, uint32_t startMs, const char* what);

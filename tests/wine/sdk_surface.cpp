@@ -68,32 +68,24 @@ static_assert(
 
 // ---- Records ------------------------------------------------------------------
 
-#define SAME_FIELD(Ours, Theirs, f)                                                       \
-    static_assert(                                                                        \
-        offsetof(Ours, f) == offsetof(Theirs, f) && sizeof(Ours::f) == sizeof(Theirs::f), \
-        #Ours "::" #f " has the platform's offset and size")
-
+// Each record's size (and the media type's alignment) and every field's offset
+// and size.
+// clang-format off
+#define MEDIA_TYPE_FIELDS(X) X(majortype) X(subtype) X(bFixedSizeSamples) \
+    X(bTemporalCompression) X(lSampleSize) X(formattype) X(pUnk) X(cbFormat) X(pbFormat)
+#define WAVE_FORMAT_FIELDS(X) X(wFormatTag) X(nChannels) X(nSamplesPerSec) X(nAvgBytesPerSec) \
+    X(nBlockAlign) X(wBitsPerSample) X(cbSize)
+// clang-format on
+#define SAME_FIELD(R, f)                                                                        \
+    static_assert(offsetof(wm::R, f) == offsetof(::R, f) && sizeof(wm::R::f) == sizeof(::R::f), \
+                  #R "::" #f " has the platform's offset and size");
+#define SAME_MEDIA_TYPE_FIELD(f) SAME_FIELD(WM_MEDIA_TYPE, f)
+#define SAME_WAVE_FORMAT_FIELD(f) SAME_FIELD(WAVEFORMATEX, f)
+MEDIA_TYPE_FIELDS(SAME_MEDIA_TYPE_FIELD)
+WAVE_FORMAT_FIELDS(SAME_WAVE_FORMAT_FIELD)
 static_assert(sizeof(wm::WM_MEDIA_TYPE) == sizeof(::WM_MEDIA_TYPE), "WM_MEDIA_TYPE size");
 static_assert(alignof(wm::WM_MEDIA_TYPE) == alignof(::WM_MEDIA_TYPE), "WM_MEDIA_TYPE alignment");
-SAME_FIELD(wm::WM_MEDIA_TYPE, ::WM_MEDIA_TYPE, majortype);
-SAME_FIELD(wm::WM_MEDIA_TYPE, ::WM_MEDIA_TYPE, subtype);
-SAME_FIELD(wm::WM_MEDIA_TYPE, ::WM_MEDIA_TYPE, bFixedSizeSamples);
-SAME_FIELD(wm::WM_MEDIA_TYPE, ::WM_MEDIA_TYPE, bTemporalCompression);
-SAME_FIELD(wm::WM_MEDIA_TYPE, ::WM_MEDIA_TYPE, lSampleSize);
-SAME_FIELD(wm::WM_MEDIA_TYPE, ::WM_MEDIA_TYPE, formattype);
-SAME_FIELD(wm::WM_MEDIA_TYPE, ::WM_MEDIA_TYPE, pUnk);
-SAME_FIELD(wm::WM_MEDIA_TYPE, ::WM_MEDIA_TYPE, cbFormat);
-SAME_FIELD(wm::WM_MEDIA_TYPE, ::WM_MEDIA_TYPE, pbFormat);
-
 static_assert(sizeof(wm::WAVEFORMATEX) == sizeof(::WAVEFORMATEX), "WAVEFORMATEX size");
-SAME_FIELD(wm::WAVEFORMATEX, ::WAVEFORMATEX, wFormatTag);
-SAME_FIELD(wm::WAVEFORMATEX, ::WAVEFORMATEX, nChannels);
-SAME_FIELD(wm::WAVEFORMATEX, ::WAVEFORMATEX, nSamplesPerSec);
-SAME_FIELD(wm::WAVEFORMATEX, ::WAVEFORMATEX, nAvgBytesPerSec);
-SAME_FIELD(wm::WAVEFORMATEX, ::WAVEFORMATEX, nBlockAlign);
-SAME_FIELD(wm::WAVEFORMATEX, ::WAVEFORMATEX, wBitsPerSample);
-SAME_FIELD(wm::WAVEFORMATEX, ::WAVEFORMATEX, cbSize);
-#undef SAME_FIELD
 
 // ---- Methods --------------------------------------------------------------------
 
