@@ -22,8 +22,6 @@ class OpenSignal {
   public:
     OpenSignal();
     ~OpenSignal();
-    OpenSignal(const OpenSignal&) = delete;
-    OpenSignal& operator=(const OpenSignal&) = delete;
 
     bool Valid() const { return event_ != nullptr; }
     // Prepares the next open; returns the context to open with.
@@ -36,6 +34,10 @@ class OpenSignal {
     HRESULT Wait(DWORD timeoutMs);
 
   private:
+    // One event per signal, closed once.
+    OpenSignal(const OpenSignal&) = delete;
+    OpenSignal& operator=(const OpenSignal&) = delete;
+
     HANDLE event_;
     std::atomic<HRESULT> result_{0};
     std::atomic<uintptr_t> armed_{0};
