@@ -32,30 +32,38 @@ void CALLBACK RunWorkItem(PTP_CALLBACK_INSTANCE instance, void* parameter, PTP_W
     if (item.module != nullptr) FreeLibraryWhenCallbackReturns(instance, item.module);
 }
 
+// Why the system call just made failed.
+HRESULT LastError() {
+    const DWORD error = GetLastError();
+    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
 }  // namespace
 
-bool ReservedWork::Reserve(WorkFunction work, void* context) {
+HRESULT ReservedWork::Reserve(WorkFunction work, void* context) {
     Release();
     auto* item = new (std::nothrow) Item{work, context, nullptr, nullptr};
-    if (item == nullptr) return false;
+    if (item == nullptr) return E_OUTOFMEMORY;
 #ifdef _WIN32
     // Takes a reference to the module that holds this code.
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCWSTR>(&RunWorkItem), &item->module)) {
+        const HRESULT hr = LastError();
         delete item;
-        return false;
+        return hr;
     }
 #endif
     item->handle = CreateThreadpoolWork(&RunWorkItem, item, nullptr);
     if (item->handle == nullptr) {
+        const HRESULT hr = LastError();
 #ifdef _WIN32
         FreeLibrary(item->module);
 #endif
         delete item;
-        return false;
+        return hr;
     }
     item_ = item;
-    return true;
+    return S_OK;
 }
 
 void ReservedWork::Submit() {

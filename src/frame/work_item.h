@@ -9,6 +9,8 @@
 // which comes at a moment when nothing may fail, cannot fail.
 #pragma once
 
+#include "platform.h"
+
 namespace mervane {
 
 using WorkFunction = void (*)(void* context);
@@ -22,10 +24,10 @@ class ReservedWork {
     ReservedWork(const ReservedWork&) = delete;
     ReservedWork& operator=(const ReservedWork&) = delete;
 
-    // Reserves work(context), to run once when submitted. False, with nothing
-    // held, when the pool cannot take it; a reservation held is released first.
-    bool Reserve(WorkFunction work, void* context);
-    bool Reserved() const { return item_ != nullptr; }
+    // Reserves work(context), to run once when submitted. Fails, with nothing
+    // held, when the pool cannot take it (E_OUTOFMEMORY, or the system's
+    // reason); a reservation held is released first.
+    HRESULT Reserve(WorkFunction work, void* context);
     // Runs the reserved work once on a pool thread; the reservation is used
     // up. While the work runs the library stays loaded, even if the host
     // unloads it from inside the work (for example from the end call of a

@@ -13,13 +13,18 @@ constexpr WORD kMaxStreams = 128;
 
 }  // namespace
 
-bool OutputZeroIsAudio(wm::IWMReader* reader) {
+HRESULT CheckOutputZeroIsAudio(wm::IWMReader* reader) {
     wm::ComPtr<wm::IWMOutputMediaProps> props;
     HeapBuffer buffer;
-    if (FAILED(reader->GetOutputProps(0, props.Put())) || !props ||
-        FAILED(ReadMediaType(props.Get(), buffer)) || buffer.size() < sizeof(wm::WM_MEDIA_TYPE))
-        return false;
-    return buffer.as<wm::WM_MEDIA_TYPE>()->majortype == wm::WMMEDIATYPE_Audio;
+    HRESULT hr = reader->GetOutputProps(0, props.Put());
+    if (FAILED(hr)) return hr;
+    if (!props) return E_POINTER;
+    hr = ReadMediaType(props.Get(), buffer);
+    if (FAILED(hr)) return hr;
+    if (buffer.size() < sizeof(wm::WM_MEDIA_TYPE) ||
+        buffer.as<wm::WM_MEDIA_TYPE>()->majortype != wm::WMMEDIATYPE_Audio)
+        return wm::NS_E_INVALID_INPUT_FORMAT;
+    return S_OK;
 }
 
 void SwitchOffOtherStreams(wm::IWMReader* reader, wm::IWMReaderAdvanced* advanced) {

@@ -9,8 +9,9 @@
 
 namespace mervane {
 
-// Whether output 0 of the open reader is audio.
-bool OutputZeroIsAudio(wm::IWMReader* reader);
+// S_OK when output 0 of the open reader is audio; NS_E_INVALID_INPUT_FORMAT
+// when it is not, or the reader's failure to say.
+HRESULT CheckOutputZeroIsAudio(wm::IWMReader* reader);
 
 // Switches off, through manual stream selection, every stream of the open
 // file that is not audio. Best effort: where the reader cannot, it decodes

@@ -8,11 +8,12 @@
 #include <cstring>
 #include <new>
 
+#include "com_object.h"
 #include "export_guard.h"
 #include "heap_buffer.h"
 #include "media_type.h"
 #include "mervane.h"
-#include "reader_callback.h"
+#include "open_handshake.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ class QueryCallback final : public wm::ComObject<wm::IWMReaderCallback> {
         return S_OK;
     }
 
-    mervane::OpenSignal& Open() { return open_; }
+    mervane::OpenSignal& Signal() { return open_; }
     WCHAR (&PathBuffer())[mervane::kMaxWidePath] { return pathBuffer_; }
 
   private:
@@ -87,33 +88,35 @@ bool IsReadAttribute(const WCHAR* name, size_t capacity) {
 }
 
 // Fills bitrateKbps and durationMs from the attributes of stream 0 that carry
-// them. False when one of those two could not be read: the fields may then not
-// be what the file holds, and the query fails. Any other attribute that cannot
-// be read (a picture too large for the 16-bit value length) is passed over.
-bool ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info) {
+// them. Fails when one of those two could not be read: the fields may then not
+// be what the file holds. Any other attribute that cannot be read (a picture
+// too large for the 16-bit value length) is passed over.
+HRESULT ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info) {
     for (WORD i = 0; i < count; ++i) {
         WORD stream = 0;
         WORD nameLength = 0;
         WORD valueLength = 0;
         wm::WMT_ATTR_DATATYPE type{};
-        if (FAILED(header->GetAttributeByIndex(i, &stream, nullptr, &nameLength, &type, nullptr,
-                                               &valueLength)))
-            return false;
+        HRESULT hr = header->GetAttributeByIndex(i, &stream, nullptr, &nameLength, &type, nullptr,
+                                                 &valueLength);
+        if (FAILED(hr)) return hr;
 
         HeapBuffer name(static_cast<size_t>(nameLength) * sizeof(WCHAR));
         HeapBuffer value(valueLength);
-        if (!name || !value) return false;
+        if (!name || !value) return E_OUTOFMEMORY;
         stream = 0;
-        if (FAILED(header->GetAttributeByIndex(i, &stream, name.as<WCHAR>(), &nameLength, &type,
-                                               value.as<BYTE>(), &valueLength))) {
+        hr = header->GetAttributeByIndex(i, &stream, name.as<WCHAR>(), &nameLength, &type,
+                                         value.as<BYTE>(), &valueLength);
+        if (FAILED(hr)) {
             // Its name alone says whether it mattered.
             WORD length = static_cast<WORD>(name.size() / sizeof(WCHAR));
             stream = 0;
-            if (FAILED(header->GetAttributeByIndex(i, &stream, name.as<WCHAR>(), &length, &type,
-                                                   nullptr, &valueLength)) ||
-                IsReadAttribute(name.as<WCHAR>(),
+            const HRESULT named = header->GetAttributeByIndex(i, &stream, name.as<WCHAR>(), &length,
+                                                              &type, nullptr, &valueLength);
+            if (FAILED(named)) return named;
+            if (IsReadAttribute(name.as<WCHAR>(),
                                 std::min<size_t>(length, name.size() / sizeof(WCHAR))))
-                return false;
+                return hr;
             continue;
         }
 
@@ -134,59 +137,65 @@ bool ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info
             }
         }
     }
-    return true;
+    return S_OK;
 }
 
 // Fills the format fields from output 0, which must be audio.
-bool ReadFormat(wm::IWMReader* reader, AudioFormatInfo* info) {
+HRESULT ReadFormat(wm::IWMReader* reader, AudioFormatInfo* info) {
     HeapBuffer buffer;
     {
         ComPtr<wm::IWMOutputMediaProps> props;
-        if (FAILED(reader->GetOutputProps(0, props.Put())) || !props) return false;
-        if (FAILED(mervane::ReadMediaType(props.Get(), buffer))) return false;
+        HRESULT hr = reader->GetOutputProps(0, props.Put());
+        if (FAILED(hr)) return hr;
+        if (!props) return E_POINTER;
+        hr = mervane::ReadMediaType(props.Get(), buffer);
+        if (FAILED(hr)) return hr;
     }
     // Too short to hold the media type's own fields: nothing can be read from it.
-    if (buffer.size() < sizeof(wm::WM_MEDIA_TYPE)) return false;
+    if (buffer.size() < sizeof(wm::WM_MEDIA_TYPE)) return wm::NS_E_INVALID_INPUT_FORMAT;
     const auto* type = buffer.as<wm::WM_MEDIA_TYPE>();
-    if (type->majortype != wm::WMMEDIATYPE_Audio) return false;
+    if (type->majortype != wm::WMMEDIATYPE_Audio) return wm::NS_E_INVALID_INPUT_FORMAT;
 
     // The format block of every audio type is read as a WAVEFORMATEX, whatever
     // its format type and size say; but never beyond the buffer the SDK filled,
     // and it must at least reach the channel count and sample rate.
     const auto begin = reinterpret_cast<uintptr_t>(buffer.get());
     const auto format = reinterpret_cast<uintptr_t>(type->pbFormat);
-    if (format < begin || format >= begin + buffer.size()) return false;
+    if (format < begin || format >= begin + buffer.size()) return wm::NS_E_INVALID_INPUT_FORMAT;
     const size_t available = begin + buffer.size() - format;
     wm::WaveFormat wave;
     if (!wm::ReadWaveFormat(type->pbFormat, available, &wave, wm::kWaveFormatRateSize))
-        return false;
+        return wm::NS_E_INVALID_INPUT_FORMAT;
     info->formatKind = 3;
     info->sampleRate = wave.samplesPerSec;
     info->channels = wave.channels;
     info->reserved0 = 0;
     info->reserved1 = 0;
     info->reserved2 = 0;
-    return true;
+    return S_OK;
 }
 
-bool QueryFileInfo(const char* path, AudioFormatInfo* info) {
+HRESULT QueryFileInfo(const char* path, AudioFormatInfo* info) {
+    if (path == nullptr || info == nullptr) return E_INVALIDARG;
     ComPtr<QueryCallback> callback = QueryCallback::Create();
-    if (!callback) return false;
+    if (!callback) return E_OUTOFMEMORY;
     OpenedFile file;
-    if (FAILED(mervane::OpenReaderAndWait(path, callback->PathBuffer(), callback.Get(),
-                                          callback->Open(), file.reader)))
-        return false;
-
-    if (FAILED(file.reader.As(file.header))) return false;
+    HRESULT hr = mervane::OpenAndWait(path, callback->PathBuffer(), callback.Get(),
+                                      callback->Signal(), file.reader);
+    if (FAILED(hr)) return hr;
+    hr = file.reader.As(file.header);
+    if (FAILED(hr)) return hr;
     WORD count = 0;
-    if (FAILED(file.header->GetAttributeCount(0, &count))) return false;
-    return ReadAttributes(file.header.Get(), count, info) && ReadFormat(file.reader.Get(), info);
+    hr = file.header->GetAttributeCount(0, &count);
+    if (FAILED(hr)) return hr;
+    hr = ReadAttributes(file.header.Get(), count, info);
+    if (FAILED(hr)) return hr;
+    return ReadFormat(file.reader.Get(), info);
 }
 
 }  // namespace
 
 extern "C" MERVANE_API int32_t MERVANE_CALL GetWmaFileInfo(const char* path,
                                                            AudioFormatInfo* info) {
-    return mervane::GuardExport(
-        0, [&] { return path != nullptr && info != nullptr && QueryFileInfo(path, info) ? 1 : 0; });
+    return mervane::GuardExport(0, [&] { return SUCCEEDED(QueryFileInfo(path, info)) ? 1 : 0; });
 }

@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "reader_callback.h"
 
-#include <new>
-#include <utility>
-
 #include "never_destroyed.h"
-#include "wmsdk_factories.h"
-#include "work_item.h"
 
 namespace mervane {
 
@@ -20,46 +15,6 @@ NeverDestroyed<ReaderCallback> g_readerCallback;
 
 ReaderCallback& TheReaderCallback() {
     return g_readerCallback.Get();
-}
-
-// ---- The open signal ----------------------------------------------------------------
-
-OpenSignal::OpenSignal() : event_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
-
-OpenSignal::~OpenSignal() {
-    if (event_ != nullptr) CloseHandle(event_);
-}
-
-void* OpenSignal::Arm() {
-    const uintptr_t context = armed_.fetch_add(1) + 1;
-    if (event_ != nullptr) ResetEvent(event_);
-    return reinterpret_cast<void*>(context);
-}
-
-void OpenSignal::Signal(HRESULT result, void* context) {
-    if (reinterpret_cast<uintptr_t>(context) != armed_.load()) return;
-    result_.store(result);
-    if (event_ != nullptr) SetEvent(event_);
-}
-
-HRESULT OpenSignal::Wait(DWORD timeoutMs) {
-    if (event_ == nullptr) return E_FAIL;
-    const DWORD waited = WaitForSingleObject(event_, timeoutMs);
-    if (waited == WAIT_TIMEOUT) return wm::E_TIMEOUT;
-    return waited == WAIT_OBJECT_0 ? result_.load() : E_FAIL;
-}
-
-// ---- ReaderCallback ---------------------------------------------------------------------
-
-bool ReaderCallback::ClaimDecode() {
-    bool idle = false;
-    return state_.decoding.compare_exchange_strong(idle, true);
-}
-
-bool ReaderCallback::ReserveEnd() {
-    if (!state_.watch.Valid()) return false;
-    state_.watch.Arm();
-    return state_.endWork.Reserve(&ReaderCallback::WatchAndFinish, this);
 }
 
 // ---- IWMReaderCallback ------------------------------------------------------------
@@ -81,73 +36,15 @@ HRESULT ReaderCallback::OnStatus(wm::WMT_STATUS status, HRESULT hr, wm::WMT_ATTR
             // that follows the end of the file (or races it) finds nothing.
             // This is the reader's own thread: the reader is closed and
             // released on the watching pool thread.
-            if (TakeForEnd()) state_.watch.Ended();
+            if (state_.TakeForEnd()) state_.watch.Ended();
             break;
         case wm::WMT_STARTED:
-            AdvanceClock();
+            state_.AdvanceClock();
             break;
         default:
             break;
     }
     return S_OK;
-}
-
-bool ReaderCallback::TakeForEnd() {
-    SlotGuard guard(state_.lock);
-    if (!state_.reader) return false;
-    std::swap(state_.endingReader, state_.reader);
-    std::swap(state_.endingAdvancedReader, state_.advancedReader);
-    return true;
-}
-
-void ReaderCallback::WatchAndFinish(void* self) {
-    auto& callback = *static_cast<ReaderCallback*>(self);
-    switch (callback.state_.watch.Wait()) {
-        case DecodeWatch::Outcome::kDismissed:
-            return;
-        case DecodeWatch::Outcome::kSilent:
-            // The reader may still report its end while it is closed here:
-            // that status finds the slot empty.
-            callback.TakeForEnd();
-            break;
-        case DecodeWatch::Outcome::kEnded:
-            break;
-    }
-    callback.FinishDecode();
-}
-
-void ReaderCallback::FinishDecode() {
-    wm::ComPtr<wm::IWMReader> reader;
-    wm::ComPtr<wm::IWMReaderAdvanced> advanced;
-    {
-        SlotGuard guard(state_.lock);
-        std::swap(reader, state_.endingReader);
-        std::swap(advanced, state_.endingAdvancedReader);
-    }
-    if (reader) reader->Close();
-    advanced.Reset();
-    reader.Reset();
-    MakeEndCall();
-}
-
-void ReaderCallback::MakeEndCall() {
-    const SampleCallback callback = state_.sampleCallback.load();
-    // The host may start its next decode from inside the end call.
-    state_.decoding.store(false);
-    if (callback != nullptr) callback(nullptr, 0, 0);
-}
-
-void ReaderCallback::AdvanceClock() {
-    uint64_t time = 0;
-    wm::ComPtr<wm::IWMReaderAdvanced> advanced;
-    {
-        SlotGuard guard(state_.lock);
-        state_.clockTime += wm::kUnitsPerSecond;
-        time = state_.clockTime;
-        advanced = wm::ComPtr<wm::IWMReaderAdvanced>::CopyFrom(state_.advancedReader.Get());
-    }
-    // After the end of the decode there is no reader left to drive.
-    if (advanced) advanced->DeliverTime(time);
 }
 
 HRESULT ReaderCallback::OnSample(DWORD outputNum, wm::QWORD sampleTime, wm::QWORD, DWORD,
@@ -178,7 +75,7 @@ HRESULT ReaderCallback::OnStreamSample(WORD, wm::QWORD, wm::QWORD, DWORD, wm::IN
 
 HRESULT ReaderCallback::OnTime(wm::QWORD, void*) {
     state_.watch.Heard();
-    AdvanceClock();
+    state_.AdvanceClock();
     return S_OK;
 }
 
@@ -196,96 +93,6 @@ HRESULT ReaderCallback::AllocateForStream(WORD, DWORD, wm::INSSBuffer**, void*) 
 
 HRESULT ReaderCallback::AllocateForOutput(DWORD, DWORD, wm::INSSBuffer**, void*) {
     return E_NOTIMPL;
-}
-
-// ---- Slot handoff ---------------------------------------------------------------------
-
-void ReaderCallback::SetReader(wm::ComPtr<wm::IWMReader> reader) {
-    {
-        SlotGuard guard(state_.lock);
-        std::swap(state_.reader, reader);
-    }
-    // `reader` now holds the replaced one, released here outside the lock.
-}
-
-wm::ComPtr<wm::IWMReader> ReaderCallback::ShareReader() {
-    SlotGuard guard(state_.lock);
-    return wm::ComPtr<wm::IWMReader>::CopyFrom(state_.reader.Get());
-}
-
-void ReaderCallback::TakeReaders(wm::ComPtr<wm::IWMReader>& reader,
-                                 wm::ComPtr<wm::IWMReaderAdvanced>& advanced) {
-    // The caller's holders are expected empty: nothing is released under the lock.
-    SlotGuard guard(state_.lock);
-    if (!state_.reader) return;
-    std::swap(reader, state_.reader);
-    std::swap(advanced, state_.advancedReader);
-}
-
-void ReaderCallback::BeginDecode(wm::ComPtr<wm::IWMReaderAdvanced> advanced, uint64_t clockTime) {
-    {
-        SlotGuard guard(state_.lock);
-        std::swap(state_.advancedReader, advanced);
-        state_.clockTime = clockTime;
-    }
-}
-
-// ---- The open handshake -------------------------------------------------------------------
-
-namespace {
-
-// Waits for the report of an open that Open accepted (or answered with
-// NS_E_NO_STREAM, which a second report settles), each wait bounded.
-HRESULT AwaitOpen(HRESULT hr, OpenSignal& signal, DWORD timeoutMs) {
-    if (SUCCEEDED(hr)) hr = signal.Wait(timeoutMs);
-    if (hr == wm::NS_E_NO_STREAM) hr = signal.Wait(timeoutMs);
-    return hr;
-}
-
-void CloseAbandoned(void* context) {
-    wm::ComPtr<wm::IWMReader> reader(static_cast<wm::IWMReader*>(context));
-    reader->Close();
-    // The last reference goes after Close, here, off the reader's own threads.
-}
-
-// A reader that never reported its open: closed and released on a pool
-// thread, so that neither can hold the host. With no pool thread to be had it
-// is abandoned rather than closed here.
-void GiveUp(wm::ComPtr<wm::IWMReader> reader) {
-    wm::IWMReader* abandoned = reader.Detach();  // the work's from here
-    ReservedWork closing;
-    if (closing.Reserve(&CloseAbandoned, abandoned)) closing.Submit();
-}
-
-}  // namespace
-
-HRESULT OpenReaderAndWait(const char* path, WCHAR (&pathBuffer)[kMaxWidePath],
-                          wm::IWMReaderCallback* callback, OpenSignal& signal,
-                          wm::ComPtr<wm::IWMReader>& reader, DWORD timeoutMs) {
-    // Without its event the open cannot be awaited.
-    if (!signal.Valid()) return E_FAIL;
-    ToWidePath(path, pathBuffer);
-    HRESULT hr = WMCreateReaderPriv(reader.Put());
-    if (FAILED(hr)) return hr;
-    if (!reader) return E_POINTER;
-    void* context = signal.Arm();
-    hr = AwaitOpen(reader->Open(pathBuffer, callback, context), signal, timeoutMs);
-    if (hr == wm::E_TIMEOUT) {
-        GiveUp(std::move(reader));
-    } else if (FAILED(hr)) {
-        reader.Reset();
-    }
-    return hr;
-}
-
-HRESULT OpenAndWait(const char* path) {
-    ReaderCallback& callback = TheReaderCallback();
-    wm::ComPtr<wm::IWMReader> reader;
-    const HRESULT hr =
-        OpenReaderAndWait(path, callback.PathBuffer(), callback.Primary(), callback.Open(), reader);
-    // The reader enters its slot once it is open; a failed one never does.
-    if (SUCCEEDED(hr)) callback.SetReader(std::move(reader));
-    return hr;
 }
 
 }  // namespace mervane

@@ -121,9 +121,9 @@ HRESULT ReadTag(wm::IWMHeaderInfo* header, const WCHAR* name, char* field, size_
     if (!value) return E_OUTOFMEMORY;
     stream = 0;
     hr = header->GetAttributeByName(&stream, name, &type, value.as<BYTE>(), &length);
-    if (SUCCEEDED(hr))
-        StoreValue(type, value.as<const BYTE>(), std::min<size_t>(length, value.size()), field,
-                   fieldSize);
+    if (FAILED(hr)) return hr;
+    StoreValue(type, value.as<const BYTE>(), std::min<size_t>(length, value.size()), field,
+               fieldSize);
     return hr;
 }
 
@@ -157,67 +157,97 @@ HRESULT WriteTag(wm::IWMHeaderInfo* header, const WCHAR* name, const char* field
                                 static_cast<WORD>((count + 1) * sizeof(WCHAR)));
 }
 
-int32_t EditTags(const WCHAR* path, SongInfo* info, bool read) {
-    auto* bytes = reinterpret_cast<char*>(info);
-    // Text that cannot be stored is refused before the file is opened.
+namespace {
+
+// Each tag in turn; a tag that fails does not stop the others, and the first
+// failure is the call's.
+HRESULT ReadTags(wm::IWMHeaderInfo* header, SongInfo& info) {
+    auto* bytes = reinterpret_cast<char*>(&info);
+    HRESULT first = S_OK;
     for (const TagField& tag : kTagFields) {
-        WCHAR text[kMaxTagText];
-        if (!read && !TagText(bytes + tag.offset, tag.size, text)) return 0;
+        char* field = bytes + tag.offset;
+        HRESULT hr = ReadTag(header, tag.name, field, tag.size);
+        // The fallback stands in for a name that could not be read only when
+        // the file holds it.
+        if (FAILED(hr) && tag.fallback != nullptr &&
+            ReadTag(header, tag.fallback, field, tag.size) == S_OK)
+            hr = S_OK;
+        if (FAILED(hr) && SUCCEEDED(first)) first = hr;
+    }
+    return first;
+}
+
+HRESULT WriteTags(wm::IWMHeaderInfo* header, const SongInfo& info) {
+    const auto* bytes = reinterpret_cast<const char*>(&info);
+    HRESULT first = S_OK;
+    for (const TagField& tag : kTagFields) {
+        const HRESULT hr = WriteTag(header, tag.name, bytes + tag.offset, tag.size);
+        if (FAILED(hr) && SUCCEEDED(first)) first = hr;
+    }
+    return first;
+}
+
+}  // namespace
+
+HRESULT EditTags(const WCHAR* path, SongRecord record, bool read) {
+    if (!read) {
+        // Text that cannot be stored is refused before the file is opened.
+        const auto* bytes = reinterpret_cast<const char*>(record.writeFrom);
+        for (const TagField& tag : kTagFields) {
+            WCHAR text[kMaxTagText];
+            if (!TagText(bytes + tag.offset, tag.size, text)) return E_INVALIDARG;
+        }
     }
 
     // The header info goes before the editor.
     wm::ComPtr<wm::IWMMetadataEditor> editor;
     wm::ComPtr<wm::IWMHeaderInfo> header;
-
     HRESULT hr = WMCreateEditor(editor.Put());
-    if (SUCCEEDED(hr) && !editor) hr = E_POINTER;
-    if (SUCCEEDED(hr)) hr = editor->Open(path);
-    if (SUCCEEDED(hr)) hr = editor.As(header);
-    if (SUCCEEDED(hr) && !header) hr = E_POINTER;
-    if (FAILED(hr)) return 0;  // not opened, or opened but unusable: no Close
+    if (FAILED(hr)) return hr;
+    if (!editor) return E_POINTER;
+    // Not opened, or opened but unusable: no Close.
+    hr = editor->Open(path);
+    if (FAILED(hr)) return hr;
+    hr = editor.As(header);
+    if (FAILED(hr)) return hr;
 
-    // A tag that fails does not stop the others; it fails the call.
-    bool complete = true;
-    for (const TagField& tag : kTagFields) {
-        char* field = bytes + tag.offset;
-        if (!read) {
-            complete = SUCCEEDED(WriteTag(header.Get(), tag.name, field, tag.size)) && complete;
-            continue;
-        }
-        hr = ReadTag(header.Get(), tag.name, field, tag.size);
-        // The fallback stands in for a name that could not be read only when
-        // the file holds it.
-        if (FAILED(hr) && tag.fallback != nullptr &&
-            ReadTag(header.Get(), tag.fallback, field, tag.size) == S_OK) {
-            hr = S_OK;
-        }
-        complete = SUCCEEDED(hr) && complete;
+    if (read) {
+        hr = ReadTags(header.Get(), *record.readInto);
+    } else {
+        hr = WriteTags(header.Get(), *record.writeFrom);
+        // Tags that did not reach the file (a full disk, a file-size limit, a
+        // read-only file system) are a failed write.
+        const HRESULT flushed = editor->Flush();
+        if (SUCCEEDED(hr)) hr = flushed;
     }
-    // Tags that did not reach the file (a full disk, a file-size limit, a
-    // read-only file system) are a failed write. Close changes nothing in
-    // the file, so its result does not make what is there true or false.
-    if (!read && FAILED(editor->Flush())) complete = false;
+    // Close changes nothing in the file, so its result does not make what is
+    // there true or false.
     editor->Close();
-    return complete ? 1 : 0;
+    return hr;
 }
 
 }  // namespace mervane
 
+namespace {
+
+int32_t EditTagsAt(const char* path, mervane::SongRecord record, bool read) {
+    WCHAR widePath[mervane::kMaxWidePath];
+    mervane::ToWidePath(path, widePath);
+    return SUCCEEDED(mervane::EditTags(widePath, record, read)) ? 1 : 0;
+}
+
+}  // namespace
+
 extern "C" MERVANE_API int32_t MERVANE_CALL GetWmaSongInfo(const char* path, SongInfo* info) {
     return mervane::GuardExport(0, [&] {
         if (path == nullptr || info == nullptr) return 0;
-        WCHAR widePath[mervane::kMaxWidePath];
-        mervane::ToWidePath(path, widePath);
-        return mervane::EditTags(widePath, info, true);
+        return EditTagsAt(path, mervane::SongRecord(info), true);
     });
 }
 
 extern "C" MERVANE_API int32_t MERVANE_CALL SetWmaSongInfo(const char* path, const SongInfo* info) {
     return mervane::GuardExport(0, [&] {
         if (path == nullptr || info == nullptr) return 0;
-        WCHAR widePath[mervane::kMaxWidePath];
-        mervane::ToWidePath(path, widePath);
-        // Writing only reads the record.
-        return mervane::EditTags(widePath, const_cast<SongInfo*>(info), false);
+        return EditTagsAt(path, mervane::SongRecord(info), false);
     });
 }

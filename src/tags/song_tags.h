@@ -27,11 +27,20 @@ HRESULT ReadTag(wm::IWMHeaderInfo* header, const WCHAR* name, char* field, size_
 // page (UTF-8 on Linux), fails with E_INVALIDARG and nothing is written.
 HRESULT WriteTag(wm::IWMHeaderInfo* header, const WCHAR* name, const char* field, size_t fieldSize);
 
+// The host record of an edit: a read fills it, a write only reads it.
+struct SongRecord {
+    explicit SongRecord(SongInfo* into) : readInto(into), writeFrom(into) {}
+    explicit SongRecord(const SongInfo* from) : writeFrom(from) {}
+    SongInfo* readInto = nullptr;  // empty for a write
+    const SongInfo* writeFrom;
+};
+
 // Opens the file's metadata editor and reads (read = true) or writes the six
-// tags of `info`. Writing leaves the record unchanged. A tag that fails does not
-// stop the others. Returns 1 when reading read every tag the file holds, or when
-// writing set all six and flushed them to the file; 0 otherwise. A write with a
-// field that cannot be stored (see WriteTag) returns 0 before opening the file.
-int32_t EditTags(const WCHAR* path, SongInfo* info, bool read);
+// tags of `record`. A tag that fails does not stop the others. Fails with the
+// first failure: of the editor's creation, open or header query, of a tag that
+// the file holds but could not be read, or of a tag that could not be set or
+// flushed to the file. A write with a field that cannot be stored (see
+// WriteTag) fails with E_INVALIDARG before the file is opened.
+HRESULT EditTags(const WCHAR* path, SongRecord record, bool read);
 
 }  // namespace mervane

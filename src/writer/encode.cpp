@@ -64,43 +64,53 @@ struct ClearUnlessKept {
     }
 };
 
-int32_t Init(const char* path, const AudioFormatInfo* info) {
-    if (path == nullptr || info == nullptr) return 0;
+HRESULT Init(const char* path, const AudioFormatInfo* info) {
+    if (path == nullptr || info == nullptr) return E_INVALIDARG;
     WriterState& s = TheWriterState();
     // One encode at a time: an open one is left alone.
-    if (s.writer) return 0;
+    if (s.writer) return wm::NS_E_INVALID_REQUEST;
     ClearUnlessKept undo{s};
-    undo.keep = SUCCEEDED(Begin(s, path, *info));
-    return undo.keep ? 1 : 0;
+    const HRESULT hr = Begin(s, path, *info);
+    undo.keep = SUCCEEDED(hr);
+    return hr;
+}
+
+HRESULT WriteBlock(WriterState& s, const void* pcm, uint32_t byteCount) {
+    wm::ComPtr<wm::INSSBuffer> sample;
+    HRESULT hr = s.writer->AllocateSample(byteCount, sample.Put());
+    if (FAILED(hr)) return hr;
+    if (!sample) return E_POINTER;
+    BYTE* buffer = nullptr;
+    DWORD length = 0;
+    hr = sample->GetBufferAndLength(&buffer, &length);
+    if (FAILED(hr)) return hr;
+    // The sample reports the size asked for; never copy more than either
+    // side has.
+    length = std::min<DWORD>(length, byteCount);
+    if (length > 0) {
+        if (buffer == nullptr) return E_POINTER;
+        std::memcpy(buffer, pcm, length);
+    }
+    hr = s.writer->WriteSample(0, s.sampleTime, 0, sample.Get());
+    if (FAILED(hr)) return hr;
+    s.sampleTime += static_cast<wm::QWORD>(BlockDuration(length, s.bytesPerSecond));
+    return S_OK;
 }
 
 // A block that fails is remembered: the encode can no longer succeed.
-int32_t Write(const void* pcm, uint32_t byteCount) {
+HRESULT Write(const void* pcm, uint32_t byteCount) {
     WriterState& s = TheWriterState();
-    if (pcm == nullptr || !s.writer) return 0;
-    const HRESULT hr = [&]() -> HRESULT {
-        wm::ComPtr<wm::INSSBuffer> sample;
-        HRESULT result = s.writer->AllocateSample(byteCount, sample.Put());
-        if (FAILED(result)) return result;
-        if (!sample) return E_POINTER;
-        BYTE* buffer = nullptr;
-        DWORD length = 0;
-        result = sample->GetBufferAndLength(&buffer, &length);
-        if (FAILED(result)) return result;
-        // The sample reports the size asked for; never copy more than either
-        // side has.
-        length = std::min<DWORD>(length, byteCount);
-        if (length > 0) {
-            if (buffer == nullptr) return E_POINTER;
-            std::memcpy(buffer, pcm, length);
-        }
-        result = s.writer->WriteSample(0, s.sampleTime, 0, sample.Get());
-        if (FAILED(result)) return result;
-        s.sampleTime += static_cast<wm::QWORD>(BlockDuration(length, s.bytesPerSecond));
-        return S_OK;
-    }();
+    if (pcm == nullptr) return E_INVALIDARG;
+    if (!s.writer) return E_UNEXPECTED;
+    const HRESULT hr = WriteBlock(s, pcm, byteCount);
     if (FAILED(hr) && SUCCEEDED(s.failure)) s.failure = hr;
-    return SUCCEEDED(hr) ? 1 : 0;
+    return hr;
+}
+
+HRESULT EndWriting(WriterState& s) {
+    const HRESULT hr = s.writer->EndWriting();
+    if (FAILED(hr)) return hr;
+    return s.fileSink2->Close();
 }
 
 // Ends the encode whatever happens: the new file takes the destination's
@@ -109,11 +119,11 @@ HRESULT Close() {
     WriterState& s = TheWriterState();
     if (!s.writer || !s.fileSink2) return E_UNEXPECTED;
     const ClearUnlessKept end{s};
-    HRESULT hr = s.writer->EndWriting();
-    if (SUCCEEDED(hr)) hr = s.fileSink2->Close();
-    if (FAILED(s.failure)) hr = s.failure;
-    if (SUCCEEDED(hr)) hr = s.output.Commit();
-    return SUCCEEDED(hr) ? S_OK : hr;
+    const HRESULT ended = EndWriting(s);
+    // A block refused earlier is the encode's first failure.
+    if (FAILED(s.failure)) return s.failure;
+    if (FAILED(ended)) return ended;
+    return s.output.Commit();
 }
 
 }  // namespace
@@ -147,11 +157,12 @@ int64_t BlockDuration(DWORD length, DWORD bytesPerSecond) {
 
 extern "C" MERVANE_API int32_t MERVANE_CALL InitWMAWriteFile(const char* path,
                                                              const AudioFormatInfo* info) {
-    return mervane::GuardExport(0, [&] { return mervane::Init(path, info); });
+    return mervane::GuardExport(0, [&] { return SUCCEEDED(mervane::Init(path, info)) ? 1 : 0; });
 }
 
 extern "C" MERVANE_API int32_t MERVANE_CALL WriteWMAFile(const void* pcm, uint32_t byteCount) {
-    return mervane::GuardExport(0, [&] { return mervane::Write(pcm, byteCount); });
+    return mervane::GuardExport(0,
+                                [&] { return SUCCEEDED(mervane::Write(pcm, byteCount)) ? 1 : 0; });
 }
 
 extern "C" MERVANE_API int32_t MERVANE_CALL CloseWMAWriteFile(void) {

@@ -27,10 +27,7 @@ class EnumWMAFormatTest : public ::testing::Test {
     void SetUp() override {
         fakes::ResetFakes();
         g_reported.clear();
-        fakes::ScriptedFactories().profileManager = [this](wm::IWMProfileManager** out) {
-            *out = manager_.Give<wm::IWMProfileManager>();
-            return S_OK;
-        };
+        fakes::Serve(fakes::ScriptedFactories().profileManager, manager_);
     }
     void TearDown() override { fakes::ResetFakes(); }
 
@@ -123,10 +120,7 @@ TEST_F(EnumWMAFormatTest, AnyFailingCallStopsWithWhatWasAlreadyReported) {
         Held<FakeProfileManager> manager;
         manager->codecs = manager_->codecs;
         c.script(*manager.get());
-        fakes::ScriptedFactories().profileManager = [&](wm::IWMProfileManager** out) {
-            *out = manager.Give<wm::IWMProfileManager>();
-            return S_OK;
-        };
+        fakes::Serve(fakes::ScriptedFactories().profileManager, manager);
         g_reported.clear();
         EnumWMAFormat(Collect);
         EXPECT_EQ(g_reported.size(), c.expected);
@@ -140,10 +134,7 @@ TEST_F(EnumWMAFormatTest, FactoryOrCodecInfoFailureReportsNothing) {
     EnumWMAFormat(Collect);
     EXPECT_TRUE(g_reported.empty());
 
-    fakes::ScriptedFactories().profileManager = [this](wm::IWMProfileManager** out) {
-        *out = manager_.Give<wm::IWMProfileManager>();
-        return S_OK;
-    };
+    fakes::Serve(fakes::ScriptedFactories().profileManager, manager_);
     manager_->codecs = {{MakeAudioType(0x0161, 2, 44100, 16000, 743)}};
     manager_->queryOverride = [](REFIID iid) {
         return iid == wm::IID_IWMCodecInfo ? E_NOINTERFACE : S_OK;

@@ -36,10 +36,7 @@ class ProfileSearch : public ::testing::Test {
   protected:
     void SetUp() override {
         fakes::ResetFakes();
-        fakes::ScriptedFactories().profileManager = [this](wm::IWMProfileManager** out) {
-            *out = manager.Give<wm::IWMProfileManager>();
-            return S_OK;
-        };
+        fakes::Serve(fakes::ScriptedFactories().profileManager, manager);
     }
 
     HRESULT Build(const AudioRequest& request = k64k) {
@@ -77,10 +74,7 @@ TEST_F(ProfileSearch, BitrateWithin249BitsPerSecondMatches) {
                          Case{8000, true}}) {
         SCOPED_TRACE(c.avgBytesPerSec);
         Held<FakeProfileManager> fresh;
-        fakes::ScriptedFactories().profileManager = [&](wm::IWMProfileManager** out) {
-            *out = fresh.Give<wm::IWMProfileManager>();
-            return S_OK;
-        };
+        fakes::Serve(fakes::ScriptedFactories().profileManager, fresh);
         fresh->codecs = {{MakeAudioType(kWma, 2, 44100, c.avgBytesPerSec, 743)}};
         const HRESULT hr = mervane::BuildAudioProfile(&k64k, profile.Put());
         if (c.matches) {
@@ -116,10 +110,7 @@ TEST_F(ProfileSearch, LargestBlockAlignmentWinsAndTheLaterOfEquals) {
     EXPECT_EQ(ChosenFormat(), fakes::MakeWaveFormat(kWma, 2, 44100, 7990, 743, {1, 2}));
 
     Held<FakeProfileManager> larger;
-    fakes::ScriptedFactories().profileManager = [&](wm::IWMProfileManager** out) {
-        *out = larger.Give<wm::IWMProfileManager>();
-        return S_OK;
-    };
+    fakes::Serve(fakes::ScriptedFactories().profileManager, larger);
     larger->codecs = {{MakeAudioType(kWma, 2, 44100, 8000, 371),
                        MakeAudioType(kWma, 2, 44100, 8000, 743),
                        MakeAudioType(kWma, 2, 44100, 8000, 742)}};
@@ -178,10 +169,7 @@ TEST_F(ProfileSearch, FormatThatIsNotWaveFormatExFailsEvenAfterAMatch) {
 
     // A WAVEFORMATEX type whose block is shorter than the structure is not one.
     Held<FakeProfileManager> shortBlock;
-    fakes::ScriptedFactories().profileManager = [&](wm::IWMProfileManager** out) {
-        *out = shortBlock.Give<wm::IWMProfileManager>();
-        return S_OK;
-    };
+    fakes::Serve(fakes::ScriptedFactories().profileManager, shortBlock);
     shortBlock->codecs = {{fakes::MakeMediaType(wm::WMMEDIATYPE_Audio, wm::WMFORMAT_WaveFormatEx,
                                                 std::vector<BYTE>(16, 0))}};
     EXPECT_EQ(mervane::BuildAudioProfile(&k64k, profile.Put()), E_FAIL);

@@ -79,6 +79,13 @@ class FakeCom : public wm::ComObject<Ifaces...> {
     const char* releaseLog_ = nullptr;
 };
 
+// Declares a method of the faked interface that the library never calls: it
+// answers E_NOTIMPL, as an unimplemented call would.
+#define FAKE_NOT_USED(method, ...)                           \
+    HRESULT STDMETHODCALLTYPE method(__VA_ARGS__) override { \
+        return E_NOTIMPL;                                    \
+    }
+
 // A test's own reference to a fake, released at the end of the test.
 template <typename T>
 class Held {
@@ -114,6 +121,16 @@ struct Factories {
     std::function<HRESULT(wm::IWMWriterFileSink**)> fileSink;
 };
 Factories& ScriptedFactories();
+// Makes `factory` hand out a new reference to `fake` at every call.
+template <typename Iface, typename T>
+void Serve(std::function<HRESULT(Iface**)>& factory, const Held<T>& fake) {
+    T* object = fake.get();
+    factory = [object](Iface** out) {
+        object->AddRef();
+        *out = object;
+        return S_OK;
+    };
+}
 // Restores the defaults and clears the call log (call in every fixture's SetUp).
 void ResetFakes();
 
@@ -159,9 +176,9 @@ class FakeMediaProps : public FakeCom<wm::IWMOutputMediaProps> {
     explicit FakeMediaProps(std::vector<BYTE> type = {}) : mediaType(std::move(type)) {}
     HRESULT STDMETHODCALLTYPE GetType(GUID* type) override;
     HRESULT STDMETHODCALLTYPE GetMediaType(wm::WM_MEDIA_TYPE* type, DWORD* size) override;
-    HRESULT STDMETHODCALLTYPE SetMediaType(wm::WM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStreamGroupName(WCHAR*, WORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetConnectionName(WCHAR*, WORD*) override { return E_NOTIMPL; }
+    FAKE_NOT_USED(SetMediaType, wm::WM_MEDIA_TYPE*)
+    FAKE_NOT_USED(GetStreamGroupName, WCHAR*, WORD*)
+    FAKE_NOT_USED(GetConnectionName, WCHAR*, WORD*)
 
     std::vector<BYTE> mediaType;
     HRESULT sizeQueryResult = S_OK;  // GetMediaType without a buffer
@@ -180,14 +197,14 @@ class FakeStreamConfig : public FakeCom<wm::IWMStreamConfig, wm::IWMMediaProps> 
     HRESULT STDMETHODCALLTYPE GetStreamType(GUID* type) override;
     HRESULT STDMETHODCALLTYPE GetStreamNumber(WORD* number) override;
     HRESULT STDMETHODCALLTYPE SetStreamNumber(WORD number) override;
-    HRESULT STDMETHODCALLTYPE GetStreamName(WCHAR*, WORD*) override { return E_NOTIMPL; }
+    FAKE_NOT_USED(GetStreamName, WCHAR*, WORD*)
     HRESULT STDMETHODCALLTYPE SetStreamName(const WCHAR* name) override;
-    HRESULT STDMETHODCALLTYPE GetConnectionName(WCHAR*, WORD*) override { return E_NOTIMPL; }
+    FAKE_NOT_USED(GetConnectionName, WCHAR*, WORD*)
     HRESULT STDMETHODCALLTYPE SetConnectionName(const WCHAR* name) override;
     HRESULT STDMETHODCALLTYPE GetBitrate(DWORD* bitrate) override;
     HRESULT STDMETHODCALLTYPE SetBitrate(DWORD bitrate) override;
-    HRESULT STDMETHODCALLTYPE GetBufferWindow(DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetBufferWindow(DWORD) override { return E_NOTIMPL; }
+    FAKE_NOT_USED(GetBufferWindow, DWORD*)
+    FAKE_NOT_USED(SetBufferWindow, DWORD)
     HRESULT STDMETHODCALLTYPE GetType(GUID* type) override;
     HRESULT STDMETHODCALLTYPE GetMediaType(wm::WM_MEDIA_TYPE* type, DWORD* size) override;
     HRESULT STDMETHODCALLTYPE SetMediaType(wm::WM_MEDIA_TYPE* type) override;
@@ -219,34 +236,24 @@ using CodecFormats = std::vector<std::vector<BYTE>>;
 // A profile as CreateEmptyProfile gives it; records its name and streams.
 class FakeProfile : public FakeCom<wm::IWMProfile> {
   public:
-    HRESULT STDMETHODCALLTYPE GetVersion(wm::WMT_VERSION*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetName(WCHAR*, DWORD*) override { return E_NOTIMPL; }
+    FAKE_NOT_USED(GetVersion, wm::WMT_VERSION*)
+    FAKE_NOT_USED(GetName, WCHAR*, DWORD*)
     HRESULT STDMETHODCALLTYPE SetName(const WCHAR* name) override;
-    HRESULT STDMETHODCALLTYPE GetDescription(WCHAR*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetDescription(const WCHAR*) override { return E_NOTIMPL; }
+    FAKE_NOT_USED(GetDescription, WCHAR*, DWORD*)
+    FAKE_NOT_USED(SetDescription, const WCHAR*)
     HRESULT STDMETHODCALLTYPE GetStreamCount(DWORD* streams) override;
-    HRESULT STDMETHODCALLTYPE GetStream(DWORD, wm::IWMStreamConfig**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStreamByNumber(WORD, wm::IWMStreamConfig**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE RemoveStream(wm::IWMStreamConfig*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RemoveStreamByNumber(WORD) override { return E_NOTIMPL; }
+    FAKE_NOT_USED(GetStream, DWORD, wm::IWMStreamConfig**)
+    FAKE_NOT_USED(GetStreamByNumber, WORD, wm::IWMStreamConfig**)
+    FAKE_NOT_USED(RemoveStream, wm::IWMStreamConfig*)
+    FAKE_NOT_USED(RemoveStreamByNumber, WORD)
     HRESULT STDMETHODCALLTYPE AddStream(wm::IWMStreamConfig* config) override;
-    HRESULT STDMETHODCALLTYPE ReconfigStream(wm::IWMStreamConfig*) override { return E_NOTIMPL; }
+    FAKE_NOT_USED(ReconfigStream, wm::IWMStreamConfig*)
     HRESULT STDMETHODCALLTYPE CreateNewStream(REFGUID type, wm::IWMStreamConfig** config) override;
-    HRESULT STDMETHODCALLTYPE GetMutualExclusionCount(DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMutualExclusion(DWORD, wm::IWMMutualExclusion**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE RemoveMutualExclusion(wm::IWMMutualExclusion*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE AddMutualExclusion(wm::IWMMutualExclusion*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateNewMutualExclusion(wm::IWMMutualExclusion**) override {
-        return E_NOTIMPL;
-    }
+    FAKE_NOT_USED(GetMutualExclusionCount, DWORD*)
+    FAKE_NOT_USED(GetMutualExclusion, DWORD, wm::IWMMutualExclusion**)
+    FAKE_NOT_USED(RemoveMutualExclusion, wm::IWMMutualExclusion*)
+    FAKE_NOT_USED(AddMutualExclusion, wm::IWMMutualExclusion*)
+    FAKE_NOT_USED(CreateNewMutualExclusion, wm::IWMMutualExclusion**)
 
     std::u16string name;
     HRESULT setNameResult = S_OK;
@@ -264,19 +271,11 @@ class FakeProfileManager : public FakeCom<wm::IWMProfileManager, wm::IWMCodecInf
   public:
     HRESULT STDMETHODCALLTYPE CreateEmptyProfile(wm::WMT_VERSION version,
                                                  wm::IWMProfile** profile) override;
-    HRESULT STDMETHODCALLTYPE LoadProfileByID(REFGUID, wm::IWMProfile**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE LoadProfileByData(const WCHAR*, wm::IWMProfile**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SaveProfile(wm::IWMProfile*, WCHAR*, DWORD*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetSystemProfileCount(DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE LoadSystemProfile(DWORD, wm::IWMProfile**) override {
-        return E_NOTIMPL;
-    }
+    FAKE_NOT_USED(LoadProfileByID, REFGUID, wm::IWMProfile**)
+    FAKE_NOT_USED(LoadProfileByData, const WCHAR*, wm::IWMProfile**)
+    FAKE_NOT_USED(SaveProfile, wm::IWMProfile*, WCHAR*, DWORD*)
+    FAKE_NOT_USED(GetSystemProfileCount, DWORD*)
+    FAKE_NOT_USED(LoadSystemProfile, DWORD, wm::IWMProfile**)
     HRESULT STDMETHODCALLTYPE GetCodecInfoCount(REFGUID type, DWORD* codecs) override;
     HRESULT STDMETHODCALLTYPE GetCodecFormatCount(REFGUID type, DWORD codec,
                                                   DWORD* formats) override;
@@ -321,20 +320,14 @@ class FakeHeaderInfo : public FakeCom<wm::IWMHeaderInfo> {
     HRESULT STDMETHODCALLTYPE SetAttribute(WORD stream, const WCHAR* name,
                                            wm::WMT_ATTR_DATATYPE type, const BYTE* value,
                                            WORD valueLength) override;
-    HRESULT STDMETHODCALLTYPE GetMarkerCount(WORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMarker(WORD, WCHAR*, WORD*, wm::QWORD*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE AddMarker(const WCHAR*, wm::QWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RemoveMarker(WORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetScriptCount(WORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetScript(WORD, WCHAR*, WORD*, WCHAR*, WORD*, wm::QWORD*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE AddScript(const WCHAR*, const WCHAR*, wm::QWORD) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE RemoveScript(WORD) override { return E_NOTIMPL; }
+    FAKE_NOT_USED(GetMarkerCount, WORD*)
+    FAKE_NOT_USED(GetMarker, WORD, WCHAR*, WORD*, wm::QWORD*)
+    FAKE_NOT_USED(AddMarker, const WCHAR*, wm::QWORD)
+    FAKE_NOT_USED(RemoveMarker, WORD)
+    FAKE_NOT_USED(GetScriptCount, WORD*)
+    FAKE_NOT_USED(GetScript, WORD, WCHAR*, WORD*, WCHAR*, WORD*, wm::QWORD*)
+    FAKE_NOT_USED(AddScript, const WCHAR*, const WCHAR*, wm::QWORD)
+    FAKE_NOT_USED(RemoveScript, WORD)
 
     std::vector<FakeAttribute> attributes;
     HRESULT countResult = S_OK;

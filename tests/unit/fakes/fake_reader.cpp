@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "fake_reader.h"
 
-#include <future>
-
 #include "reader/reader_callback.h"
 
 namespace fakes {
@@ -184,16 +182,6 @@ void RefuseQuery(FakeReader& reader, const IID& iid) {
     reader.queryOverride = [iid](REFIID asked) { return asked == iid ? E_NOINTERFACE : S_OK; };
 }
 
-void ReportOpenLater(FakeReader& reader, HRESULT status) {
-    reader.onOpen = [status](FakeReader& r) {
-        r.RunAsync([status](FakeReader& self) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            self.Report(wm::WMT_OPENED, status);
-        });
-        return S_OK;
-    };
-}
-
 // ---- FakeHost ----------------------------------------------------------------------------------
 
 namespace {
@@ -274,10 +262,6 @@ long CallbackRefs() {
     return mervane::TheReaderCallback().Refs();
 }
 
-bool DrainOpenEvent() {
-    return WaitForSingleObject(mervane::TheReaderCallback().Open().Event(), 0) == WAIT_OBJECT_0;
-}
-
 namespace {
 
 struct WatchClockState {
@@ -307,7 +291,7 @@ DWORD ScriptedWait(HANDLE event, DWORD) {
 }  // namespace
 
 void WatchClock::Install(DWORD limitMs) {
-    mervane::TheReaderCallback().Watch().SetLimit(limitMs, &ScriptedWait);
+    mervane::TheReaderCallback().State().watch.SetLimit(limitMs, &ScriptedWait);
 }
 
 bool WatchClock::RunOut() {
@@ -324,30 +308,21 @@ bool WatchClock::RunOut() {
             pending = g_clock.runOut;
             if (!pending && g_clock.entries > g_clock.ranOutAt) return true;
         }
-        if (!pending && mervane::TheReaderCallback().Watch().WaitIdle(0)) return true;
+        if (!pending && mervane::TheReaderCallback().State().watch.WaitIdle(0)) return true;
         std::this_thread::yield();
     }
     return false;
 }
 
 void ClearReaderSlots() {
-    auto& callback = mervane::TheReaderCallback();
+    auto& state = mervane::TheReaderCallback().State();
     wm::ComPtr<wm::IWMReader> reader;
     wm::ComPtr<wm::IWMReaderAdvanced> advanced;
-    callback.TakeReaders(reader, advanced);
-    callback.ReleaseDecode();
+    state.TakeReaders(reader, advanced);
+    state.ReleaseDecode();
     // A decode left running is given up: its watch ends without an end call.
-    callback.Watch().WaitIdle(20000);
-    callback.Watch().SetLimit(mervane::kDecodeSilenceMs, nullptr);
-    DrainOpenEvent();
-}
-
-bool RunBounded(const std::function<void()>& body, std::chrono::milliseconds limit) {
-    auto done = std::async(std::launch::async, body);
-    if (done.wait_for(limit) == std::future_status::ready) return true;
-    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-        SetEvent(mervane::TheReaderCallback().Open().Event());
-    return false;
+    state.watch.WaitIdle(20000);
+    state.watch.SetLimit(mervane::kDecodeSilenceMs, nullptr);
 }
 
 }  // namespace fakes

@@ -26,41 +26,29 @@ namespace fakes {
 // answers E_NOTIMPL, as an unimplemented call would.
 class ReaderDefaults : public FakeCom<wm::IWMReader, wm::IWMReaderAdvanced> {
   public:
-    HRESULT STDMETHODCALLTYPE SetOutputProps(DWORD, wm::IWMOutputMediaProps*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetOutputFormatCount(DWORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputFormat(DWORD, DWORD, wm::IWMOutputMediaProps**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Pause() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Resume() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetUserProvidedClock(BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetManualStreamSelection(BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetManualStreamSelection(BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetStreamsSelected(WORD, WORD*, wm::WMT_STREAM_SELECTION*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetStreamSelected(WORD, wm::WMT_STREAM_SELECTION*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetReceiveSelectionCallbacks(BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetReceiveSelectionCallbacks(BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetReceiveStreamSamples(WORD, BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetReceiveStreamSamples(WORD, BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetAllocateForOutput(DWORD, BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetAllocateForOutput(DWORD, BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetAllocateForStream(WORD, BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetAllocateForStream(WORD, BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStatistics(wm::WM_READER_STATISTICS*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetClientInfo(wm::WM_READER_CLIENTINFO*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetMaxOutputSampleSize(DWORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMaxStreamSampleSize(WORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE NotifyLateDelivery(wm::QWORD) override { return E_NOTIMPL; }
+    FAKE_NOT_USED(SetOutputProps, DWORD, wm::IWMOutputMediaProps*)
+    FAKE_NOT_USED(GetOutputFormatCount, DWORD, DWORD*)
+    FAKE_NOT_USED(GetOutputFormat, DWORD, DWORD, wm::IWMOutputMediaProps**)
+    FAKE_NOT_USED(Pause, void)
+    FAKE_NOT_USED(Resume, void)
+    FAKE_NOT_USED(GetUserProvidedClock, BOOL*)
+    FAKE_NOT_USED(SetManualStreamSelection, BOOL)
+    FAKE_NOT_USED(GetManualStreamSelection, BOOL*)
+    FAKE_NOT_USED(SetStreamsSelected, WORD, WORD*, wm::WMT_STREAM_SELECTION*)
+    FAKE_NOT_USED(GetStreamSelected, WORD, wm::WMT_STREAM_SELECTION*)
+    FAKE_NOT_USED(SetReceiveSelectionCallbacks, BOOL)
+    FAKE_NOT_USED(GetReceiveSelectionCallbacks, BOOL*)
+    FAKE_NOT_USED(SetReceiveStreamSamples, WORD, BOOL)
+    FAKE_NOT_USED(GetReceiveStreamSamples, WORD, BOOL*)
+    FAKE_NOT_USED(SetAllocateForOutput, DWORD, BOOL)
+    FAKE_NOT_USED(GetAllocateForOutput, DWORD, BOOL*)
+    FAKE_NOT_USED(SetAllocateForStream, WORD, BOOL)
+    FAKE_NOT_USED(GetAllocateForStream, WORD, BOOL*)
+    FAKE_NOT_USED(GetStatistics, wm::WM_READER_STATISTICS*)
+    FAKE_NOT_USED(SetClientInfo, wm::WM_READER_CLIENTINFO*)
+    FAKE_NOT_USED(GetMaxOutputSampleSize, DWORD, DWORD*)
+    FAKE_NOT_USED(GetMaxStreamSampleSize, WORD, DWORD*)
+    FAKE_NOT_USED(NotifyLateDelivery, wm::QWORD)
 
   protected:
     ~ReaderDefaults() override = default;
@@ -165,9 +153,6 @@ struct ReaderFault {
 };
 // Makes the reader's QueryInterface refuse `iid`.
 void RefuseQuery(FakeReader& reader, const IID& iid);
-// Makes Open succeed and report WMT_OPENED with `status` a little later, from
-// the reader's own thread (after the library has begun to wait).
-void ReportOpenLater(FakeReader& reader, HRESULT status);
 
 // ---- The host's side of a decode ---------------------------------------------------------
 
@@ -209,9 +194,7 @@ class FakeHost {
 void ServeReader(FakeReader* reader);
 // The reference count of the library's ReaderCallback (1: only its own).
 long CallbackRefs();
-// Consumes a signal left on the open event, if any; true if there was one.
-bool DrainOpenEvent();
-// Empties the reader-side slots (releasing what they hold) and the open event.
+// Empties the reader-side slots (releasing what they hold).
 void ClearReaderSlots();
 // The clock of the decode watch, run by the test: the watch's waits end when
 // it is woken, as usual, and run out only when the test says so.
@@ -224,11 +207,5 @@ class WatchClock {
     // on it (waits again or has left). False if that did not happen in 20 s.
     static bool RunOut();
 };
-
-// Runs `body`, which may block in the library's open wait, on a thread of its
-// own. If it has not finished within `limit`, signals the open event until it
-// returns and reports false.
-bool RunBounded(const std::function<void()>& body,
-                std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 }  // namespace fakes

@@ -3,50 +3,13 @@
 
 namespace fakes {
 
-namespace {
-HRESULT NotUsed() {
-    return E_NOTIMPL;
-}
-}  // namespace
-
 // ---- FakeWriterAdvanced ----------------------------------------------------------------
 
-HRESULT FakeWriterAdvanced::GetSinkCount(DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeWriterAdvanced::GetSink(DWORD, wm::IWMWriterSink**) {
-    return NotUsed();
-}
 HRESULT FakeWriterAdvanced::AddSink(wm::IWMWriterSink* sink) {
     Log("WriterAdvanced.AddSink");
     if (FAILED(addSinkResult)) return addSinkResult;
     sinks.push_back(sink);
     return S_OK;
-}
-HRESULT FakeWriterAdvanced::RemoveSink(wm::IWMWriterSink*) {
-    return NotUsed();
-}
-HRESULT FakeWriterAdvanced::WriteStreamSample(WORD, wm::QWORD, DWORD, wm::QWORD, DWORD,
-                                              wm::INSSBuffer*) {
-    return NotUsed();
-}
-HRESULT FakeWriterAdvanced::SetLiveSource(BOOL) {
-    return NotUsed();
-}
-HRESULT FakeWriterAdvanced::IsRealTime(BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeWriterAdvanced::GetWriterTime(wm::QWORD*) {
-    return NotUsed();
-}
-HRESULT FakeWriterAdvanced::GetStatistics(WORD, wm::WM_WRITER_STATISTICS*) {
-    return NotUsed();
-}
-HRESULT FakeWriterAdvanced::SetSyncTolerance(DWORD) {
-    return NotUsed();
-}
-HRESULT FakeWriterAdvanced::GetSyncTolerance(DWORD*) {
-    return NotUsed();
 }
 
 // ---- FakeWriter ---------------------------------------------------------------------------
@@ -64,32 +27,11 @@ IUnknown* FakeWriter::Part(REFIID iid) {
     return iid == wm::IID_IWMWriterAdvanced ? static_cast<wm::IWMWriterAdvanced*>(advanced)
                                             : nullptr;
 }
-HRESULT FakeWriter::SetProfileByID(REFGUID) {
-    return NotUsed();
-}
 HRESULT FakeWriter::SetProfile(wm::IWMProfile* value) {
     Log("Writer.SetProfile");
     if (FAILED(setProfileResult)) return setProfileResult;
     profile = value;
     return S_OK;
-}
-HRESULT FakeWriter::SetOutputFilename(const WCHAR*) {
-    return NotUsed();
-}
-HRESULT FakeWriter::GetInputCount(DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeWriter::GetInputProps(DWORD, wm::IWMInputMediaProps**) {
-    return NotUsed();
-}
-HRESULT FakeWriter::SetInputProps(DWORD, wm::IWMInputMediaProps*) {
-    return NotUsed();
-}
-HRESULT FakeWriter::GetInputFormatCount(DWORD, DWORD*) {
-    return NotUsed();
-}
-HRESULT FakeWriter::GetInputFormat(DWORD, DWORD, wm::IWMInputMediaProps**) {
-    return NotUsed();
 }
 HRESULT FakeWriter::BeginWriting() {
     Log("Writer.BeginWriting");
@@ -123,36 +65,12 @@ HRESULT FakeWriter::WriteSample(DWORD input, wm::QWORD time, DWORD flags, wm::IN
     written.push_back({input, time, flags, std::vector<BYTE>(bytes, bytes + length)});
     return S_OK;
 }
-HRESULT FakeWriter::Flush() {
-    return NotUsed();
-}
 
 // ---- FakeFileSink2 --------------------------------------------------------------------------
 
-HRESULT FakeFileSink2::Open(const WCHAR*) {
-    return NotUsed();
-}
-HRESULT FakeFileSink2::Start(wm::QWORD) {
-    return NotUsed();
-}
-HRESULT FakeFileSink2::Stop(wm::QWORD) {
-    return NotUsed();
-}
-HRESULT FakeFileSink2::IsStopped(BOOL*) {
-    return NotUsed();
-}
-HRESULT FakeFileSink2::GetFileDuration(wm::QWORD*) {
-    return NotUsed();
-}
-HRESULT FakeFileSink2::GetFileSize(wm::QWORD*) {
-    return NotUsed();
-}
 HRESULT FakeFileSink2::Close() {
     Log("FileSink2.Close");
     return closeResult;
-}
-HRESULT FakeFileSink2::IsClosed(BOOL*) {
-    return NotUsed();
 }
 bool FakeFileSink2::QueryBase(REFIID iid, void** out) {
     if (iid == wm::IID_IWMWriterFileSink || iid == wm::IID_IWMWriterSink) {

@@ -14,19 +14,17 @@ namespace fakes {
 class FakeWriterAdvanced : public FakeCom<wm::IWMWriterAdvanced> {
   public:
     FakeWriterAdvanced() { this->releaseLog_ = "WriterAdvanced.Release"; }
-    HRESULT STDMETHODCALLTYPE GetSinkCount(DWORD* sinks) override;
-    HRESULT STDMETHODCALLTYPE GetSink(DWORD index, wm::IWMWriterSink** sink) override;
+    FAKE_NOT_USED(GetSinkCount, DWORD*)
+    FAKE_NOT_USED(GetSink, DWORD, wm::IWMWriterSink**)
     HRESULT STDMETHODCALLTYPE AddSink(wm::IWMWriterSink* sink) override;
-    HRESULT STDMETHODCALLTYPE RemoveSink(wm::IWMWriterSink* sink) override;
-    HRESULT STDMETHODCALLTYPE WriteStreamSample(WORD stream, wm::QWORD time, DWORD sendTime,
-                                                wm::QWORD duration, DWORD flags,
-                                                wm::INSSBuffer* sample) override;
-    HRESULT STDMETHODCALLTYPE SetLiveSource(BOOL live) override;
-    HRESULT STDMETHODCALLTYPE IsRealTime(BOOL* realTime) override;
-    HRESULT STDMETHODCALLTYPE GetWriterTime(wm::QWORD* time) override;
-    HRESULT STDMETHODCALLTYPE GetStatistics(WORD stream, wm::WM_WRITER_STATISTICS* stats) override;
-    HRESULT STDMETHODCALLTYPE SetSyncTolerance(DWORD window) override;
-    HRESULT STDMETHODCALLTYPE GetSyncTolerance(DWORD* window) override;
+    FAKE_NOT_USED(RemoveSink, wm::IWMWriterSink*)
+    FAKE_NOT_USED(WriteStreamSample, WORD, wm::QWORD, DWORD, wm::QWORD, DWORD, wm::INSSBuffer*)
+    FAKE_NOT_USED(SetLiveSource, BOOL)
+    FAKE_NOT_USED(IsRealTime, BOOL*)
+    FAKE_NOT_USED(GetWriterTime, wm::QWORD*)
+    FAKE_NOT_USED(GetStatistics, WORD, wm::WM_WRITER_STATISTICS*)
+    FAKE_NOT_USED(SetSyncTolerance, DWORD)
+    FAKE_NOT_USED(GetSyncTolerance, DWORD*)
 
     HRESULT addSinkResult = S_OK;
     std::vector<wm::IWMWriterSink*> sinks;  // not owned: compare only
@@ -43,21 +41,20 @@ class FakeWriter : public FakeCom<wm::IWMWriter> {
   public:
     FakeWriter();
     ~FakeWriter() override;
-    HRESULT STDMETHODCALLTYPE SetProfileByID(REFGUID id) override;
+    FAKE_NOT_USED(SetProfileByID, REFGUID)
     HRESULT STDMETHODCALLTYPE SetProfile(wm::IWMProfile* profile) override;
-    HRESULT STDMETHODCALLTYPE SetOutputFilename(const WCHAR* name) override;
-    HRESULT STDMETHODCALLTYPE GetInputCount(DWORD* inputs) override;
-    HRESULT STDMETHODCALLTYPE GetInputProps(DWORD input, wm::IWMInputMediaProps** props) override;
-    HRESULT STDMETHODCALLTYPE SetInputProps(DWORD input, wm::IWMInputMediaProps* props) override;
-    HRESULT STDMETHODCALLTYPE GetInputFormatCount(DWORD input, DWORD* formats) override;
-    HRESULT STDMETHODCALLTYPE GetInputFormat(DWORD input, DWORD format,
-                                             wm::IWMInputMediaProps** props) override;
+    FAKE_NOT_USED(SetOutputFilename, const WCHAR*)
+    FAKE_NOT_USED(GetInputCount, DWORD*)
+    FAKE_NOT_USED(GetInputProps, DWORD, wm::IWMInputMediaProps**)
+    FAKE_NOT_USED(SetInputProps, DWORD, wm::IWMInputMediaProps*)
+    FAKE_NOT_USED(GetInputFormatCount, DWORD, DWORD*)
+    FAKE_NOT_USED(GetInputFormat, DWORD, DWORD, wm::IWMInputMediaProps**)
     HRESULT STDMETHODCALLTYPE BeginWriting() override;
     HRESULT STDMETHODCALLTYPE EndWriting() override;
     HRESULT STDMETHODCALLTYPE AllocateSample(DWORD size, wm::INSSBuffer** sample) override;
     HRESULT STDMETHODCALLTYPE WriteSample(DWORD input, wm::QWORD time, DWORD flags,
                                           wm::INSSBuffer* sample) override;
-    HRESULT STDMETHODCALLTYPE Flush() override;
+    FAKE_NOT_USED(Flush, void)
 
     FakeWriterAdvanced* advanced;  // the writer's own reference
     HRESULT setProfileResult = S_OK;
@@ -83,26 +80,24 @@ class FakeWriter : public FakeCom<wm::IWMWriter> {
 template <typename Iface>
 class FakeSinkStubs : public FakeCom<Iface> {
   public:
-    HRESULT STDMETHODCALLTYPE OnHeader(wm::INSSBuffer*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsRealTime(BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AllocateDataUnit(DWORD, wm::INSSBuffer**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE OnDataUnit(wm::INSSBuffer*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnEndWriting() override { return E_NOTIMPL; }
+    FAKE_NOT_USED(OnHeader, wm::INSSBuffer*)
+    FAKE_NOT_USED(IsRealTime, BOOL*)
+    FAKE_NOT_USED(AllocateDataUnit, DWORD, wm::INSSBuffer**)
+    FAKE_NOT_USED(OnDataUnit, wm::INSSBuffer*)
+    FAKE_NOT_USED(OnEndWriting, void)
 };
 
 class FakeFileSink2 : public FakeSinkStubs<wm::IWMWriterFileSink2> {
   public:
     FakeFileSink2() { this->releaseLog_ = "FileSink2.Release"; }
-    HRESULT STDMETHODCALLTYPE Open(const WCHAR* name) override;
-    HRESULT STDMETHODCALLTYPE Start(wm::QWORD time) override;
-    HRESULT STDMETHODCALLTYPE Stop(wm::QWORD time) override;
-    HRESULT STDMETHODCALLTYPE IsStopped(BOOL* stopped) override;
-    HRESULT STDMETHODCALLTYPE GetFileDuration(wm::QWORD* duration) override;
-    HRESULT STDMETHODCALLTYPE GetFileSize(wm::QWORD* size) override;
+    FAKE_NOT_USED(Open, const WCHAR*)
+    FAKE_NOT_USED(Start, wm::QWORD)
+    FAKE_NOT_USED(Stop, wm::QWORD)
+    FAKE_NOT_USED(IsStopped, BOOL*)
+    FAKE_NOT_USED(GetFileDuration, wm::QWORD*)
+    FAKE_NOT_USED(GetFileSize, wm::QWORD*)
     HRESULT STDMETHODCALLTYPE Close() override;
-    HRESULT STDMETHODCALLTYPE IsClosed(BOOL* closed) override;
+    FAKE_NOT_USED(IsClosed, BOOL*)
 
     HRESULT closeResult = S_OK;
 
