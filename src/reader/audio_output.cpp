@@ -16,10 +16,11 @@ constexpr WORD kMaxStreams = 128;
 bool OutputZeroIsAudio(wm::IWMReader* reader) {
     wm::ComPtr<wm::IWMOutputMediaProps> props;
     HeapBuffer buffer;
+    wm::MediaTypeView type;
     if (FAILED(reader->GetOutputProps(0, props.Put())) || !props ||
-        FAILED(ReadMediaType(props.Get(), buffer)) || buffer.size() < sizeof(wm::WM_MEDIA_TYPE))
+        FAILED(ReadMediaType(props.Get(), buffer, &type)))
         return false;
-    return buffer.as<wm::WM_MEDIA_TYPE>()->majortype == wm::WMMEDIATYPE_Audio;
+    return type.type->majortype == wm::WMMEDIATYPE_Audio;
 }
 
 void SwitchOffOtherStreams(wm::IWMReader* reader, wm::IWMReaderAdvanced* advanced) {

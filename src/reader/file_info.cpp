@@ -140,25 +140,17 @@ bool ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* info
 // Fills the format fields from output 0, which must be audio.
 bool ReadFormat(wm::IWMReader* reader, AudioFormatInfo* info) {
     HeapBuffer buffer;
+    wm::MediaTypeView type;
     {
         ComPtr<wm::IWMOutputMediaProps> props;
         if (FAILED(reader->GetOutputProps(0, props.Put())) || !props) return false;
-        if (FAILED(mervane::ReadMediaType(props.Get(), buffer))) return false;
+        if (FAILED(mervane::ReadMediaType(props.Get(), buffer, &type))) return false;
     }
-    // Too short to hold the media type's own fields: nothing can be read from it.
-    if (buffer.size() < sizeof(wm::WM_MEDIA_TYPE)) return false;
-    const auto* type = buffer.as<wm::WM_MEDIA_TYPE>();
-    if (type->majortype != wm::WMMEDIATYPE_Audio) return false;
-
+    if (type.type->majortype != wm::WMMEDIATYPE_Audio) return false;
     // The format block of every audio type is read as a WAVEFORMATEX, whatever
-    // its format type and size say; but never beyond the buffer the SDK filled,
-    // and it must at least reach the channel count and sample rate.
-    const auto begin = reinterpret_cast<uintptr_t>(buffer.get());
-    const auto format = reinterpret_cast<uintptr_t>(type->pbFormat);
-    if (format < begin || format >= begin + buffer.size()) return false;
-    const size_t available = begin + buffer.size() - format;
+    // its format type says; it must at least reach the channel count and rate.
     wm::WaveFormat wave;
-    if (!wm::ReadWaveFormat(type->pbFormat, available, &wave, wm::kWaveFormatRateSize))
+    if (!wm::ReadWaveFormat(type.format, type.formatSize, &wave, wm::kWaveFormatRateSize))
         return false;
     info->formatKind = 3;
     info->sampleRate = wave.samplesPerSec;
