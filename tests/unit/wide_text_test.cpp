@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "path_bytes.h"
+
 namespace {
 
 constexpr size_t kFit = mervane::kMaxWidePath - 1;
@@ -51,5 +53,22 @@ TEST(ToWidePath, BytesThatAreNotUtf8BecomeLoneLowSurrogates) {
     EXPECT_EQ(Convert("\xC3\xA9\x80\xF0\x9F\x8E\xB5"), u"\u00E9\xDC80\U0001F3B5");
 }
 #endif
+
+// The stand-in decodes what the library encodes back to the very bytes.
+TEST(PathBytes, DecodingGivesBackTheBytesEncoded) {
+    for (const std::string path :
+         {"a\xff\xfe.wma", "\xC3", "\xED\xB2\x80", "caf\xC3\xA9 \xF0\x9F\x8E\xB5"}) {
+        WCHAR wide[64];
+        ASSERT_TRUE(wm::EncodePathBytes(path.c_str(), wide, 64));
+        std::string back;
+        ASSERT_TRUE(wm::DecodePathBytes(wide, &back));
+        EXPECT_EQ(back, path);
+    }
+    WCHAR valid[16];
+    ASSERT_TRUE(wm::EncodePathBytes("caf\xC3\xA9", valid, 16));
+    EXPECT_EQ(std::u16string(valid, valid + 4), u"caf\u00E9") << "valid UTF-8 stays plain UTF-16";
+    std::string refused;
+    EXPECT_FALSE(wm::DecodePathBytes(SDK_TEXT("\xDC7F"), &refused)) << "never encoded";
+}
 
 }  // namespace
