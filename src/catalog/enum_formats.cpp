@@ -25,11 +25,12 @@ void ReportFormats(FormatCallback callback) {
     if (FAILED(WMCreateProfileManager(manager.Put()))) return;
     if (FAILED(manager.As(codecInfo))) return;
     // A failure ends the list where it is: the host has what came before.
-    (void)mervane::ForEachAudioFormat(
-        codecInfo.Get(), props, mediaType, [&](const HeapBuffer&, const wm::WaveFormat& wave) {
-            callback(wave.avgBytesPerSec * 8, wave.channels, wave.samplesPerSec);
-            return S_OK;
-        });
+    (void)mervane::ForEachAudioFormat(codecInfo.Get(), props, mediaType,
+                                      [&](const wm::MediaTypeView&, const wm::WaveFormat& wave) {
+                                          callback(wave.avgBytesPerSec * 8, wave.channels,
+                                                   wave.samplesPerSec);
+                                          return S_OK;
+                                      });
 }
 
 }  // namespace

@@ -1,28 +1,24 @@
 // SPDX-License-Identifier: MIT
-// Reading a media type from the SDK: a size query, a heap buffer of that size,
-// and a second call that fills it.
+// Reading a media type from the SDK into a heap buffer, by the contract's rule
+// (media_type_view.h).
 #pragma once
 
 #include "com_ptr.h"
 #include "heap_buffer.h"
+#include "media_type_view.h"
 #include "wave_format.h"
 #include "wmsdk.h"
 
 namespace mervane {
 
-// Reads the media type of `props` into `buffer` (replacing what it held).
-// Fails with the SDK's result, or E_OUTOFMEMORY when the buffer cannot be had.
-HRESULT ReadMediaType(wm::IWMMediaProps* props, HeapBuffer& buffer);
-
-// Decodes the WAVEFORMATEX a media type read by ReadMediaType carries; false
-// when the type is not a WAVEFORMATEX one: a foreign format type, a type shorter
-// than its header, or a format block that is too short or does not lie inside
-// the buffer.
-bool WaveFormatOf(const HeapBuffer& buffer, wm::WaveFormat* wave);
+// Reads the media type of `props` into `buffer` (replacing what it held) and
+// views it as `type`. Fails with the SDK's result, E_OUTOFMEMORY when the
+// buffer cannot be had, or E_FAIL for a buffer that breaks the contract's rule.
+HRESULT ReadMediaType(wm::IWMMediaProps* props, HeapBuffer& buffer, wm::MediaTypeView* type);
 
 // Goes through every format of every audio codec `codecInfo` offers, in its
 // order: reads each format's media type into `mediaType` through `props` and
-// hands it, with its WAVEFORMATEX, to `visit(const HeapBuffer&, const
+// hands it, with its WAVEFORMATEX, to `visit(const wm::MediaTypeView&, const
 // wm::WaveFormat&)`. The previous format's buffer and properties are let go
 // before the next is asked for, its configuration as soon as the properties
 // are had; both holders are the caller's, which decides when the last ones
@@ -48,11 +44,12 @@ HRESULT ForEachAudioFormat(wm::IWMCodecInfo* codecInfo, wm::ComPtr<wm::IWMMediaP
                 hr = config.As(props);
                 if (FAILED(hr)) return hr;
             }
-            hr = ReadMediaType(props.Get(), mediaType);
+            wm::MediaTypeView type;
+            hr = ReadMediaType(props.Get(), mediaType, &type);
             if (FAILED(hr)) return hr;
             wm::WaveFormat wave;
-            if (!WaveFormatOf(mediaType, &wave)) return E_FAIL;
-            hr = visit(mediaType, wave);
+            if (!wm::WaveFormatOf(type, &wave)) return E_FAIL;
+            hr = visit(type, wave);
             if (FAILED(hr)) return hr;
         }
     }

@@ -28,10 +28,8 @@ constexpr int kMaxWidePath = 4096;
 void ToWide(const char* text, WCHAR* dst, int capacity);
 
 // A path: at most kMaxWidePath - 1 wide characters survive the conversion.
-// On Linux a path is bytes, not text: a byte that is not part of valid UTF-8
-// becomes the lone low surrogate U+DC00 + byte (U+DC80..U+DCFF), which no valid
-// UTF-8 produces and which the Format SDK stand-in turns back into the same
-// byte, so exactly the file named is opened.
+// On Linux a path is bytes, not text: it is encoded as path_bytes.h states, so
+// the Format SDK stand-in opens exactly the file named.
 void ToWidePath(const char* path, WCHAR (&dst)[kMaxWidePath]);
 
 }  // namespace mervane

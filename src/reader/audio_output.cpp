@@ -16,15 +16,13 @@ constexpr WORD kMaxStreams = 128;
 HRESULT CheckOutputZeroIsAudio(wm::IWMReader* reader) {
     wm::ComPtr<wm::IWMOutputMediaProps> props;
     HeapBuffer buffer;
+    wm::MediaTypeView type;
     HRESULT hr = reader->GetOutputProps(0, props.Put());
     if (FAILED(hr)) return hr;
     if (!props) return E_POINTER;
-    hr = ReadMediaType(props.Get(), buffer);
+    hr = ReadMediaType(props.Get(), buffer, &type);
     if (FAILED(hr)) return hr;
-    if (buffer.size() < sizeof(wm::WM_MEDIA_TYPE) ||
-        buffer.as<wm::WM_MEDIA_TYPE>()->majortype != wm::WMMEDIATYPE_Audio)
-        return wm::NS_E_INVALID_INPUT_FORMAT;
-    return S_OK;
+    return type.type->majortype == wm::WMMEDIATYPE_Audio ? S_OK : wm::NS_E_INVALID_INPUT_FORMAT;
 }
 
 void SwitchOffOtherStreams(wm::IWMReader* reader, wm::IWMReaderAdvanced* advanced) {

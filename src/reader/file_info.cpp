@@ -143,28 +143,20 @@ HRESULT ReadAttributes(wm::IWMHeaderInfo* header, WORD count, AudioFormatInfo* i
 // Fills the format fields from output 0, which must be audio.
 HRESULT ReadFormat(wm::IWMReader* reader, AudioFormatInfo* info) {
     HeapBuffer buffer;
+    wm::MediaTypeView type;
     {
         ComPtr<wm::IWMOutputMediaProps> props;
         HRESULT hr = reader->GetOutputProps(0, props.Put());
         if (FAILED(hr)) return hr;
         if (!props) return E_POINTER;
-        hr = mervane::ReadMediaType(props.Get(), buffer);
+        hr = mervane::ReadMediaType(props.Get(), buffer, &type);
         if (FAILED(hr)) return hr;
     }
-    // Too short to hold the media type's own fields: nothing can be read from it.
-    if (buffer.size() < sizeof(wm::WM_MEDIA_TYPE)) return wm::NS_E_INVALID_INPUT_FORMAT;
-    const auto* type = buffer.as<wm::WM_MEDIA_TYPE>();
-    if (type->majortype != wm::WMMEDIATYPE_Audio) return wm::NS_E_INVALID_INPUT_FORMAT;
-
+    if (type.type->majortype != wm::WMMEDIATYPE_Audio) return wm::NS_E_INVALID_INPUT_FORMAT;
     // The format block of every audio type is read as a WAVEFORMATEX, whatever
-    // its format type and size say; but never beyond the buffer the SDK filled,
-    // and it must at least reach the channel count and sample rate.
-    const auto begin = reinterpret_cast<uintptr_t>(buffer.get());
-    const auto format = reinterpret_cast<uintptr_t>(type->pbFormat);
-    if (format < begin || format >= begin + buffer.size()) return wm::NS_E_INVALID_INPUT_FORMAT;
-    const size_t available = begin + buffer.size() - format;
+    // its format type says; it must at least reach the channel count and rate.
     wm::WaveFormat wave;
-    if (!wm::ReadWaveFormat(type->pbFormat, available, &wave, wm::kWaveFormatRateSize))
+    if (!wm::ReadWaveFormat(type.format, type.formatSize, &wave, wm::kWaveFormatRateSize))
         return wm::NS_E_INVALID_INPUT_FORMAT;
     info->formatKind = 3;
     info->sampleRate = wave.samplesPerSec;

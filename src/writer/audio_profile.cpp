@@ -26,14 +26,14 @@ bool Matches(const wm::WaveFormat& wave, const AudioRequest& request) {
 // Keeps a copy of the format block of the best match so far. The copy is at
 // least 18 + cbSize bytes (zero-filled past what the SDK gave), so the stream's
 // media type never points past its end.
-HRESULT KeepFormat(const wm::WM_MEDIA_TYPE& type, const wm::WaveFormat& wave, HeapBuffer& best) {
+HRESULT KeepFormat(const wm::MediaTypeView& type, const wm::WaveFormat& wave, HeapBuffer& best) {
     const size_t declared = wm::kWaveFormatExSize + wave.cbSize;
-    const size_t size = std::max<size_t>(type.cbFormat, declared);
+    const size_t size = std::max<size_t>(type.formatSize, declared);
     best = HeapBuffer();
     HeapBuffer copy(size);
     if (!copy) return E_OUTOFMEMORY;
     std::memset(copy.get(), 0, size);
-    std::memcpy(copy.get(), type.pbFormat, type.cbFormat);
+    std::memcpy(copy.get(), type.format, type.formatSize);
     best = std::move(copy);
     return S_OK;
 }
@@ -71,10 +71,10 @@ HRESULT FindAudioFormat(const AudioRequest& request, wm::IWMProfile* profile,
     if (FAILED(hr)) return hr;
     hr = ForEachAudioFormat(
         codecInfo.Get(), props, candidate,
-        [&](const HeapBuffer& mediaType, const wm::WaveFormat& wave) -> HRESULT {
+        [&](const wm::MediaTypeView& mediaType, const wm::WaveFormat& wave) -> HRESULT {
             if (!Matches(wave, request)) return S_OK;
             if (best && wave.blockAlign < chosen.blockAlign) return S_OK;
-            const HRESULT kept = KeepFormat(*mediaType.as<wm::WM_MEDIA_TYPE>(), wave, best);
+            const HRESULT kept = KeepFormat(mediaType, wave, best);
             if (FAILED(kept)) return kept;
             chosen = wave;
             chosen.extra = nullptr;  // it pointed into the candidate

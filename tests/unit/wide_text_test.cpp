@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Path conversion: kMaxWidePath - 1 wide characters fit (259 on Windows, any
 // Linux path), more give an empty path; on Linux bytes that are not UTF-8
-// travel as U+DC80..U+DCFF.
+// travel as U+DC80..U+DCFF, and every path decodes back to its bytes.
 #include "wide_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "path_bytes.h"
 
 namespace {
 
@@ -16,6 +18,14 @@ std::u16string Convert(const std::string& path) {
     static WCHAR out[mervane::kMaxWidePath];
     out[0] = u'?';
     mervane::ToWidePath(path.c_str(), out);
+#ifndef _WIN32
+    // The stand-in decodes what fits back to the very bytes.
+    std::string back;
+    EXPECT_TRUE(wm::DecodePathBytes(out, &back));
+    if (out[0] != 0) {
+        EXPECT_EQ(back, path);
+    }
+#endif
     return std::u16string(out);
 }
 
@@ -49,6 +59,8 @@ TEST(ToWidePath, BytesThatAreNotUtf8BecomeLoneLowSurrogates) {
     EXPECT_EQ(Convert("\xF4\x90\x80\x80"), u"\xDCF4\xDC90\xDC80\xDC80");
     // Valid UTF-8 around them is decoded as usual.
     EXPECT_EQ(Convert("\xC3\xA9\x80\xF0\x9F\x8E\xB5"), u"\u00E9\xDC80\U0001F3B5");
+    std::string never;
+    EXPECT_FALSE(wm::DecodePathBytes(u"\xDC7F", &never)) << "no byte is encoded below U+DC80";
 }
 #endif
 

@@ -7,7 +7,10 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "media_type_view.h"
+#include "path_bytes.h"
 #include "platform.h"
 #include "wmsdk.h"
 
@@ -89,41 +92,26 @@ inline HRESULT WriteMediaType(const wm::WM_MEDIA_TYPE& header, const void* forma
     return S_OK;
 }
 
-// The SDK's wide paths as the bytes the file system takes: UTF-8, except that
-// a lone low surrogate U+DC80..U+DCFF stands for the byte 0x80..0xFF, the way
-// the library carries path bytes that are not UTF-8. False for an empty path
-// and for any other lone surrogate.
+// Reads the media type of `props` into `storage`, kept aligned for the
+// pointers a WM_MEDIA_TYPE holds, by the contract's rule: `malformed` for a
+// buffer that breaks it.
+inline HRESULT ReadMediaType(wm::IWMMediaProps* props, std::vector<uint64_t>& storage,
+                             wm::MediaTypeView* type, HRESULT malformed) {
+    return wm::ReadMediaType(
+        props,
+        [&](DWORD size) {
+            storage.assign(size / sizeof(uint64_t) + 1, 0);
+            return reinterpret_cast<wm::WM_MEDIA_TYPE*>(storage.data());
+        },
+        type, malformed);
+}
+
+// The SDK's wide paths as the bytes the file system takes, decoded as
+// path_bytes.h states. False for an empty path and for text the library's
+// encoding never yields.
 inline bool ToUtf8(const WCHAR* text, std::string* out) {
     std::string bytes;
-    for (size_t i = 0; text[i] != 0; ++i) {
-        char32_t cp = static_cast<char16_t>(text[i]);
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            const char32_t low = static_cast<char16_t>(text[i + 1]);
-            if (low < 0xDC00 || low > 0xDFFF) return false;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            ++i;
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            if (cp < 0xDC80 || cp > 0xDCFF) return false;
-            bytes += static_cast<char>(cp & 0xFF);
-            continue;
-        }
-        if (cp < 0x80) {
-            bytes += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            bytes += static_cast<char>(0xC0 | (cp >> 6));
-            bytes += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            bytes += static_cast<char>(0xE0 | (cp >> 12));
-            bytes += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            bytes += static_cast<char>(0xF0 | (cp >> 18));
-            bytes += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            bytes += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    if (bytes.empty()) return false;
+    if (!wm::DecodePathBytes(text, &bytes) || bytes.empty()) return false;
     *out = std::move(bytes);
     return true;
 }

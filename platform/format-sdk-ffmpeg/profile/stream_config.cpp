@@ -73,15 +73,11 @@ HRESULT StreamConfig::CopyOf(wm::IWMStreamConfig* source, StreamConfig** out) {
         if (FAILED(hr = source->QueryInterface(wm::IID_IWMMediaProps, props.PutVoid()))) {
             return hr;
         }
-        DWORD size = 0;
-        hr = props->GetMediaType(nullptr, &size);
-        if (SUCCEEDED(hr) && size >= sizeof(wm::WM_MEDIA_TYPE)) {
-            // A WM_MEDIA_TYPE holds pointers, so the buffer is kept aligned.
-            std::vector<uint64_t> buffer((size + 7) / 8);
-            hr = props->GetMediaType(reinterpret_cast<wm::WM_MEDIA_TYPE*>(buffer.data()), &size);
-            if (SUCCEEDED(hr)) {
-                hr = copy->mediaType_.Assign(*reinterpret_cast<wm::WM_MEDIA_TYPE*>(buffer.data()));
-            }
+        std::vector<uint64_t> storage;
+        wm::MediaTypeView mediaType;
+        hr = ReadMediaType(props.Get(), storage, &mediaType, E_INVALIDARG);
+        if (SUCCEEDED(hr)) {
+            hr = copy->mediaType_.Assign(*mediaType.type);
         } else if (hr == wm::NS_E_INVALID_REQUEST) {
             hr = S_OK;  // no media type set yet
         }

@@ -184,15 +184,11 @@ HRESULT Reader::SetOutputProps(DWORD outputNum, wm::IWMOutputMediaProps* output)
         lock.unlock();  // the host's object is not called under the session's lock
         if (!described.audio) return E_INVALIDARG;
         // Only the output's own format is taken: the reader does not convert.
-        DWORD size = 0;
-        HRESULT hr = output->GetMediaType(nullptr, &size);
+        std::vector<uint64_t> storage;
+        wm::MediaTypeView type;
+        const HRESULT hr = ReadMediaType(output, storage, &type, E_INVALIDARG);
         if (FAILED(hr)) return hr;
-        if (size < sizeof(wm::WM_MEDIA_TYPE)) return E_INVALIDARG;
-        std::vector<uint64_t> storage((size + sizeof(uint64_t) - 1) / sizeof(uint64_t));
-        auto* type = reinterpret_cast<wm::WM_MEDIA_TYPE*>(storage.data());
-        hr = output->GetMediaType(type, &size);
-        if (FAILED(hr)) return hr;
-        return IsPcmMediaType(*type, described.format) ? S_OK : E_INVALIDARG;
+        return IsPcmMediaType(*type.type, described.format) ? S_OK : E_INVALIDARG;
     });
 }
 

@@ -82,8 +82,10 @@ HRESULT OpenFile(ReaderSession& s) {
     if (!file.ok()) return errno == ENOENT ? wm::E_FILE_NOT_FOUND : wm::ResultFromErrno(errno);
     asf::Header header;
     for (int tries = 0;; ++tries) {
-        // A regular file whose header cannot be read is not a file this reader plays.
-        if (!header.ReadFile(s.path).ok()) return wm::NS_E_INVALID_INPUT_FORMAT;
+        // The header's own reason: NS_E_INVALID_INPUT_FORMAT for a file that is
+        // no ASF one, a file failure for one that cannot be read.
+        const Result read = header.ReadFile(s.path);
+        if (!read) return read.code();
         if (SameFile(file.get(), s.path)) break;
         if (tries == 2) return wm::NS_E_FILE_READ;
         file = Fd(::open(s.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));

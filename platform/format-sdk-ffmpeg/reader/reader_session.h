@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The playback side of the reader: one session per Open, served by a worker
-// thread of its own. The worker reads the file's header, reports WMT_OPENED
-// (what only decoding needs, the demuxer and the decoder, waits for the first
-// Start), then runs
-// the Start and Stop requests in the order they were made, pacing delivery by
-// the wall clock or by the host's clock, and calls the host's callback from
-// that thread only. The reader object (reader.h) is the COM face that queues
+// The playback side of the reader: one session per Open. The shared open
+// thread (open_thread.h) reads the file's header and reports WMT_OPENED; what
+// only decoding needs, the demuxer and the decoder, waits for the first Start,
+// which gives the session a worker thread of its own. The worker runs the
+// Start and Stop requests in the order they were made, pacing delivery by the
+// wall clock or by the host's clock, and calls the host's callback from that
+// thread only. The reader object (reader.h) is the COM face that queues
 // requests and ends the session.
 #pragma once
 
@@ -51,10 +51,11 @@ struct SessionCallbacks {
     wm::ComPtr<wm::IWMReaderCallbackAdvanced> advanced;
 };
 
-// What the reader object and its worker thread share. Everything below the
-// mutex is guarded by it, except the decoder, which only the worker touches.
+// What the reader object, the open thread and the worker share. Everything
+// below the mutex is guarded by it, except the decoder, which only the worker
+// touches.
 struct ReaderSession {
-    // Set before the worker starts, then only read.
+    // Set before the open is posted, then only read.
     std::string path;
     void* openContext = nullptr;
 

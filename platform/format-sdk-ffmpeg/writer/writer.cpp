@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/com_call.h"
 #include "common/memory_buffer.h"
 #include "encode/codec_catalog.h"
 #include "profile/stream_config.h"
@@ -32,18 +33,14 @@ HRESULT ProfileFormat(wm::IWMProfile* profile, int* index) {
     if (type != wm::WMMEDIATYPE_Audio) return wm::NS_E_INVALID_REQUEST;
     ComPtr<wm::IWMMediaProps> props;
     if (FAILED(hr = config.As(props))) return hr;
-    DWORD size = 0;
-    if (FAILED(hr = props->GetMediaType(nullptr, &size))) return hr;
-    if (size < sizeof(wm::WM_MEDIA_TYPE)) return wm::NS_E_INVALID_INPUT_FORMAT;
-    // A WM_MEDIA_TYPE holds pointers, so the buffer is kept aligned.
-    std::vector<uint64_t> buffer((size + 7) / 8);
-    auto* mediaType = reinterpret_cast<wm::WM_MEDIA_TYPE*>(buffer.data());
-    if (FAILED(hr = props->GetMediaType(mediaType, &size))) return hr;
-    if (mediaType->majortype != wm::WMMEDIATYPE_Audio ||
-        mediaType->formattype != wm::WMFORMAT_WaveFormatEx || mediaType->pbFormat == nullptr) {
+    std::vector<uint64_t> storage;
+    wm::MediaTypeView mediaType;
+    hr = ReadMediaType(props.Get(), storage, &mediaType, wm::NS_E_INVALID_INPUT_FORMAT);
+    if (FAILED(hr)) return hr;
+    wm::WaveFormat wave;
+    if (mediaType.type->majortype != wm::WMMEDIATYPE_Audio || !wm::WaveFormatOf(mediaType, &wave))
         return wm::NS_E_INVALID_INPUT_FORMAT;
-    }
-    *index = WmaCatalogFind(mediaType->pbFormat, mediaType->cbFormat);
+    *index = WmaCatalogFind(mediaType.format, mediaType.formatSize);
     return *index >= 0 ? S_OK : wm::NS_E_INVALID_INPUT_FORMAT;
 }
 
