@@ -461,10 +461,11 @@ TEST_F(RealFiles, AHeaderExtensionOver64KibOpensWholeOrTruncated) {
     asf::Header header;
     ASSERT_TRUE(header.Parse(file.data(), file.size()));
     const Bytes picture(88902, 0x5A);
-    ASSERT_TRUE(header.Set(u"WM/Picture", asf::AttrType::Binary, picture.data(), picture.size()));
+    ASSERT_TRUE(header.Set(u"WM/Picture", wm::WMT_TYPE_BINARY, picture.data(), picture.size()));
     Bytes whole = header.Serialize();
     ASSERT_GT(whole.size(), 90000u);
-    const size_t cut = whole.size() + 50 + header.dataPacketCount() / 3 * header.packetSize();
+    const asf::FileProperties& props = header.properties();
+    const size_t cut = whole.size() + 50 + props.dataPacketCount / 3 * props.maxPacketSize;
     whole.insert(whole.end(), file.begin() + long(header.headerSize()), file.end());
     for (const size_t size : {whole.size(), cut}) {
         const std::string path = media::WriteFile("big-header-" + std::to_string(size) + ".wma",
