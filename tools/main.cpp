@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 // main() of the mervane command, a command-line host for the library (which
 // is include/mervane.h and src/). It reaches Windows Media Audio files through
-// nothing but the nine exported functions, the way any host application would;
-// other audio files it reads and writes through libsndfile.
+// the nine exported functions, the way any host application would, with one
+// look of its own: when the library refuses a file, protection.cpp reads the
+// ASF header's object GUIDs to say whether the file is DRM-protected, which
+// the library's 0 cannot tell. Other audio files it reads and writes through
+// libsndfile.
 #include <cstdio>
 #include <cstring>
 #include <string>

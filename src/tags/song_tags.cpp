@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "attribute_value.h"
 #include "com_ptr.h"
 #include "export_guard.h"
 #include "heap_buffer.h"
@@ -63,12 +64,12 @@ void StoreNumber(uint64_t value, char* field, size_t fieldSize) {
     field[count] = 0;
 }
 
-template <typename T>
-bool LoadNumber(const BYTE* value, size_t length, uint64_t& number) {
-    if (length < sizeof(T)) return false;
-    T stored;
-    std::memcpy(&stored, value, sizeof stored);
-    number = stored;
+// A number of `type` from its value, which must hold the type's length.
+bool LoadNumber(wm::WMT_ATTR_DATATYPE type, const BYTE* value, size_t length, uint64_t& number) {
+    const size_t bytes = wm::FixedValueLength(type);
+    if (length < bytes) return false;
+    number = 0;
+    for (size_t i = bytes; i-- > 0;) number = number << 8 | value[i];
     return true;
 }
 
@@ -89,13 +90,9 @@ void StoreValue(wm::WMT_ATTR_DATATYPE type, const BYTE* value, size_t length, ch
         }
         case wm::WMT_TYPE_DWORD:
         case wm::WMT_TYPE_BOOL:
-            isNumber = LoadNumber<uint32_t>(value, length, number);
-            break;
         case wm::WMT_TYPE_QWORD:
-            isNumber = LoadNumber<uint64_t>(value, length, number);
-            break;
         case wm::WMT_TYPE_WORD:
-            isNumber = LoadNumber<uint16_t>(value, length, number);
+            isNumber = LoadNumber(type, value, length, number);
             break;
         default:  // binary and GUID values have no text
             break;

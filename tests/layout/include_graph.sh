@@ -30,7 +30,36 @@ check() {  # LAYER DIR...: every quoted include of LAYER resolves in the DIRs
     done
 }
 
-out=$(check platform platform/format-sdk-ffmpeg platform/win32-kernel-linux src/frame/wm
+# The stand-in's rooms, each with the rooms below it that it may include: an
+# include never runs back up, nor sideways. A room not listed fails too.
+rooms='common:
+asf:common
+encode:asf common
+profile:encode asf common
+reader:profile encode asf common
+writer:profile encode asf common
+editor:asf common'
+sdk=platform/format-sdk-ffmpeg
+
+check_rooms() {
+    for dir in "$sdk"/*/; do
+        room=$(basename "$dir")
+        below=$(echo "$rooms" | sed -n "s/^$room://p")
+        echo "$rooms" | grep -q "^$room:" || echo "$sdk/$room: a room the include check does not know"
+        find "$dir" -name '*.h' -o -name '*.cpp' | sort | while read -r file; do
+            sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"/]*\)\/.*/\1/p' "$file" |
+                while read -r used; do
+                    case " $room $below " in
+                        *" $used "*) ;;
+                        *) echo "$file: includes $used/, above or beside its room" ;;
+                    esac
+                done
+        done
+    done
+}
+
+out=$(check_rooms
+    check platform platform/format-sdk-ffmpeg platform/win32-kernel-linux src/frame/wm
     check src src src/frame src/frame/wm include
     check src/frame/wm src/frame/wm
     grep -rn 'mervane::\|namespace mervane' platform | sed 's/$/  (the library'"'"'s namespace)/'

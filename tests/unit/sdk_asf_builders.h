@@ -161,7 +161,7 @@ inline std::string narrow(const Bytes& utf16) {
 }
 inline uint64_t value(const asf::Attribute* a) {
     uint64_t v = 0;
-    for (size_t i = 0; i < a->value.size() && i < 8; ++i) v |= uint64_t(a->value[i]) << (8 * i);
+    for (size_t i = 0; i < a->value().size() && i < 8; ++i) v |= uint64_t(a->value()[i]) << (8 * i);
     return v;
 }
 inline bool contains(const Bytes& hay, const Bytes& needle) {

@@ -18,7 +18,6 @@
 namespace {
 
 using namespace asf_test;
-using asf::AttrType;
 
 // ---- Files.
 
@@ -74,13 +73,13 @@ TEST_F(AsfFile, ReadsWhatFfmpegWrites) {
     ASSERT_TRUE(h.ReadFile(path));
     const double probed = std::atof(
         run("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'").c_str());
-    EXPECT_NEAR(double(value(h.Find(u"Duration"))) / 1e7, probed, 0.05);
-    EXPECT_EQ(value(h.Find(u"Bitrate")), 128000u);
-    EXPECT_EQ(value(h.Find(u"FileSize")), file.size());
-    EXPECT_EQ(narrow(h.Find(u"Title")->value), "Tone");
-    EXPECT_EQ(narrow(h.Find(u"Author")->value), "Me");
-    EXPECT_EQ(narrow(h.Find(u"WM/AlbumTitle")->value), "Alb");
-    EXPECT_EQ(h.prerollMs(), 3100u);
+    EXPECT_NEAR(double(value(h.tags().Find(u"Duration"))) / 1e7, probed, 0.05);
+    EXPECT_EQ(value(h.tags().Find(u"Bitrate")), 128000u);
+    EXPECT_EQ(value(h.tags().Find(u"FileSize")), file.size());
+    EXPECT_EQ(narrow(h.tags().Find(u"Title")->value()), "Tone");
+    EXPECT_EQ(narrow(h.tags().Find(u"Author")->value()), "Me");
+    EXPECT_EQ(narrow(h.tags().Find(u"WM/AlbumTitle")->value()), "Alb");
+    EXPECT_EQ(h.properties().prerollMs, 3100u);
     EXPECT_TRUE(h.hasDataObject());
     EXPECT_EQ(h.Serialize(), Bytes(file.begin(), file.begin() + h.headerSize()));
 }
@@ -96,9 +95,9 @@ TEST_F(AsfFile, RewriteKeepsDataAndFfprobeSeesNewTitle) {
     const Bytes title = str(u"Replaced Title");
     const Bytes year = num(2024, 4);
     const Bytes g = guid(7, 8, 9, 10);
-    ASSERT_TRUE(h.Set(u"Title", AttrType::String, title.data(), title.size()));
-    ASSERT_TRUE(h.Set(u"WM/Year", AttrType::DWord, year.data(), year.size()));
-    ASSERT_TRUE(h.Set(u"WM/MediaClassPrimaryID", AttrType::Guid, g.data(), g.size()));
+    ASSERT_TRUE(h.Set(u"Title", wm::WMT_TYPE_STRING, title.data(), title.size()));
+    ASSERT_TRUE(h.Set(u"WM/Year", wm::WMT_TYPE_DWORD, year.data(), year.size()));
+    ASSERT_TRUE(h.Set(u"WM/MediaClassPrimaryID", wm::WMT_TYPE_GUID, g.data(), g.size()));
     ASSERT_TRUE(h.RewriteFile(path));
     EXPECT_EQ(listDir(), "in.wma\n");  // no temporary left
 
@@ -111,19 +110,19 @@ TEST_F(AsfFile, RewriteKeepsDataAndFfprobeSeesNewTitle) {
     EXPECT_EQ(back.headerSize(), h.headerSize());
     EXPECT_EQ(Bytes(after.begin() + back.headerSize(), after.end()),
               Bytes(before.begin() + oldHeader, before.end()));
-    EXPECT_EQ(back.fileSize(), after.size());
-    EXPECT_EQ(back.Find(u"Title")->value, title);
-    EXPECT_EQ(back.Find(u"WM/Year")->type, AttrType::DWord);
-    EXPECT_EQ(back.Find(u"WM/MediaClassPrimaryID")->value, g);
+    EXPECT_EQ(back.properties().fileSize, after.size());
+    EXPECT_EQ(back.tags().Find(u"Title")->value(), title);
+    EXPECT_EQ(back.tags().Find(u"WM/Year")->type(), wm::WMT_TYPE_DWORD);
+    EXPECT_EQ(back.tags().Find(u"WM/MediaClassPrimaryID")->value(), g);
     const std::string tags =
         run("ffprobe -v error -show_entries format_tags=title -of csv=p=0 '" + path + "'");
     EXPECT_EQ(tags, "Replaced Title\n");
 
     // A second edit through the same object works on the rewritten file.
-    ASSERT_TRUE(h.Set(u"Title", AttrType::String, str(u"Again").data(), 12));
+    ASSERT_TRUE(h.Set(u"Title", wm::WMT_TYPE_STRING, str(u"Again").data(), 12));
     ASSERT_TRUE(h.RewriteFile(path));
     ASSERT_TRUE(back.ReadFile(path));
-    EXPECT_EQ(back.Find(u"Title")->value, str(u"Again"));
+    EXPECT_EQ(back.tags().Find(u"Title")->value(), str(u"Again"));
 }
 
 TEST_F(AsfFile, WriteMakesRoomOnceThenWritesInPlaceUntilTheHeaderOutgrowsIt) {
@@ -147,7 +146,7 @@ TEST_F(AsfFile, WriteMakesRoomOnceThenWritesInPlaceUntilTheHeaderOutgrowsIt) {
         struct stat before {};
         ASSERT_EQ(stat(path.c_str(), &before), 0);
         const Bytes title = str(step.title);
-        ASSERT_TRUE(h.Set(u"Title", AttrType::String, title.data(), title.size()));
+        ASSERT_TRUE(h.Set(u"Title", wm::WMT_TYPE_STRING, title.data(), title.size()));
         ASSERT_TRUE(h.WriteFile(path));
         struct stat after {};
         ASSERT_EQ(stat(path.c_str(), &after), 0);
@@ -156,13 +155,13 @@ TEST_F(AsfFile, WriteMakesRoomOnceThenWritesInPlaceUntilTheHeaderOutgrowsIt) {
 
         asf::Header back;
         ASSERT_TRUE(back.ReadFile(path));
-        EXPECT_EQ(back.Find(u"Title")->value, title);
+        EXPECT_EQ(back.tags().Find(u"Title")->value(), title);
         if (step.title.size() < 1000) {
             EXPECT_EQ(back.headerSize(), asf::kInPlaceHeaderLimit);
         }
         const Bytes file = slurp(path);
         EXPECT_EQ(Bytes(file.begin() + back.headerSize(), file.end()), audio);
-        EXPECT_EQ(back.fileSize(), file.size());
+        EXPECT_EQ(back.properties().fileSize, file.size());
         EXPECT_EQ(run("ffprobe -v error -show_entries format_tags=title -of csv=p=0 '" + path + "'")
                       .size(),
                   step.title.size() + 1);
@@ -188,7 +187,7 @@ TEST_F(AsfFile, RefusesOtherFilesAndLeavesThemAlone) {
     ASSERT_TRUE(h.ReadFile(dir_ + "/a.wma"));
     const Bytes other = cat({header({fileProps(2, 0, 0)}), dataObject(2000)});
     spit(dir_ + "/a.wma", other);
-    ASSERT_TRUE(h.Set(u"Title", AttrType::String, str(u"x").data(), 4));
+    ASSERT_TRUE(h.Set(u"Title", wm::WMT_TYPE_STRING, str(u"x").data(), 4));
     EXPECT_EQ(h.RewriteFile(dir_ + "/a.wma").code(), wm::NS_E_FILE_WRITE);
     EXPECT_EQ(h.RewriteFile(dir_ + "/missing.wma").code(), wm::E_PATH_NOT_FOUND);
     EXPECT_EQ(slurp(dir_ + "/a.wma"), other);

@@ -13,7 +13,6 @@
 namespace {
 
 using namespace asf_test;
-using asf::AttrType;
 
 // Streams declared in the header and only in the Header Extension, once
 // each, with their bitrates from the best place that gives one; mutually
@@ -54,12 +53,12 @@ TEST(AsfHeader, StreamsFromEveryPlaceTheirBitratesAndExclusiveOutputs) {
 TEST(AsfHeader, DecodesPropertiesStreamsAndAttributes) {
     asf::Header h;
     ASSERT_TRUE(h.Parse(richHeader().data(), richHeader().size()));
-    EXPECT_EQ(h.prerollMs(), 3100u);
-    EXPECT_EQ(h.playDuration(), 41210000u);
+    EXPECT_EQ(h.properties().prerollMs, 3100u);
+    EXPECT_EQ(h.properties().playDuration, 41210000u);
     EXPECT_EQ(h.duration(), 10210000u);  // preroll is milliseconds
     EXPECT_EQ(h.bitrate(), 96000u);      // Stream Bitrate Properties wins
-    EXPECT_EQ(h.packetSize(), 3200u);
-    EXPECT_TRUE(h.seekable());
+    EXPECT_EQ(h.properties().maxPacketSize, 3200u);
+    EXPECT_TRUE(asf::IsSeekable(h.properties()));
     EXPECT_FALSE(h.hasDataObject());
     ASSERT_EQ(h.streams().size(), 1u);
     EXPECT_EQ(h.streams()[0].kind, asf::StreamKind::Audio);
@@ -70,30 +69,31 @@ TEST(AsfHeader, DecodesPropertiesStreamsAndAttributes) {
     EXPECT_EQ(wf.cbSize, 10u);
 
     std::vector<std::u16string> names;
-    for (size_t i = 0; i < h.count(); ++i) names.push_back(h.at(i)->name);
+    for (size_t i = 0; i < h.tags().count(); ++i) names.push_back(h.tags().at(i)->name());
     const std::vector<std::u16string> expected = {
         u"Duration", u"Bitrate", u"Seekable", u"Broadcast",    u"FileSize", u"Title",
         u"Author",   u"title",   u"WM/Track", u"NoTerminator", u"IsVBR",    u"WM/Track"};
     EXPECT_EQ(names, expected);  // the stream-1 record is not a file attribute
-    EXPECT_EQ(h.at(h.count()), nullptr);
-    EXPECT_EQ(h.Find(u"Copyright"), nullptr);  // empty field is absent
-    EXPECT_EQ(h.Find(u"TITLE"), nullptr);      // names are case-sensitive
-    EXPECT_EQ(h.Find(u"Duration")->type, AttrType::QWord);
-    EXPECT_EQ(value(h.Find(u"Duration")), 10210000u);
-    EXPECT_EQ(h.Find(u"Title")->value, str(u"T"));
-    EXPECT_EQ(h.Find(u"NoTerminator")->value, str(u"ab"));
-    const asf::Attribute* vbr = h.Find(u"IsVBR");
-    EXPECT_EQ(vbr->type, AttrType::Bool);
-    EXPECT_EQ(vbr->value, num(1, 4));  // widened from 2 bytes
-    EXPECT_EQ(h.Find(u"WM/Track")->type, AttrType::DWord);
+    EXPECT_EQ(h.tags().at(h.tags().count()), nullptr);
+    EXPECT_EQ(h.tags().Find(u"Copyright"), nullptr);  // empty field is absent
+    EXPECT_EQ(h.tags().Find(u"TITLE"), nullptr);      // names are case-sensitive
+    EXPECT_EQ(h.tags().Find(u"Duration")->type(), wm::WMT_TYPE_QWORD);
+    EXPECT_EQ(value(h.tags().Find(u"Duration")), 10210000u);
+    EXPECT_EQ(h.tags().Find(u"Title")->value(), str(u"T"));
+    EXPECT_EQ(h.tags().Find(u"NoTerminator")->value(), str(u"ab"));
+    const asf::Attribute* vbr = h.tags().Find(u"IsVBR");
+    EXPECT_EQ(vbr->type(), wm::WMT_TYPE_BOOL);
+    EXPECT_EQ(vbr->value(), num(1, 4));  // widened from 2 bytes
+    EXPECT_EQ(h.tags().Find(u"WM/Track")->type(), wm::WMT_TYPE_DWORD);
 }
 
 TEST(AsfHeader, FallbacksAndUnchangedSerialization) {
     asf::Header h;
     Bytes b = header({fileProps(20000000, 3100, 0), audioStream(1, 16000)});
     ASSERT_TRUE(h.Parse(b.data(), b.size()));
-    EXPECT_EQ(value(h.Find(u"Bitrate")), 128000u);  // nAvgBytesPerSec * 8 without bitrate object
-    b = header({fileProps(1000, 3100, 0)});         // preroll longer than the file
+    EXPECT_EQ(value(h.tags().Find(u"Bitrate")),
+              128000u);                      // nAvgBytesPerSec * 8 without bitrate object
+    b = header({fileProps(1000, 3100, 0)});  // preroll longer than the file
     ASSERT_TRUE(h.Parse(b.data(), b.size()));
     EXPECT_EQ(h.duration(), 0u);
 
@@ -103,7 +103,7 @@ TEST(AsfHeader, FallbacksAndUnchangedSerialization) {
     file = patched(file, 30 + 40, num(file.size(), 8));
     ASSERT_TRUE(h.Parse(file.data(), file.size()));
     EXPECT_TRUE(h.hasDataObject());
-    EXPECT_EQ(h.dataObjectOffset(), hdr.size());
+    EXPECT_EQ(h.headerSize(), hdr.size());
     EXPECT_EQ(h.dataObjectSize(), file.size() - hdr.size());
     EXPECT_EQ(h.Serialize(), Bytes(file.begin(), file.begin() + hdr.size()));
 }
@@ -113,7 +113,7 @@ TEST(AsfHeader, MalformedInputFailsCleanly) {
     const Bytes file = cat({richHeader(), dataObject(20)});
     asf::Header h;
     for (size_t len = 0; len <= file.size(); ++len) {
-        const bool ok = h.Parse(file.data(), len);
+        const bool ok = h.Parse(file.data(), len).ok();
         const bool expected = len == headerSize || len >= headerSize + 50;
         EXPECT_EQ(ok, expected) << len;
         EXPECT_EQ(h.valid(), ok);
@@ -127,7 +127,7 @@ TEST(AsfHeader, MalformedInputFailsCleanly) {
         if (h.Parse(m.data(), m.size())) {
             h.Serialize();
             const uint8_t v[2] = {'x', 0};
-            (void)h.Set(u"Title", AttrType::String, v, 2);
+            (void)h.Set(u"Title", wm::WMT_TYPE_STRING, v, 2);
         }
         Bytes noise(rng() % 200);
         for (uint8_t& c : noise) c = uint8_t(rng());

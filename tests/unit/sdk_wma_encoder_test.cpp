@@ -311,8 +311,8 @@ TEST(WmaFileEncoder, HeaderKeepsRoomForTags) {
     ASSERT_TRUE(header.ReadFile(path));
     EXPECT_LE(header.headerSize(), asf::kInPlaceHeaderLimit);
     EXPECT_GE(header.padding(), 2048u);
-    EXPECT_EQ(header.Find(u"TagRoom"), nullptr);
-    EXPECT_EQ(header.fileSize(), ReadFile(path).size());
+    EXPECT_EQ(header.tags().Find(u"TagRoom"), nullptr);
+    EXPECT_EQ(header.properties().fileSize, ReadFile(path).size());
 }
 
 // However the host slices its writes, the same packets come out.

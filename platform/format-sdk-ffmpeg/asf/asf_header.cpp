@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "asf/asf_header.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "asf/object_io.h"
@@ -9,7 +10,6 @@
 namespace asf {
 namespace {
 
-constexpr size_t kFilePropsBodySize = 80;
 constexpr size_t kStreamPropsFixedSize = 54;
 
 uint32_t Clamp32(uint64_t v) {
@@ -20,21 +20,22 @@ uint32_t Clamp32(uint64_t v) {
 
 // ---------------------------------------------------------------- parsing
 
-bool Header::Parse(const uint8_t* data, size_t len) {
+ffsdk::Result Header::Parse(const uint8_t* data, size_t len) {
     Header h;
-    if (data && h.ParseHeader(data, len, len)) {
-        *this = std::move(h);
-        return true;
-    }
-    *this = Header();
-    return false;
+    const ffsdk::Result parsed =
+        data ? h.ParseHeader(data, len, len) : wm::NS_E_INVALID_INPUT_FORMAT;
+    *this = parsed ? std::move(h) : Header();
+    return parsed;
 }
 
-bool Header::ParseHeader(const uint8_t* data, size_t len, uint64_t totalSize) {
-    if (len < kHeaderFixedSize || ReadGuid(data) != kHeaderGuid) return false;
+// Every object this module decodes fails for one reason, that it does not
+// hold what it announces: the result says so here, once.
+ffsdk::Result Header::ParseHeader(const uint8_t* data, size_t len, uint64_t totalSize) {
+    constexpr HRESULT kMalformed = wm::NS_E_INVALID_INPUT_FORMAT;
+    if (len < kHeaderFixedSize || ReadGuid(data) != kHeaderGuid) return kMalformed;
     const uint64_t size64 = wm::ReadLe64(data + 16);
     if (size64 < kHeaderFixedSize || size64 > len || size64 > kMaxHeaderSize || totalSize < len) {
-        return false;
+        return kMalformed;
     }
     const size_t size = static_cast<size_t>(size64);
     headerReserved_ = {{data[28], data[29]}};
@@ -45,19 +46,21 @@ bool Header::ParseHeader(const uint8_t* data, size_t len, uint64_t totalSize) {
                       [&](const GuidBytes& id, const uint8_t* object, size_t objectSize) {
                           return ParseObject(id, object, objectSize);
                       });
-    if (!ok || !hasFileProps_) return false;
+    if (!ok || !hasFileProps_) return kMalformed;
     ResolveBitrates();
 
     // What follows the header: nothing (a header on its own) or the Data
     // Object.
-    if (len > size && !ParseDataObject(data + size, len - size, totalSize - size64)) return false;
+    if (len > size && !ParseDataObject(data + size, len - size, totalSize - size64)) {
+        return kMalformed;
+    }
 
     original_.assign(data, data + size);
     headerSize_ = size64;
     tailSize_ = totalSize - size64;
     valid_ = true;
     RebuildAttributes();
-    return true;
+    return S_OK;
 }
 
 bool Header::ParseObject(const GuidBytes& id, const uint8_t* object, size_t size) {
@@ -68,17 +71,18 @@ bool Header::ParseObject(const GuidBytes& id, const uint8_t* object, size_t size
     // Only the first object of each decoded kind is decoded; a repeated one
     // is kept as it is.
     if (id == kFilePropsGuid && !hasFileProps_) {
-        if (!ParseFileProps(body, bodySize)) return false;
+        if (!ParseFileProperties(body, bodySize, &props_)) return false;
+        hasFileProps_ = true;
         o.slot = Slot::FileProps;
     } else if (id == kStreamPropsGuid) {
         if (!ParseStream(body, bodySize)) return false;
     } else if (id == kBitratePropsGuid && !hasBitrates_) {
         if (!ParseBitrates(body, bodySize)) return false;
-    } else if (id == kContentDescGuid && !contentDesc_.present) {
-        if (!ParseContentDescription(body, bodySize, &contentDesc_)) return false;
+    } else if (id == kContentDescGuid && !tags_.content().present) {
+        if (!ParseContentDescription(body, bodySize, &tags_.content())) return false;
         o.slot = Slot::ContentDesc;
-    } else if (id == kExtContentDescGuid && !extContentDesc_.present) {
-        if (!ParseRecords(body, bodySize, &extContentDesc_)) return false;
+    } else if (id == kExtContentDescGuid && !tags_.extended().present) {
+        if (!ParseRecords(body, bodySize, &tags_.extended())) return false;
         o.slot = Slot::ExtContentDesc;
     } else if (id == kHeaderExtGuid && !headerExt_.present()) {
         if (!headerExt_.Parse(body, bodySize)) return false;
@@ -98,23 +102,6 @@ bool Header::ParseObject(const GuidBytes& id, const uint8_t* object, size_t size
         contentEncrypted_ = true;
     }
     objects_.push_back(std::move(o));
-    return true;
-}
-
-bool Header::ParseFileProps(const uint8_t* p, size_t n) {
-    if (n < kFilePropsBodySize) return false;
-    fileId_ = ReadGuid(p);
-    fileSize_ = wm::ReadLe64(p + 16);
-    creationDate_ = wm::ReadLe64(p + 24);
-    dataPacketCount_ = wm::ReadLe64(p + 32);
-    playDuration_ = wm::ReadLe64(p + 40);
-    sendDuration_ = wm::ReadLe64(p + 48);
-    prerollMs_ = wm::ReadLe64(p + 56);
-    flags_ = wm::ReadLe32(p + 64);
-    minPacketSize_ = wm::ReadLe32(p + 68);
-    maxPacketSize_ = wm::ReadLe32(p + 72);
-    maxBitrate_ = wm::ReadLe32(p + 76);
-    hasFileProps_ = true;
     return true;
 }
 
@@ -186,12 +173,6 @@ void Header::ResolveBitrates() {
 
 // ------------------------------------------------------------- properties
 
-uint64_t Header::duration() const {
-    // Preroll is in milliseconds, play duration in 100 ns and includes it.
-    if (prerollMs_ > playDuration_ / 10000) return 0;
-    return playDuration_ - prerollMs_ * 10000;
-}
-
 uint32_t Header::bitrate() const {
     if (hasBitrates_) return Clamp32(bitrateSum_);
     uint64_t sum = 0;
@@ -206,7 +187,7 @@ uint32_t Header::bitrate() const {
         anyAudio = true;
         sum += uint64_t{wf.avgBytesPerSec} * 8;
     }
-    return anyAudio ? Clamp32(sum) : maxBitrate_;
+    return anyAudio ? Clamp32(sum) : props_.maxBitrate;
 }
 
 const Stream* Header::StreamByNumber(uint16_t number) const {
@@ -221,9 +202,9 @@ const Stream* Header::StreamByNumber(uint16_t number) const {
 bool Header::Rewritten(const Object& o) const {
     switch (o.slot) {
         case Slot::ContentDesc:
-            return contentDesc_.dirty || o.raw.empty();
+            return tags_.content().dirty || o.raw.empty();
         case Slot::ExtContentDesc:
-            return extContentDesc_.dirty || o.raw.empty();
+            return tags_.extended().dirty || o.raw.empty();
         case Slot::HeaderExt:
             return headerExt_.dirty() || o.raw.empty();
         default:
@@ -237,9 +218,9 @@ uint64_t Header::SerializedSize() const {
         if (!Rewritten(o)) {
             n += o.raw.size();
         } else if (o.slot == Slot::ContentDesc) {
-            n += ContentDescriptionSize(contentDesc_);
+            n += ContentDescriptionSize(tags_.content());
         } else if (o.slot == Slot::ExtContentDesc) {
-            n += RecordsSize(extContentDesc_);
+            n += RecordsSize(tags_.extended());
         } else {
             n += headerExt_.size();
         }
@@ -247,15 +228,15 @@ uint64_t Header::SerializedSize() const {
     return n;
 }
 
-bool Header::FitTo(uint64_t size) {
-    if (!valid_) return false;
-    if (!headerExt_.present()) AddObject(Slot::HeaderExt);
+ffsdk::Result Header::FitTo(uint64_t size) {
+    if (!valid_) return wm::NS_E_INVALID_REQUEST;
     headerExt_.SetPadding(0);
+    AddNewObjects();
     const uint64_t bare = SerializedSize();
-    if (bare == size) return true;
-    if (bare + kObjectHeaderSize > size) return false;
+    if (bare == size) return S_OK;
+    if (bare + kObjectHeaderSize > size) return wm::ASF_E_BUFFERTOOSMALL;
     headerExt_.SetPadding(size - bare);
-    return true;
+    return S_OK;
 }
 
 std::vector<uint8_t> Header::Serialize() const {
@@ -272,17 +253,65 @@ std::vector<uint8_t> Header::Serialize() const {
         if (!Rewritten(o)) {
             AppendBytes(&out, o.raw);
         } else if (o.slot == Slot::ContentDesc) {
-            EncodeContentDescription(contentDesc_, &out);
+            EncodeContentDescription(tags_.content(), &out);
         } else if (o.slot == Slot::ExtContentDesc) {
-            EncodeRecords(extContentDesc_, &out);
+            EncodeRecords(tags_.extended(), &out);
         } else {
             headerExt_.Encode(&out);
         }
     }
     EndObject(&out, start);
     wm::StoreLe(out.data() + fileSizeAt, out.size() + tailSize_, 8);
-    wm::StoreLe(out.data() + fileSizeAt + kFilePropsPlayDurationFromFileSize, playDuration_, 8);
+    wm::StoreLe(out.data() + fileSizeAt + kFilePropsPlayDurationFromFileSize, props_.playDuration,
+                8);
     return out;
+}
+
+// ---------------------------------------------------------------- editing
+
+void Header::RebuildAttributes() {
+    tags_.Rebuild({Attribute::Number(u"Duration", wm::WMT_TYPE_QWORD, duration()),
+                   Attribute::Number(u"Bitrate", wm::WMT_TYPE_DWORD, bitrate()),
+                   Attribute::Number(u"Seekable", wm::WMT_TYPE_BOOL, IsSeekable(props_)),
+                   Attribute::Number(u"Broadcast", wm::WMT_TYPE_BOOL, IsBroadcast(props_)),
+                   Attribute::Number(u"FileSize", wm::WMT_TYPE_QWORD, props_.fileSize)},
+                  headerExt_);
+}
+
+void Header::AddNewObjects() {
+    const std::pair<Slot, bool> pieces[] = {{Slot::ContentDesc, tags_.content().present},
+                                            {Slot::ExtContentDesc, tags_.extended().present},
+                                            {Slot::HeaderExt, headerExt_.present()}};
+    for (const auto& [slot, present] : pieces) {
+        const bool placed = std::any_of(objects_.begin(), objects_.end(),
+                                        [&](const Object& o) { return o.slot == slot; });
+        if (present && !placed) objects_.push_back(Object{slot, {}});
+    }
+}
+
+ffsdk::Result Header::Set(std::u16string_view name, wm::WMT_ATTR_DATATYPE type, const uint8_t* data,
+                          size_t len) {
+    if (!valid_) return wm::NS_E_INVALID_REQUEST;
+    const ffsdk::Result named = Tags::CheckName(name);
+    if (!named) return named;
+    // Keep the edited header within what ReadFile accepts.
+    if (len > kMaxHeaderSize || SerializedSize() + len + name.size() * 2 + 256 > kMaxHeaderSize) {
+        return E_INVALIDARG;
+    }
+    Attribute value;
+    const ffsdk::Result made = Attribute::Make(name, type, data, len, &value);
+    if (!made) return made;
+    const ffsdk::Result set = tags_.Set(value, headerExt_);
+    AddNewObjects();
+    RebuildAttributes();
+    return set;
+}
+
+ffsdk::Result Header::Remove(std::u16string_view name) {
+    if (!valid_) return wm::NS_E_INVALID_REQUEST;
+    const ffsdk::Result removed = tags_.Remove(name, headerExt_);
+    RebuildAttributes();
+    return removed;
 }
 
 }  // namespace asf

@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: MIT
-// The Header Object of an ASF (Windows Media) file: parsing, the attribute
-// view the platform's IWMHeaderInfo gives for stream 0, editing, and writing
-// the edited header back into the file.
+// The Header Object of an ASF (Windows Media) file: its objects, streams and
+// layout, parsed and serialized, and the file it is read from and written
+// back to.
 //
-// The class is implemented in three files: asf_header.cpp (parsing and
-// serializing), attribute_view.cpp (the attribute view and its editing rules)
-// and header_file.cpp (reading a file's header, the atomic rewrite). The
-// objects attributes live in have files of their own (content_description,
-// record_list, header_extension); guids.h and object_io.h hold what every
-// object is made of.
+// Header is implemented in asf_header.cpp (parsing and serializing) and
+// header_file.cpp (reading a file's header, the in-place and the atomic
+// write). What it holds has files of its own: file_properties (the File
+// Properties record), tags (the attribute records and their editing rules),
+// attribute (one value and its type rules), content_description, record_list
+// and header_extension (the objects attributes live in); guids.h and
+// object_io.h hold what every object is made of.
 //
 // Every header object is kept as the bytes it was read from, so objects this
 // module does not understand (or did not change) are written back byte for
@@ -18,9 +19,9 @@
 // Properties, Stream Bitrate Properties, the mutual exclusion objects and
 // Extended Stream Properties are decoded read-only.
 //
-// Only the C++ standard library and the core's result type are used, plus
-// POSIX file calls in header_file.cpp (the standard library has no fsync,
-// unnamed temporary files or atomic rename).
+// Only the C++ standard library, the SDK contract and the core's result type
+// are used, plus POSIX file calls in header_file.cpp (the standard library has
+// no fsync, unnamed temporary files or atomic rename).
 #pragma once
 
 #include <array>
@@ -31,12 +32,12 @@
 #include <utility>
 #include <vector>
 
-#include "asf/attribute.h"
-#include "asf/content_description.h"
+#include "asf/file_properties.h"
 #include "asf/guids.h"
 #include "asf/header_extension.h"
-#include "asf/record_list.h"
+#include "asf/tags.h"
 #include "common/result.h"
+#include "wmsdk.h"
 
 namespace asf {
 
@@ -66,9 +67,10 @@ class Header {
     // Parses a buffer that starts with the Header Object. The buffer may end
     // right after the header, or continue with the Data Object (and the rest
     // of the file; its length is then taken as the file size). Anything else
-    // after the header, and any malformed object this module decodes, makes
-    // parse fail. On failure the object is left empty (valid() is false).
-    bool Parse(const uint8_t* data, size_t len);
+    // after the header, and any malformed object this module decodes, fails
+    // with NS_E_INVALID_INPUT_FORMAT, and the object is left empty (valid()
+    // is false).
+    ffsdk::Result Parse(const uint8_t* data, size_t len);
 
     // Reads and parses the header of a file, which must be a regular file
     // whose header is followed by a Data Object. A header write that a journal
@@ -81,59 +83,29 @@ class Header {
 
     bool valid() const { return valid_; }
 
-    // ---- Attributes of stream 0, in this order: the computed ones
-    // (Duration, Bitrate, Seekable, Broadcast, FileSize), the five Content
-    // Description strings that are present, Extended Content Description
-    // descriptors, then the stream-0 records of Metadata and Metadata Library.
-    // Pointers and indices stay valid until the next Set/Parse/ReadFile/
-    // RewriteFile call. Names compare exactly (case-sensitive).
-    size_t count() const { return attrs_.size(); }
-    const Attribute* at(size_t i) const { return i < attrs_.size() ? &attrs_[i] : nullptr; }
-    const Attribute* Find(std::u16string_view name) const;
+    // The attributes of stream 0, the computed ones first (Duration, Bitrate,
+    // Seekable, Broadcast, FileSize); see tags.h. Valid until the next
+    // Set/Remove/Parse/ReadFile/WriteFile/RewriteFile call.
+    const Tags& tags() const { return tags_; }
 
-    // True for the computed attributes, which set() refuses.
-    static bool IsReadOnly(std::u16string_view name);
+    // Sets a stream-0 attribute, taking the value in the form the view hands
+    // it out (Attribute::Make; a string may omit its terminating 0), stored
+    // where tags.h says. Fails with NS_E_INVALID_REQUEST when nothing is
+    // parsed, with Tags::CheckName's result for a name that cannot be set,
+    // and with E_INVALIDARG for a value the header cannot take.
+    ffsdk::Result Set(std::u16string_view name, wm::WMT_ATTR_DATATYPE type, const uint8_t* data,
+                      size_t len);
 
-    // Sets a stream-0 attribute, taking the value in the form at() hands out
-    // (a string may omit its terminating 0; one is added). Fails for read-only
-    // names, an empty name or one containing a 0 character, an unknown type,
-    // and values of the wrong length for their type (Bool and DWord 4 bytes,
-    // QWord 8, Word 2, Guid 16, String an even number).
-    //
-    // Where the value goes:
-    //  - "Title", "Author", "Copyright", "Description", "Rating" are stored in
-    //    Content Description (created if missing). They are strings there, so
-    //    any other type is refused, as is a string over 65,535 bytes.
-    //    String records elsewhere in the header (Extended Content Description,
-    //    Metadata, Metadata Library, stream 0) whose name equals the Content
-    //    Description name ignoring ASCII case are updated to the same string:
-    //    ffmpeg writes title/author a second time as Extended Content
-    //    Description "title"/"Author", and its demuxer lets the later object
-    //    win, so without this a player built on it would keep the old title.
-    //  - Any other name already stored is updated where it is, keeping its
-    //    position and taking the new type; further records with the same name
-    //    (stream 0) are removed so the name holds exactly the new value. If
-    //    its object cannot hold the value (Extended Content Description and
-    //    Metadata take neither GUIDs nor values over 65,535 bytes) the record
-    //    is removed there and the value goes to Metadata Library.
-    //  - A new name is appended to Extended Content Description (created if
-    //    missing) when it fits there, else to Metadata Library inside the
-    //    Header Extension (both created if missing).
-    // A Bool written to Metadata or Metadata Library is stored as 2 bytes
-    // holding 1 for any non-zero value.
-    // Fails with E_INVALIDARG for a name or value the header cannot take.
-    ffsdk::Result Set(std::u16string_view name, AttrType type, const uint8_t* data, size_t len);
-
-    // Removes every stream-0 record named `name` from Extended Content
-    // Description, Metadata and Metadata Library. False if there was none.
-    bool Remove(std::u16string_view name);
+    // Removes every stream-0 record named `name` (Tags::Remove): S_FALSE
+    // when there was none, NS_E_INVALID_REQUEST when nothing is parsed.
+    ffsdk::Result Remove(std::u16string_view name);
 
     // Sizes the Padding Object in the Header Extension (adding an extension
     // when there is none) so that Serialize() gives exactly `size` bytes.
-    // False when the header without padding is larger than that, or smaller
-    // by less than the 24 bytes of a Padding Object's own header; the header
-    // is then left without padding.
-    bool FitTo(uint64_t size);
+    // Fails with ASF_E_BUFFERTOOSMALL when the header without padding is
+    // larger than that, or smaller by less than the 24 bytes of a Padding
+    // Object's own header; the header is then left without padding.
+    ffsdk::Result FitTo(uint64_t size);
     // The bytes the Header Extension's Padding Objects take up.
     uint64_t padding() const { return headerExt_.padding(); }
 
@@ -172,28 +144,14 @@ class Header {
     ffsdk::Result WriteFile(const std::string& path);
 
     // ---- File Properties.
-    const GuidBytes& fileId() const { return fileId_; }
-    uint64_t fileSize() const { return fileSize_; }  // the stored field
-    uint64_t creationDate() const { return creationDate_; }
-    uint64_t dataPacketCount() const { return dataPacketCount_; }
-    uint64_t playDuration() const { return playDuration_; }  // 100 ns, includes preroll
+    const FileProperties& properties() const { return props_; }
     // The play duration Serialize writes (100 ns, preroll included).
-    void SetPlayDuration(uint64_t units) { playDuration_ = units; }
-    uint64_t sendDuration() const { return sendDuration_; }  // 100 ns
-    uint64_t prerollMs() const { return prerollMs_; }        // milliseconds
-    uint32_t flags() const { return flags_; }
-    bool broadcast() const { return (flags_ & 1u) != 0; }
-    bool seekable() const { return (flags_ & 2u) != 0; }
-    uint32_t minPacketSize() const { return minPacketSize_; }
-    uint32_t maxPacketSize() const { return maxPacketSize_; }
-    // ASF data packets have one fixed size: min and max packet size agree.
-    uint32_t packetSize() const { return maxPacketSize_; }
-    uint32_t maxBitrate() const { return maxBitrate_; }
+    void SetPlayDuration(uint64_t units) { props_.playDuration = units; }
 
     // Playing duration in 100 ns units (play duration minus preroll, never
     // negative) and the file's bitrate in bit/s, as reported in "Duration"
     // and "Bitrate".
-    uint64_t duration() const;
+    uint64_t duration() const { return PlayingDuration(props_); }
     uint32_t bitrate() const;
 
     // Whether the header carries a Content Encryption or Extended Content
@@ -212,11 +170,10 @@ class Header {
     // ---- Layout of the parsed file.
     uint64_t headerSize() const { return headerSize_; }  // where the header ends
     bool hasDataObject() const { return hasData_; }
-    uint64_t dataObjectOffset() const { return headerSize_; }
     // The stored Data Object size, or the bytes left in the file when that
     // is 0 or larger than the file.
     uint64_t dataObjectSize() const { return dataSize_; }
-    uint64_t firstPacketOffset() const { return headerSize_ + 50; }
+    uint64_t firstPacketOffset() const { return headerSize_ + kDataObjectFixedSize; }
 
   private:
     enum class Slot : uint8_t { Raw, FileProps, ContentDesc, ExtContentDesc, HeaderExt };
@@ -225,9 +182,8 @@ class Header {
         std::vector<uint8_t> raw;  // the whole object as read (empty for new ones)
     };
 
-    bool ParseHeader(const uint8_t* data, size_t len, uint64_t totalSize);
+    ffsdk::Result ParseHeader(const uint8_t* data, size_t len, uint64_t totalSize);
     bool ParseObject(const GuidBytes& id, const uint8_t* object, size_t size);
-    bool ParseFileProps(const uint8_t* p, size_t n);
     bool ParseStream(const uint8_t* p, size_t n);
     // Gives every stream its bitrate, once the whole header is read.
     void ResolveBitrates();
@@ -242,10 +198,8 @@ class Header {
     void AdoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) noexcept;
 
     void RebuildAttributes();
-    void AddRecordAttributes(const RecordList& list);
-    void AddObject(Slot slot);
-    RecordList& EnsureMetadataLibrary();
-    void SetContentDesc(size_t field, const std::vector<uint8_t>& value);
+    // Gives each object an edit made present its place, after the others.
+    void AddNewObjects();
 
     bool valid_ = false;
     std::vector<uint8_t> original_;  // the header bytes as parsed
@@ -254,19 +208,8 @@ class Header {
     std::array<uint8_t, 2> headerReserved_{{1, 2}};
 
     std::vector<Object> objects_;
-
     bool hasFileProps_ = false;
-    GuidBytes fileId_{};
-    uint64_t fileSize_ = 0;
-    uint64_t creationDate_ = 0;
-    uint64_t dataPacketCount_ = 0;
-    uint64_t playDuration_ = 0;
-    uint64_t sendDuration_ = 0;
-    uint64_t prerollMs_ = 0;
-    uint32_t flags_ = 0;
-    uint32_t minPacketSize_ = 0;
-    uint32_t maxPacketSize_ = 0;
-    uint32_t maxBitrate_ = 0;
+    FileProperties props_;
 
     std::vector<Stream> streams_;
     std::vector<std::vector<uint16_t>> exclusions_;
@@ -275,14 +218,11 @@ class Header {
     bool hasBitrates_ = false;
     uint64_t bitrateSum_ = 0;
 
-    ContentDescription contentDesc_;
-    RecordList extContentDesc_{ListKind::ExtContentDesc};
+    Tags tags_;
     HeaderExtension headerExt_;
 
     bool hasData_ = false;
     uint64_t dataSize_ = 0;
-
-    std::vector<Attribute> attrs_;
 };
 
 }  // namespace asf

@@ -77,8 +77,5 @@ constexpr GuidBytes kVideoStreamGuid =
 constexpr size_t kObjectHeaderSize = 24;     // GUID + QWORD size
 constexpr size_t kHeaderFixedSize = 30;      // Header Object up to its first child
 constexpr size_t kDataObjectFixedSize = 50;  // Data Object up to its first packet
-// Where File Properties keeps the file size, from the object's start.
-constexpr size_t kFilePropsFileSizeAt = kObjectHeaderSize + 16;
-constexpr size_t kFilePropsPlayDurationFromFileSize = 24;
 
 }  // namespace asf

@@ -38,6 +38,15 @@ std::string Resolved(const std::string& path) {
     return target;
 }
 
+// The file a write of `header` replaces: the one a symbolic link points to,
+// not the link.
+ffsdk::Result WriteTarget(const Header& header, const std::string& path, std::string* target) {
+    if (!header.valid()) return wm::NS_E_INVALID_REQUEST;
+    errno = 0;
+    *target = Resolved(path);
+    return target->empty() ? FileFailure() : ffsdk::Result();
+}
+
 }  // namespace
 
 ffsdk::Result Header::ReadFile(const std::string& path) {
@@ -74,9 +83,10 @@ ffsdk::Result Header::ReadFile(const std::string& path) {
         }
     }
     Header h;
-    if (!h.ParseHeader(buf.data(), buf.size(), fileSize) || !h.hasData_) {
-        return wm::NS_E_INVALID_INPUT_FORMAT;
-    }
+    const ffsdk::Result parsed = h.ParseHeader(buf.data(), buf.size(), fileSize);
+    if (!parsed) return parsed;
+    // A header the file ends with is not a file to read.
+    if (!h.hasData_) return wm::NS_E_INVALID_INPUT_FORMAT;
     *this = std::move(h);
     return S_OK;
 }
@@ -84,11 +94,9 @@ ffsdk::Result Header::ReadFile(const std::string& path) {
 // --------------------------------------------------------- file rewriting
 
 ffsdk::Result Header::RewriteFile(const std::string& path) {
-    if (!valid_) return wm::NS_E_INVALID_REQUEST;
-    errno = 0;
-    // Replace the file a symbolic link points to, not the link.
-    const std::string target = Resolved(path);
-    if (target.empty()) return FileFailure();
+    std::string target;
+    const ffsdk::Result found = WriteTarget(*this, path, &target);
+    if (!found) return found;
 
     // Only a caller who may write the file replaces it. Opening it for
     // writing asks the system exactly that (mode, ACLs, read-only mounts).
@@ -136,16 +144,15 @@ ffsdk::Result Header::RewriteFile(const std::string& path) {
 }
 
 ffsdk::Result Header::WriteFile(const std::string& path) {
-    if (!valid_) return wm::NS_E_INVALID_REQUEST;
-    errno = 0;
-    const std::string target = Resolved(path);
-    if (target.empty()) return FileFailure();
+    std::string target;
+    const ffsdk::Result found = WriteTarget(*this, path, &target);
+    if (!found) return found;
     // A write killed halfway is finished first: this header was read as that
     // write leaves the file.
     if (!RollHeaderJournalForward(target)) return wm::NS_E_FILE_WRITE;
     if (headerSize_ <= kInPlaceHeaderLimit) {
         Header updated(*this);
-        if (updated.FitTo(headerSize_)) {
+        if (updated.FitTo(headerSize_).ok()) {
             const std::vector<uint8_t> head = updated.Serialize();
             switch (WriteHeaderInPlace(target, original_, head)) {
                 case InPlace::kWritten:
@@ -161,7 +168,7 @@ ffsdk::Result Header::WriteFile(const std::string& path) {
     // A header that grew past its space goes into a new file, with room to
     // spare up to a page for the writes after this one.
     Header roomy(*this);
-    if (!roomy.FitTo(kInPlaceHeaderLimit)) roomy = *this;
+    if (!roomy.FitTo(kInPlaceHeaderLimit).ok()) roomy = *this;
     const ffsdk::Result written = roomy.RewriteFile(target);
     if (written.ok()) *this = std::move(roomy);
     return written;
@@ -175,7 +182,7 @@ void Header::AdoptWritten(const std::vector<uint8_t>& head, uint64_t fileSize) n
     const uint64_t dataSize = dataSize_;
     try {
         Header fresh;
-        if (fresh.ParseHeader(head.data(), head.size(), fileSize)) {
+        if (fresh.ParseHeader(head.data(), head.size(), fileSize).ok()) {
             fresh.hasData_ = hasData;
             fresh.dataSize_ = dataSize;
             *this = std::move(fresh);

@@ -21,15 +21,14 @@
 // Flush fails with the write's own result when the file could not be written
 // (NS_E_FILE_WRITE, or the file system's reason); the edits are then still
 // held.
-// Markers and scripts are not supported (E_NOTIMPL, see header_attributes.h).
+// Markers and scripts are not supported (E_NOTIMPL, see asf/header_info.h).
 #pragma once
 
 #include <mutex>
 #include <string>
 
-#include "asf/asf_header.h"
+#include "asf/header_info.h"
 #include "com_object.h"
-#include "common/header_attributes.h"
 #include "wmsdk.h"
 
 namespace ffsdk {

@@ -106,9 +106,9 @@ Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t s
         // Object, laid out as the index was computed.
         asf::Header header;
         if (!header.ReadFile(path).ok()) return E_UNEXPECTED;
-        if (header.prerollMs() != prerollMs || header.minPacketSize() != packetSize ||
-            header.maxPacketSize() != packetSize ||
-            header.firstPacketOffset() != firstPacketOffset) {
+        const asf::FileProperties& props = header.properties();
+        if (props.prerollMs != prerollMs || props.minPacketSize != packetSize ||
+            props.maxPacketSize != packetSize || header.firstPacketOffset() != firstPacketOffset) {
             return E_UNEXPECTED;
         }
         const uint64_t end = header.headerSize() + header.dataObjectSize();
@@ -125,9 +125,11 @@ Result AppendAsfIndex(const char* path, const AsfIndexBuilder& index, uint16_t s
         // for tags becomes padding, and the file size is set.
         asf::Header finished;
         if (!finished.ReadFile(path).ok()) return E_UNEXPECTED;
-        finished.Remove(kTagRoomName16);
+        const Result removed = finished.Remove(kTagRoomName16);
+        if (!removed) return removed;
         finished.SetPlayDuration(playDuration);
-        if (!finished.FitTo(finished.headerSize())) return E_UNEXPECTED;
+        const Result fitted = finished.FitTo(finished.headerSize());
+        if (!fitted) return fitted;
         const std::vector<uint8_t> head = finished.Serialize();
         errno = 0;
         if (!WriteAt(f.get(), 0, head.data(), head.size()) || std::fflush(f.get()) != 0) {

@@ -28,7 +28,7 @@
 #include <thread>
 
 #include "com_object.h"
-#include "common/header_attributes.h"
+#include "asf/header_info.h"
 #include "wmsdk.h"
 
 namespace ffsdk {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // IWMHeaderInfo over a parsed ASF header, the one implementation the reader
-// and the metadata editor share. Only stream 0 (file level) has attributes.
+// and the metadata editor share: it lives with the header it shows, below
+// both of them. Only stream 0 (file level) has attributes.
 // Length conventions as the platform's: names in WCHARs including the
 // terminator, values in bytes; a call without buffers reports both lengths; an
 // absent attribute is ASF_E_NOTFOUND with length 0; a buffer that is too small
@@ -63,8 +64,8 @@ class HeaderInfo : public wm::IWMHeaderInfo {
         HRESULT (*call_)(void*, asf::Header&);
     };
     // Runs `use` on the open file's header under the owner's lock and returns
-    // its result; NS_E_INVALID_REQUEST while no file is open. Nothing thrown
-    // may get past it.
+    // its result; NS_E_INVALID_REQUEST while no file is open. It is the
+    // calls' COM guard (Guarded): what `use` throws ends there.
     virtual HRESULT WithHeader(const HeaderUse& use) = 0;
     ~HeaderInfo() = default;
 };

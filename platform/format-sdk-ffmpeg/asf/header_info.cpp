@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "common/header_attributes.h"
+#include "asf/header_info.h"
 
 #include <cstring>
 #include <limits>
-#include <new>
 #include <string_view>
 #include <utility>
 
@@ -12,53 +11,6 @@ namespace ffsdk {
 namespace {
 
 constexpr size_t kMaxWord = std::numeric_limits<WORD>::max();
-
-// The header module numbers types as the ASF file stores them; the SDK has
-// its own numbering. One table, read both ways.
-struct TypePair {
-    asf::AttrType stored;
-    wm::WMT_ATTR_DATATYPE sdk;
-};
-constexpr TypePair kTypes[] = {
-    {asf::AttrType::String, wm::WMT_TYPE_STRING}, {asf::AttrType::Binary, wm::WMT_TYPE_BINARY},
-    {asf::AttrType::Bool, wm::WMT_TYPE_BOOL},     {asf::AttrType::DWord, wm::WMT_TYPE_DWORD},
-    {asf::AttrType::QWord, wm::WMT_TYPE_QWORD},   {asf::AttrType::Word, wm::WMT_TYPE_WORD},
-    {asf::AttrType::Guid, wm::WMT_TYPE_GUID},
-};
-
-wm::WMT_ATTR_DATATYPE ToSdkType(asf::AttrType type) {
-    for (const TypePair& pair : kTypes) {
-        if (pair.stored == type) return pair.sdk;
-    }
-    return wm::WMT_TYPE_BINARY;
-}
-
-bool FromSdkType(wm::WMT_ATTR_DATATYPE type, asf::AttrType* out) {
-    for (const TypePair& pair : kTypes) {
-        if (pair.sdk == type) {
-            *out = pair.stored;
-            return true;
-        }
-    }
-    return false;
-}
-
-// The value length each fixed-size type takes; 0 for the variable ones.
-size_t FixedLength(asf::AttrType type) {
-    switch (type) {
-        case asf::AttrType::Bool:
-        case asf::AttrType::DWord:
-            return 4;
-        case asf::AttrType::QWord:
-            return 8;
-        case asf::AttrType::Word:
-            return 2;
-        case asf::AttrType::Guid:
-            return 16;
-        default:
-            return 0;
-    }
-}
 
 // A length as the WORD these calls report it in. A name or value too long to
 // describe in a WORD (a Metadata Library value over 64 KiB) is reported as
@@ -72,8 +24,8 @@ WORD ReportedLength(size_t length) {
 // null (that part is only measured). The lengths are always updated.
 HRESULT HandOut(const asf::Attribute& attr, WCHAR* name, WORD* nameLength, BYTE* value,
                 WORD* valueLength) {
-    const size_t nameNeeded = attr.name.size() + 1;  // WCHARs, terminator included
-    const size_t valueNeeded = attr.value.size();
+    const size_t nameNeeded = attr.name().size() + 1;  // WCHARs, terminator included
+    const size_t valueNeeded = attr.value().size();
     const bool nameFits = name == nullptr || (nameNeeded <= kMaxWord && *nameLength >= nameNeeded);
     const bool valueFits =
         value == nullptr || (valueNeeded <= kMaxWord && *valueLength >= valueNeeded);
@@ -81,17 +33,17 @@ HRESULT HandOut(const asf::Attribute& attr, WCHAR* name, WORD* nameLength, BYTE*
     *valueLength = ReportedLength(valueNeeded);
     if (!nameFits || !valueFits) return wm::NS_E_SDK_BUFFERTOOSMALL;
     if (name != nullptr) {
-        std::memcpy(name, attr.name.data(), attr.name.size() * sizeof(WCHAR));
-        name[attr.name.size()] = 0;
+        std::memcpy(name, attr.name().data(), attr.name().size() * sizeof(WCHAR));
+        name[attr.name().size()] = 0;
     }
-    if (value != nullptr && valueNeeded > 0) std::memcpy(value, attr.value.data(), valueNeeded);
+    if (value != nullptr && valueNeeded > 0) std::memcpy(value, attr.value().data(), valueNeeded);
     return S_OK;
 }
 
 HRESULT GetCount(const asf::Header& header, WORD stream, WORD* count) {
     if (count == nullptr) return E_POINTER;
     // Attributes past the 65,535th cannot be reached by a WORD index.
-    *count = stream == 0 ? ReportedLength(header.count()) : 0;
+    *count = stream == 0 ? ReportedLength(header.tags().count()) : 0;
     return S_OK;
 }
 
@@ -101,9 +53,9 @@ HRESULT GetByIndex(const asf::Header& header, WORD index, WORD* stream, WCHAR* n
         return E_POINTER;
     }
     if (*stream != 0) return E_INVALIDARG;  // no stream has attributes of its own
-    const asf::Attribute* attr = header.at(index);
+    const asf::Attribute* attr = header.tags().at(index);
     if (attr == nullptr) return E_INVALIDARG;
-    *type = ToSdkType(attr->type);
+    *type = attr->type();
     return HandOut(*attr, name, nameLength, value, valueLength);
 }
 
@@ -112,18 +64,14 @@ HRESULT GetByName(const asf::Header& header, WORD* stream, const WCHAR* name,
     if (stream == nullptr || name == nullptr || type == nullptr || valueLength == nullptr) {
         return E_POINTER;
     }
-    try {
-        const asf::Attribute* attr =
-            *stream == 0 ? header.Find(std::u16string_view(name)) : nullptr;
-        if (attr == nullptr) {
-            *valueLength = 0;
-            return wm::ASF_E_NOTFOUND;
-        }
-        *type = ToSdkType(attr->type);
-        return HandOut(*attr, nullptr, nullptr, value, valueLength);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+    const asf::Attribute* attr =
+        *stream == 0 ? header.tags().Find(std::u16string_view(name)) : nullptr;
+    if (attr == nullptr) {
+        *valueLength = 0;
+        return wm::ASF_E_NOTFOUND;
     }
+    *type = attr->type();
+    return HandOut(*attr, nullptr, nullptr, value, valueLength);
 }
 
 HRESULT Set(asf::Header& header, WORD stream, const WCHAR* name, wm::WMT_ATTR_DATATYPE type,
@@ -131,26 +79,13 @@ HRESULT Set(asf::Header& header, WORD stream, const WCHAR* name, wm::WMT_ATTR_DA
     if (name == nullptr) return E_POINTER;
     if (value == nullptr && valueLength > 0) return E_POINTER;
     if (stream != 0) return E_INVALIDARG;
-    try {
-        const std::u16string_view key(name);
-        if (asf::Header::IsReadOnly(key)) return wm::NS_E_ATTRIBUTE_READ_ONLY;
-        asf::AttrType stored;
-        if (!FromSdkType(type, &stored)) return E_INVALIDARG;
-        const size_t fixed = FixedLength(stored);
-        if (fixed != 0 && valueLength != fixed) return E_INVALIDARG;
-        // An empty value may come without a buffer; the header module wants one.
-        static const BYTE kNothing = 0;
-        const BYTE* data = value != nullptr ? value : &kNothing;
-        // Edited on a copy, taken only whole: a set that fails part of the way
-        // (out of memory) leaves the header as it was, not half changed.
-        asf::Header edited(header);
-        const ffsdk::Result set = edited.Set(key, stored, data, valueLength);
-        if (!set.ok()) return set.code();
-        header = std::move(edited);
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    // Edited on a copy, taken only whole: a set that fails part of the way
+    // (out of memory, which the COM guard answers) leaves the header as it
+    // was, not half changed.
+    asf::Header edited(header);
+    const Result set = edited.Set(std::u16string_view(name), type, value, valueLength);
+    if (set.ok()) header = std::move(edited);
+    return set.code();
 }
 
 }  // namespace
