@@ -63,6 +63,12 @@ class PcmDecoder {
     HRESULT error() const { return error_; }
 
   private:
+    // A step that failed for want of memory is tried this many times in all:
+    // memory a moment ago taken is often free again.
+    static constexpr int kTries = 4;
+    // Why FFmpeg could not go on, for failures that are no fault of the file;
+    // S_OK for the others (the end of the file, damaged data).
+    static HRESULT Failure(int error);
     // Demuxer, decoder and converter, all fresh, at the file's start.
     HRESULT OpenInput();
     // A fresh demuxer at the file's start.

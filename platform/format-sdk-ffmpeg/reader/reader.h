@@ -27,8 +27,8 @@
 #include <mutex>
 #include <thread>
 
-#include "com_object.h"
 #include "asf/header_info.h"
+#include "com_object.h"
 #include "wmsdk.h"
 
 namespace ffsdk {
