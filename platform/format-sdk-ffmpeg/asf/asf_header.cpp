@@ -282,10 +282,11 @@ void Header::AddNewObjects() {
     const std::pair<Slot, bool> pieces[] = {{Slot::ContentDesc, tags_.content().present},
                                             {Slot::ExtContentDesc, tags_.extended().present},
                                             {Slot::HeaderExt, headerExt_.present()}};
-    for (const auto& [slot, present] : pieces) {
+    for (const auto& piece : pieces) {
+        const Slot slot = piece.first;
         const bool placed = std::any_of(objects_.begin(), objects_.end(),
                                         [&](const Object& o) { return o.slot == slot; });
-        if (present && !placed) objects_.push_back(Object{slot, {}});
+        if (piece.second && !placed) objects_.push_back(Object{slot, {}});
     }
 }
 
